@@ -1,0 +1,134 @@
+// Per-pixel passes over the WorkImage: the edge measure and the picture adjustments.
+#include <algorithm>
+#include <cmath>
+
+#include "convert/convert.hpp"
+
+namespace lumaweave {
+
+namespace {
+
+std::int32_t channel(const Pixel& p, int c) { return c == 0 ? p.r : c == 1 ? p.g : p.b; }
+std::int32_t& channel(Pixel& p, int c) { return c == 0 ? p.r : c == 1 ? p.g : p.b; }
+
+std::int32_t clamp255(std::int32_t v) { return std::clamp(v, 0, 255); }
+
+constexpr std::int32_t edge_channel_weight[3] = {2, 4, 3};
+
+}  // namespace
+
+// The log-scaled edge strength of one channel sum; shared by the source and result measures.
+std::int32_t edge_log(std::int32_t s) {
+    const auto e = static_cast<std::int32_t>(std::log(static_cast<double>(s)) * 32.0);
+    return std::min(e, 511);
+}
+
+void measure_edges(Conversion& conv) {
+    const int w = conv.width, h = conv.height;
+    const bool edge_calc = conv.settings.edge_calc != 0;
+    for (int y = 0; y < h; ++y) {
+        const int ym = std::max(y - 1, 0), yp = std::min(y + 1, h - 1);
+        for (int x = 0; x < w; ++x) {
+            const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
+            auto at = [&](int a, int b) -> const Pixel& { return conv.work[b * max_width + a]; };
+            std::int32_t sum = 0;
+            for (int c = 0; c < 3; ++c) {
+                const std::int32_t v = channel(at(x, y), c);
+                auto sq = [&](int a, int b) {
+                    const std::int32_t d = v - channel(at(a, b), c);
+                    return d * d;
+                };
+                std::int32_t s = sq(x, ym) + sq(x, yp) + sq(xm, y) + sq(xp, y) + sq(xm, ym) / 2 +
+                                 sq(xp, ym) / 2 + sq(xm, yp) / 2 + sq(xp, yp) / 2;
+                s = s * edge_channel_weight[c] / 6 + 1;
+                sum += edge_log(s);
+            }
+            const std::int32_t edge = std::min(sum / 3, 255);
+            const int slot = y * max_width + x;
+            conv.error_scale[slot] = (255 - edge) / 4 + 192;
+            conv.edge_map[slot] = edge_calc ? edge : 0;
+            conv.work[slot].w = edge_calc ? 319 - edge : 256;
+        }
+    }
+}
+
+void adjust_gamma(Conversion& conv) {
+    const int gamma = conv.settings.gamma;
+    if (gamma == 0) return;
+    std::int32_t table[256];
+    const double step = gamma / 16.0;
+    double a = 0.0;
+    for (int i = 0; i < 256; ++i) {
+        const auto t = static_cast<std::int32_t>((255 - i) * a / 255.0 + i + 0.5);
+        table[i] = clamp255(t);
+        a = a + step;
+    }
+    for (int y = 0; y < conv.height; ++y) {
+        for (int x = 0; x < conv.width; ++x) {
+            Pixel& p = conv.work[y * max_width + x];
+            const std::int32_t lum = 30 * p.r + 59 * p.g + 11 * p.b;
+            const std::int32_t m = table[(lum + 50) / 100];
+            for (int c = 0; c < 3; ++c) {
+                std::int32_t& v = channel(p, c);
+                const auto scaled = static_cast<std::int32_t>(v * m * 100.0 / (lum + 0.01) + 0.5);
+                v = std::min(scaled, 255);
+            }
+        }
+    }
+}
+
+void adjust_index(Conversion& conv) {
+    const ConversionSettings& s = conv.settings;
+    if (!s.index_r && !s.index_g && !s.index_b) return;
+    const double factor[3] = {s.index_r ? 1.0625 : 1.0, s.index_g ? 1.0625 : 1.0,
+                              s.index_b ? 1.0625 : 1.0};
+    for (int y = 0; y < conv.height; ++y) {
+        for (int x = 0; x < conv.width; ++x) {
+            Pixel& p = conv.work[y * max_width + x];
+            for (int c = 0; c < 3; ++c) {
+                std::int32_t& v = channel(p, c);
+                v = clamp255(static_cast<std::int32_t>(v * factor[c]));
+            }
+        }
+    }
+}
+
+void adjust_color_d(Conversion& conv) {
+    const int color_d = conv.settings.color_d;
+    if (color_d == 0) return;
+    const double k = color_d / 8.0;
+    for (int y = 0; y < conv.height; ++y) {
+        for (int x = 0; x < conv.width; ++x) {
+            Pixel& p = conv.work[y * max_width + x];
+            const std::int32_t lum = 30 * p.r + 59 * p.g + 11 * p.b;
+            for (int c = 0; c < 3; ++c) {
+                std::int32_t& v = channel(p, c);
+                v = clamp255(static_cast<std::int32_t>(v + (100 * v - lum) * k / 100.0));
+            }
+        }
+    }
+}
+
+void emphasize_edges(Conversion& conv) {
+    if (!conv.settings.edge_emph) return;
+    const int w = conv.width, h = conv.height;
+    for (int y = 0; y < h; ++y) {
+        const int ym = std::max(y - 1, 0), yp = std::min(y + 1, h - 1);
+        for (int x = 0; x < w; ++x) {
+            const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
+            // In place: the left and upper neighbours are already sharpened.
+            for (int c = 0; c < 3; ++c) {
+                const std::int32_t u = channel(conv.work[y * max_width + x], c);
+                const std::int32_t left = channel(conv.work[y * max_width + xm], c);
+                const std::int32_t right = channel(conv.work[y * max_width + xp], c);
+                const std::int32_t up = channel(conv.work[ym * max_width + x], c);
+                const std::int32_t down = channel(conv.work[yp * max_width + x], c);
+                const std::int32_t v = u + ((u - left) >> 3) + ((u - right) >> 3) +
+                                       ((u - up) >> 3) + ((u - down) >> 3);
+                channel(conv.work[y * max_width + x], c) = clamp255(v);
+            }
+        }
+    }
+}
+
+}  // namespace lumaweave

@@ -1,0 +1,89 @@
+// The conversion object: every buffer one conversion works on, fixed-size and allocated once.
+// A conversion starts each of them afresh (or overwrites exactly the part it reads), so nothing
+// of one picture can leak into the next.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "convert/settings.hpp"
+#include "formats/vram.hpp"
+
+namespace lumaweave {
+
+inline constexpr int max_width = 256;
+inline constexpr int max_height = 192;
+inline constexpr int image_slots = max_width * max_height;
+inline constexpr int max_pairs = 120;
+inline constexpr int pair_pair_capacity = 136 * 136;
+
+// One slot of the WorkImage and the ResultImage.
+struct Pixel {
+    std::int32_t r, g, b, w;  // red, green, blue, weight
+};
+
+struct Rgb {
+    std::int32_t r, g, b;
+};
+
+// 16 colours, red, green, blue.
+using Palette = std::array<Rgb, 16>;
+
+// Upper row's pair, lower row's pair.
+struct PairPair {
+    std::uint8_t upper, lower;
+};
+
+inline constexpr std::int64_t no_best_error = 0x7FFFFFFFFFFFFFFF;
+// Error of an order that breaks the inversion limit: below no_best_error, so a block whose
+// every candidate breaks it still gets a result, and small enough that 16 times it fits.
+inline constexpr std::int64_t rejection_error = 0x07FFFFFFFFFFFFFF;
+inline constexpr std::int64_t bound_unknown = -1;
+
+inline constexpr std::size_t bmp_image_bytes = 54 + 512 * 384 * 3;  // 589878
+inline constexpr int preview_row_bytes = 512 * 3;
+
+struct Conversion {
+    ConversionSettings settings;  // the settings this conversion runs with
+    int width = 0;                // working width, multiple of 8, 8..256
+    int height = 0;               // working height, multiple of 8, 16..192
+
+    // The picture and its per-pixel maps, slot y * 256 + x.
+    std::array<Pixel, image_slots> work;  // WorkImage
+    std::array<Rgb, image_slots> source;  // decoded source, before any adjustment
+    std::array<std::int32_t, image_slots> edge_map;
+    std::array<std::int32_t, image_slots> error_scale;          // ErrorScaleMap, 192..255
+    std::array<std::array<std::int32_t, 16>, image_slots> distance;  // PaletteDistanceMap
+    std::array<Pixel, image_slots> result;                      // ResultImage (refinement)
+
+    // Palettes.
+    Palette working{};  // what the fitting matches against
+    Palette display{};  // the true colours, drawn in the preview
+    std::array<std::int32_t, 16> luminance{};
+
+    // Fitting tables.
+    std::array<std::uint8_t, 65536> distinct_count;  // DistinctCountTable
+    std::array<std::uint8_t, max_pairs> pairs;       // PairList
+    int pair_count = 0;
+    std::int32_t clamp_low = 0, clamp_high = 0;      // ClampTable bounds
+    std::array<std::int32_t, 3> square_weight{};     // SquareTables factors: red, green, blue
+    std::array<std::array<PairPair, pair_pair_capacity>, 3> pair_pairs;  // per dominant channel
+    std::array<std::uint8_t, 256 * 256> excluded;    // ExclusionTable [upper * 256 + lower]
+    std::array<std::int64_t, 8 * 256> bound_template;  // RowBoundCache template
+    std::array<std::int64_t, 8 * 256> upper_bounds;    // RowBoundCache of row y  [column * 256 + pair]
+    std::array<std::int64_t, 8 * 256> lower_bounds;    // RowBoundCache of row y + 1
+
+    // Refinement.
+    std::array<std::uint8_t, 0x1800> pattern_snapshot;
+
+    // Outputs.
+    std::array<std::uint8_t, vram::file_size> vram;        // VramImage
+    std::array<std::uint8_t, bmp_image_bytes> preview;     // PreviewImage
+    std::array<std::uint8_t, bmp_image_bytes> export_image;  // ExportImage
+};
+
+// Allocates one conversion object (several megabytes, so never on the stack).
+std::unique_ptr<Conversion> make_conversion();
+
+}  // namespace lumaweave

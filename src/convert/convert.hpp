@@ -1,0 +1,72 @@
+// Converting one picture: `convert_file` and its stages, in the order they run.
+//
+//   load_source        validate, crop, shift, decode        -> WorkImage, companion palette
+//   measure_edges      edge measure                         -> weights, EdgeMap, ErrorScaleMap
+//   adjust_gamma / adjust_index / adjust_color_d            -> WorkImage
+//   setup_palette      Hue search, scaling, luminance       -> working and display palettes
+//   reduce_colors      colour reduction                     -> WorkImage snapped
+//   build_distance_tables  distinct counts, PaletteDistanceMap (before sharpening, on purpose)
+//   emphasize_edges    Edge Emph                            -> WorkImage sharpened
+//   build_fitting_tables   pairs, clamp, squares, pair lists, exclusions, cache template
+//   fit_blocks         every 8x2 block                      -> VramImage patterns and colours
+//   refine_blocks      re-fit selected blocks               -> VramImage
+//   render_output      smoothing, preview, name table, header
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "convert/conversion.hpp"
+#include "convert/settings.hpp"
+#include "io/config.hpp"
+#include "io/scratch_pool.hpp"
+
+namespace lumaweave {
+
+// Converts the picture at source_path with the given settings. Returns the message to report,
+// empty on success; on success conv.vram, conv.preview and the conv.export_image header are
+// complete. File contents come from the pool, which the caller empties.
+std::string convert_file(Conversion& conv, ScratchPool& pool, const std::string& source_path,
+                         const ConversionSettings& settings, const DefaultPalettes& palettes);
+
+// The companion palette file of a source: its name minus the last four characters + ".s05".
+std::string companion_name(const std::string& source_path);
+
+// --- stages (each in its own file) ---
+
+// Reads and validates the source, decodes it into conv.work, clears the output buffers and
+// copies the headers. Sets `companion` to the companion file's colours (0..7) when it exists.
+std::string load_source(Conversion& conv, ScratchPool& pool, const std::string& source_path,
+                        std::optional<PaletteTable>& companion);
+
+void measure_edges(Conversion& conv);
+void adjust_gamma(Conversion& conv);
+void adjust_index(Conversion& conv);
+void adjust_color_d(Conversion& conv);
+void emphasize_edges(Conversion& conv);
+
+// Builds the working and display palettes and the luminance from the chosen default table, or
+// from the companion's colours when there are any.
+void setup_palette(Conversion& conv, const PaletteTable& table,
+                   const std::optional<PaletteTable>& companion);
+
+void reduce_colors(Conversion& conv);
+
+void build_distance_tables(Conversion& conv);
+void build_fitting_tables(Conversion& conv);
+
+void fit_blocks(Conversion& conv);
+void refine_blocks(Conversion& conv);
+
+void render_output(Conversion& conv);
+
+// Log-scaled edge strength of one channel's weighted sum of squared differences (0..511).
+std::int32_t edge_log(std::int32_t s);
+
+// Colour distance of the conversion's "Brightness" setting: 2, 4, 1 or 1, 1, 1 weights.
+inline std::int32_t color_distance(bool brightness, std::int32_t dr, std::int32_t dg,
+                                   std::int32_t db) {
+    return brightness ? 2 * dr * dr + 4 * dg * dg + db * db : dr * dr + dg * dg + db * db;
+}
+
+}  // namespace lumaweave

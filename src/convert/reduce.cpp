@@ -1,0 +1,87 @@
+// "Col Reduction": snap every pixel to the best of the palette colours and fixed blends of two.
+#include <climits>
+
+#include "convert/convert.hpp"
+
+namespace lumaweave {
+
+namespace {
+
+struct MixEntry {
+    Rgb color;
+    int a, b;  // the two palette colours blended (a == b for a pure colour)
+    std::int32_t weight_a, weight_b;  // in 1/512 units
+};
+
+constexpr int max_mix_entries = 376;
+
+Rgb blend(const Rgb& pa, int ka, const Rgb& pb, int kb, int shift) {
+    return {(ka * pa.r + kb * pb.r) >> shift, (ka * pa.g + kb * pb.g) >> shift,
+            (ka * pa.b + kb * pb.b) >> shift};
+}
+
+}  // namespace
+
+void reduce_colors(Conversion& conv) {
+    const ConversionSettings& s = conv.settings;
+    if (!s.col_reduction) return;
+    const Palette& pal = conv.working;
+    const bool brightness = s.brightness != 0;
+
+    std::array<MixEntry, max_mix_entries> list;
+    int count = 0;
+    bool seen[16][16] = {};
+    for (int a = 0; a < 16; ++a) {
+        for (int b = 0; b < 16; ++b) {
+            if (a == b || seen[a][b]) continue;
+            seen[b][a] = true;
+            if (s.vertical_error_ratio == 8) {
+                list[count++] = {blend(pal[a], 1, pal[b], 1, 1), a, b, 64, 64};
+            } else {
+                list[count++] = {blend(pal[b], 6, pal[a], 2, 3), a, b, 96, 32};
+                list[count++] = {blend(pal[a], 4, pal[b], 4, 3), a, b, 64, 64};
+                list[count++] = {blend(pal[a], 6, pal[b], 2, 3), a, b, 32, 96};
+            }
+        }
+    }
+    for (int n = 0; n < 16; ++n) list[count++] = {pal[n], n, n, 64, 64};
+    for (int i = 0; i < count; ++i) {
+        MixEntry& e = list[i];
+        if (e.a != 0 || e.b == 0) continue;  // blends with black only
+        if (s.dark_color) {
+            e.weight_b /= 2;
+        } else {
+            e.weight_a *= 4;
+            e.weight_b /= 32;
+        }
+    }
+
+    for (int y = 0; y < conv.height; ++y) {
+        for (int x = 0; x < conv.width; ++x) {
+            Pixel& p = conv.work[y * max_width + x];
+            auto dist = [&](const Rgb& c) {
+                return color_distance(brightness, p.r - c.r, p.g - c.g, p.b - c.b);
+            };
+            std::int64_t best = INT_MAX;
+            const MixEntry* winner = &list[0];
+            for (int i = 0; i < count; ++i) {
+                const MixEntry& e = list[i];
+                const std::int64_t score =
+                    ((std::int64_t{dist(pal[e.a])} * e.weight_a +
+                      std::int64_t{dist(pal[e.b])} * e.weight_b) >> 9) +
+                    dist(e.color);
+                if (score < best) {
+                    best = score;
+                    winner = &e;
+                }
+            }
+            std::int32_t e = conv.edge_map[y * max_width + x];
+            if (e < 255) e = 0;
+            p.r = (p.r * e + (255 - e) * winner->color.r) / 255;
+            p.g = (p.g * e + (255 - e) * winner->color.g) / 255;
+            p.b = (p.b * e + (255 - e) * winner->color.b) / 255;
+        }
+    }
+}
+
+}  // namespace lumaweave
