@@ -32,8 +32,9 @@ std::string export_name(const std::string& name) {
 
 std::size_t build_export_image(Conversion& conv) {
     std::uint8_t* image = conv.export_image.data();
-    const std::int32_t w = bmp::get_i32(image + bmp::width_at);
-    const std::int32_t h = bmp::get_i32(image + bmp::height_at);
+    // The working size, which the conversion also wrote into this header.
+    const std::int32_t w = conv.width;
+    const std::int32_t h = conv.height;
     const std::int32_t row_bytes = (2 * w * 3 + 3) & 0xFFFC;
     bmp::write_standard_header(image, 2 * w, 2 * h, row_bytes);
     for (int j = 0; j < 2 * h; ++j) {

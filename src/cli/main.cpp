@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/output.hpp"
+#include "batch/batch.hpp"
 #include "convert/convert.hpp"
 #include "io/config.hpp"
-#include "io/file_io.hpp"
 #include "io/messages.hpp"
 
 using namespace lumaweave;
@@ -59,23 +58,14 @@ int main(int argc, char** argv) {
         std::printf("%s\n", config_message.c_str());
         return 1;
     }
-    auto conv = make_conversion();
-    std::string message;
-    for (const std::string& name : files) {
-        if (!is_bmp_name(name)) continue;
-        message = convert_file(*conv, pool, name, settings, palettes);
-        if (!message.empty()) break;
-        message = write_whole_file(vram_name(name), conv->vram.data(), conv->vram.size());
-        if (!message.empty()) break;
-        pool.free_all();
-        if (export_bmp) {
-            const std::size_t size = build_export_image(*conv);
-            message = write_whole_file(export_name(name), conv->export_image.data(), size);
-            if (!message.empty()) break;
-        }
-    }
-    pool.free_all();
-    if (message.empty()) message = files.empty() ? msg::select_a_file : msg::ended;
-    std::printf("%s\n", message.c_str());
+    struct Host final : BatchHost {
+        bool export_bmp = false;
+        void show_message(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+        bool export_requested() override { return export_bmp; }
+    } host;
+    host.export_bmp = export_bmp;
+    Batch batch(settings, palettes);
+    batch.on_drop_files(host, files);
+    const std::string message = batch.run_batch(host);
     return message == msg::ended ? 0 : 1;
 }

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds lumaweave and converts the bundled sample pictures
+# into out/ (".S02" files and their double-size "TEST_" previews).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc)"
+mkdir -p out
+cp samples/*.bmp out/
+build/lumaweave-cli --export out/*.bmp
+ls -l out
