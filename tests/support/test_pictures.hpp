@@ -1,0 +1,88 @@
+// Building small BMP files and scratch folders for tests.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lumaweave::testing {
+
+struct Color {
+    std::uint8_t r, g, b;
+};
+
+// A 24-bit uncompressed bottom-up BMP with a 54-byte header; color(x, y) gives pixel (x, y),
+// y = 0 at the top.
+inline std::vector<std::uint8_t> make_bmp(int width, int height,
+                                          const std::function<Color(int, int)>& color) {
+    const int row = (3 * width + 3) & ~3;
+    const int rows = height < 0 ? -height : height;
+    std::vector<std::uint8_t> file(54 + static_cast<std::size_t>(row) * rows, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(file.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    file[26] = 1;
+    file[28] = 24;
+    put32(34, static_cast<std::uint32_t>(row * rows));
+    for (int y = 0; y < rows; ++y) {
+        std::uint8_t* p = file.data() + 54 + static_cast<std::size_t>(rows - 1 - y) * row;
+        for (int x = 0; x < width; ++x, p += 3) {
+            const Color c = color(x, y);
+            p[0] = c.b;
+            p[1] = c.g;
+            p[2] = c.r;
+        }
+    }
+    return file;
+}
+
+inline std::vector<std::uint8_t> make_flat_bmp(int width, int height, Color c) {
+    return make_bmp(width, height, [c](int, int) { return c; });
+}
+
+inline void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A fresh empty folder under the system's temporary folder, removed with the object.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumaweave-test-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace lumaweave::testing
