@@ -8,8 +8,8 @@ using namespace lumaweave;
 
 // The smallest accepted picture goes through every stage and yields a complete VRAM image.
 TEST(ConvertFile, SmallFlatPictureGivesCompleteImage) {
-    testing::ScratchDir dir;
-    testing::write_file(dir / "p.bmp", testing::make_flat_bmp(16, 16, {255, 255, 255}));
+    test::ScratchDir dir;
+    test::write_file(dir / "p.bmp", test::make_flat_bmp(16, 16, {255, 255, 255}));
     auto conv = make_conversion();
     ScratchPool pool;
     ASSERT_EQ(convert_file(*conv, pool, (dir / "p.bmp").string(), ConversionSettings{},

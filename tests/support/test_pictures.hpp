@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace lumaweave::testing {
+namespace lumaweave::test {
 
 struct Color {
     std::uint8_t r, g, b;
@@ -85,4 +85,4 @@ class ScratchDir {
     std::filesystem::path path_;
 };
 
-}  // namespace lumaweave::testing
+}  // namespace lumaweave::test
