@@ -8,10 +8,16 @@ namespace lumaweave {
 
 namespace {
 
-std::int32_t channel(const Pixel& p, int c) { return c == 0 ? p.r : c == 1 ? p.g : p.b; }
-std::int32_t& channel(Pixel& p, int c) { return c == 0 ? p.r : c == 1 ? p.g : p.b; }
+std::int32_t channel(const Pixel& p, int c) {
+    return c == 0 ? p.r : c == 1 ? p.g : p.b;
+}
+std::int32_t& channel(Pixel& p, int c) {
+    return c == 0 ? p.r : c == 1 ? p.g : p.b;
+}
 
-std::int32_t clamp255(std::int32_t v) { return std::clamp(v, 0, 255); }
+std::int32_t clamp255(std::int32_t v) {
+    return std::clamp(v, 0, 255);
+}
 
 constexpr std::int32_t edge_channel_weight[3] = {2, 4, 3};
 

@@ -7,33 +7,13 @@
 #include <cstdint>
 #include <memory>
 
+#include "convert/block.hpp"
+#include "convert/candidates.hpp"
 #include "convert/settings.hpp"
+#include "convert/types.hpp"
 #include "formats/vram.hpp"
 
 namespace lumaweave {
-
-inline constexpr int max_width = 256;
-inline constexpr int max_height = 192;
-inline constexpr int image_slots = max_width * max_height;
-inline constexpr int max_pairs = 120;
-inline constexpr int pair_pair_capacity = 136 * 136;
-
-// One slot of the WorkImage and the ResultImage.
-struct Pixel {
-    std::int32_t r, g, b, w;  // red, green, blue, weight
-};
-
-struct Rgb {
-    std::int32_t r, g, b;
-};
-
-// 16 colours, red, green, blue.
-using Palette = std::array<Rgb, 16>;
-
-// Upper row's pair, lower row's pair.
-struct PairPair {
-    std::uint8_t upper, lower;
-};
 
 inline constexpr std::int64_t no_best_error = 0x7FFFFFFFFFFFFFFF;
 // Error of an order that breaks the inversion limit: below no_best_error, so a block whose
@@ -53,9 +33,9 @@ struct Conversion {
     std::array<Pixel, image_slots> work;  // WorkImage
     std::array<Rgb, image_slots> source;  // decoded source, before any adjustment
     std::array<std::int32_t, image_slots> edge_map;
-    std::array<std::int32_t, image_slots> error_scale;          // ErrorScaleMap, 192..255
+    std::array<std::int32_t, image_slots> error_scale;               // ErrorScaleMap, 192..255
     std::array<std::array<std::int32_t, 16>, image_slots> distance;  // PaletteDistanceMap
-    std::array<Pixel, image_slots> result;                      // ResultImage (refinement)
+    std::array<Pixel, image_slots> result;                           // ResultImage (refinement)
 
     // Palettes.
     Palette working{};  // what the fitting matches against
@@ -66,20 +46,28 @@ struct Conversion {
     std::array<std::uint8_t, 65536> distinct_count;  // DistinctCountTable
     std::array<std::uint8_t, max_pairs> pairs;       // PairList
     int pair_count = 0;
-    std::int32_t clamp_low = 0, clamp_high = 0;      // ClampTable bounds
-    std::array<std::int32_t, 3> square_weight{};     // SquareTables factors: red, green, blue
-    std::array<std::array<PairPair, pair_pair_capacity>, 3> pair_pairs;  // per dominant channel
-    std::array<std::uint8_t, 256 * 256> excluded;    // ExclusionTable [upper * 256 + lower]
+    std::int32_t clamp_low = 0, clamp_high = 0;   // ClampTable bounds
+    std::array<std::int32_t, 3> square_weight{};  // SquareTables factors: red, green, blue
+    // Candidate lists, one per dominant channel (red, green, blue): the fast search keeps
+    // them as CandidateLists, the straightforward one as stored PairPairLists.
+    std::array<CandidateList, 3> candidate_lists;
+    std::array<std::array<PairPair, pair_pair_capacity>, 3> pair_pairs;
+    bool reference_fitting = false;  // fit entry by entry, exactly as the rules are written
+    std::array<std::uint8_t, 256 * 256> excluded;      // ExclusionTable [upper * 256 + lower]
     std::array<std::int64_t, 8 * 256> bound_template;  // RowBoundCache template
-    std::array<std::int64_t, 8 * 256> upper_bounds;    // RowBoundCache of row y  [column * 256 + pair]
-    std::array<std::int64_t, 8 * 256> lower_bounds;    // RowBoundCache of row y + 1
+    std::array<std::int64_t, 8 * 256>
+        upper_bounds;  // RowBoundCache of row y  [column * 256 + pair]
+    std::array<std::int64_t, 8 * 256> lower_bounds;  // RowBoundCache of row y + 1
+
+    BlockData block;                // the block being fitted
+    std::uint64_t evaluations = 0;  // candidates evaluated by the last conversion (benchmark)
 
     // Refinement.
     std::array<std::uint8_t, 0x1800> pattern_snapshot;
 
     // Outputs.
-    std::array<std::uint8_t, vram::file_size> vram;        // VramImage
-    std::array<std::uint8_t, bmp_image_bytes> preview;     // PreviewImage
+    std::array<std::uint8_t, vram::file_size> vram;          // VramImage
+    std::array<std::uint8_t, bmp_image_bytes> preview;       // PreviewImage
     std::array<std::uint8_t, bmp_image_bytes> export_image;  // ExportImage
 };
 

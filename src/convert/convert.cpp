@@ -2,7 +2,9 @@
 
 namespace lumaweave {
 
-std::unique_ptr<Conversion> make_conversion() { return std::make_unique<Conversion>(); }
+std::unique_ptr<Conversion> make_conversion() {
+    return std::make_unique<Conversion>();
+}
 
 std::string companion_name(const std::string& source_path) {
     const std::size_t keep = source_path.size() >= 4 ? source_path.size() - 4 : 0;
@@ -12,6 +14,7 @@ std::string companion_name(const std::string& source_path) {
 std::string convert_file(Conversion& conv, ScratchPool& pool, const std::string& source_path,
                          const ConversionSettings& settings, const DefaultPalettes& palettes) {
     conv.settings = settings;
+    conv.evaluations = 0;
     std::optional<PaletteTable> companion;
     std::string message = load_source(conv, pool, source_path, companion);
     if (!message.empty()) return message;
@@ -22,7 +25,8 @@ std::string convert_file(Conversion& conv, ScratchPool& pool, const std::string&
     adjust_color_d(conv);
     setup_palette(conv, settings.palette == 2 ? palettes.msx2 : palettes.msx1, companion);
     reduce_colors(conv);
-    build_distance_tables(conv);  // before sharpening: the distances describe the unsharpened picture
+    build_distance_tables(
+        conv);  // before sharpening: the distances describe the unsharpened picture
     emphasize_edges(conv);
     build_fitting_tables(conv);
     fit_blocks(conv);

@@ -31,22 +31,10 @@ PixelFit fit_own(const Conversion& conv, int px, int py, int f, int b) {
 
 // A pixel fitted with a diffused value.
 PixelFit fit_value(const Conversion& conv, const Rgb& v, std::int32_t weight, int f, int b) {
-    const auto& pal = conv.working;
-    const auto& sw = conv.square_weight;
-    auto dist = [&](const Rgb& c) {
-        const std::int32_t dr = v.r - c.r, dg = v.g - c.g, db = v.b - c.b;
-        return sw[0] * dr * dr + sw[1] * dg * dg + sw[2] * db * db;
-    };
-    const std::int32_t df = dist(pal[f]), db = dist(pal[b]);
+    const std::int32_t df = palette_distance(conv, v, f), db = palette_distance(conv, v, b);
     const bool fg = df < db;
-    const Rgb& c = fg ? pal[f] : pal[b];
+    const Rgb& c = conv.working[fg ? f : b];
     return {fg, std::int64_t{fg ? df : db} * weight, {v.r - c.r, v.g - c.g, v.b - c.b}};
-}
-
-// Share of a source pixel's error, in eighths, scaled by the source's ErrorScaleMap with "Sp".
-std::int32_t contribution(std::int32_t e, std::int32_t share, bool sp, std::int32_t scale) {
-    const std::int32_t part = (e * share) >> 3;
-    return sp ? (part * scale) >> 8 : part;
 }
 
 struct Source {
@@ -103,9 +91,8 @@ constexpr Order circular_lower_first = {{P10, -1, none, -1, none, true},
                                         {P00, P01, horizontal, P10, vertical, false}};
 
 // Fits the four pixels of cell k in the given order.
-void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, int x, int y,
-                    int k, std::uint8_t upper, std::uint8_t lower, std::int64_t bound,
-                    std::int64_t best) {
+void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, int x, int y, int k,
+                    std::uint8_t upper, std::uint8_t lower, std::int64_t bound, std::int64_t best) {
     if (st.error + bound > best) {
         st.error = best + 1;
         return;
@@ -131,8 +118,7 @@ void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, i
             int count = 0;
             sources[count++] = {&errors[step.source1], share(step.share1), scale(step.source1)};
             if (step.source2 >= 0) {
-                sources[count++] = {&errors[step.source2], share(step.share2),
-                                    scale(step.source2)};
+                sources[count++] = {&errors[step.source2], share(step.share2), scale(step.source2)};
             }
             const int slot = py * max_width + px;
             fit = fit_value(conv, diffused(conv, slot, ctx.sp, sources, count), conv.work[slot].w,
@@ -150,27 +136,37 @@ void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, i
 
 }  // namespace
 
-bool breaks_inversion_limit(const FitContext& ctx, std::uint8_t upper, std::uint8_t lower,
-                            std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted_mask,
-                            std::uint8_t checked) {
-    const int uf = upper >> 4, ub = upper & 15, lf = lower >> 4, lb = lower & 15;
+bool inversion_limit_broken(const Conversion& conv, int uf, int ub, int lf, int lb, std::uint8_t pu,
+                            std::uint8_t pl, std::uint8_t fitted, std::uint8_t checked,
+                            std::int32_t mitigation) {
     int cu1 = uf, cu2 = ub, cl1 = lf, cl2 = lb;
     if (pu == 0) cu1 = ub;
-    if (pu == fitted_mask) cu2 = cu1;
+    if (pu == fitted) cu2 = cu1;
     if (pl == 0) cl1 = lb;
-    if (pl == fitted_mask) cl2 = cl1;
-    if (ctx.conv.distinct_count[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
-    const auto& lum = ctx.conv.luminance;
+    if (pl == fitted) cl2 = cl1;
+    if (conv.distinct_count[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
+    const auto& lum = conv.luminance;
     int inversions = 0;
     for (int i = 0; i < 8; ++i) {
         const std::uint8_t mask = 0x80 >> i;
         if (!(checked & mask)) continue;
         const int cu = (pu & mask) ? uf : ub;
         const int cl = (pl & mask) ? lf : lb;
-        if (lum[cl] < lum[cu] && ++inversions >= ctx.mitigation) return true;
+        if (lum[cl] < lum[cu] && ++inversions >= mitigation) return true;
     }
     return false;
 }
+
+namespace {
+
+bool breaks_inversion_limit(const FitContext& ctx, std::uint8_t upper, std::uint8_t lower,
+                            std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted_mask,
+                            std::uint8_t checked) {
+    return inversion_limit_broken(ctx.conv, upper >> 4, upper & 15, lower >> 4, lower & 15, pu, pl,
+                                  fitted_mask, checked, ctx.mitigation);
+}
+
+}  // namespace
 
 Evaluation evaluate_columns(const FitContext& ctx, int x, int y, std::uint8_t upper,
                             std::uint8_t lower, std::int64_t best, Pruning pruning) {

@@ -1,5 +1,10 @@
-// The main block fitting pass: every 8x2 block gets the best upper and lower colour pair.
-#include <cstring>
+// The block fitting pass: every 8x2 block gets the upper and lower colour pair, with patterns,
+// of least error, searched over the dominant channel's candidate list.
+//
+// The search gives the same choice as walking the list entry by entry (fit_reference.cpp), but
+// skips whole runs of entries that the pre-check bound refuses and evaluates with per-block
+// tables (block.cpp).
+#include <vector>
 
 #include "convert/convert.hpp"
 #include "convert/fitting.hpp"
@@ -49,69 +54,6 @@ int dominant_channel(const Conversion& conv, int x, int y) {
     return channel;
 }
 
-void reset_row_bounds(Conversion& conv) {
-    conv.upper_bounds = conv.bound_template;
-    conv.lower_bounds = conv.bound_template;
-}
-
-void compute_row_bounds(Conversion& conv, FitMode mode, int x, int y, bool lower,
-                        std::uint8_t pair) {
-    const int row = lower ? y + 1 : y;
-    const int f = pair >> 4, b = pair & 15;
-    std::int64_t* cache = lower ? conv.lower_bounds.data() : conv.upper_bounds.data();
-    auto cost = [&](int column) {
-        const int slot = row * max_width + x + column;
-        const auto& d = conv.distance[slot];
-        return std::int64_t{std::min(d[f], d[b])} * conv.work[slot].w;
-    };
-    std::int64_t sum = 0;
-    if (mode == FitMode::column) {
-        for (int c = 7; c >= 0; --c) {
-            sum += cost(c);
-            cache[c * 256 + pair] = sum;
-        }
-        return;
-    }
-    // Cell modes: the first pixel of each order in each cell. The circular upper-first order
-    // starts at the cell's right pixel, every other order at its left one.
-    const int first = (mode == FitMode::circular_cell && !lower) ? 1 : 0;
-    for (int c = 6; c >= 0; c -= 2) {
-        sum += cost(c + first);
-        cache[c * 256 + pair] = sum;
-    }
-}
-
-BlockChoice search_block(Conversion& conv, const FitContext& ctx, int channel, int x, int y) {
-    const int entries = conv.pair_count * conv.pair_count;
-    const PairPair* list = conv.pair_pairs[channel].data();
-    const bool column = ctx.mode == FitMode::column;
-    const bool lower_bounds_used = column || ctx.lumi_sort;
-    std::int64_t best = no_best_error;
-    BlockChoice choice{0, {no_best_error, 0, 0}};
-    for (int n = 0; n < entries; ++n) {
-        const std::uint8_t u = list[n].upper, l = list[n].lower;
-        if (conv.excluded[u * 256 + l]) continue;
-        if (conv.upper_bounds[u] < 0) compute_row_bounds(conv, ctx.mode, x, y, false, u);
-        if (lower_bounds_used && conv.lower_bounds[l] < 0) {
-            compute_row_bounds(conv, ctx.mode, x, y, true, l);
-        }
-        std::int64_t bound = conv.upper_bounds[u];
-        if (column) {
-            bound = std::min(bound, conv.lower_bounds[l]);
-        } else if (ctx.lumi_sort && conv.lower_bounds[l] < bound) {
-            bound = conv.lower_bounds[l];
-        }
-        if (bound > best) continue;
-        const Evaluation e = column ? evaluate_columns(ctx, x, y, u, l, best, Pruning::full)
-                                    : evaluate_cells(ctx, x, y, u, l, best);
-        if (e.error < best) {
-            best = e.error;
-            choice = {n, e};
-        }
-    }
-    return choice;
-}
-
 void order_two_colors(const Conversion& conv, int x, int y, std::uint8_t& upper_pattern,
                       std::uint8_t& lower_pattern, std::uint8_t& upper_pair,
                       std::uint8_t& lower_pair) {
@@ -148,15 +90,8 @@ void order_two_colors(const Conversion& conv, int x, int y, std::uint8_t& upper_
     upper_pair = lower_pair = static_cast<std::uint8_t>(a * 16 + b);
 }
 
-void finish_block(Conversion& conv, int channel, int x, int y, int index,
-                  std::uint8_t upper_pattern, std::uint8_t lower_pattern) {
-    PairPair* list = conv.pair_pairs[channel].data();
-    const PairPair winner = list[index];
-    std::uint8_t upper_pair = winner.upper, lower_pair = winner.lower;
-    if (index != 0) {
-        std::memmove(list + 1, list, sizeof(PairPair) * static_cast<std::size_t>(index));
-        list[0] = winner;
-    }
+void write_block(Conversion& conv, int x, int y, std::uint8_t upper_pattern,
+                 std::uint8_t lower_pattern, std::uint8_t upper_pair, std::uint8_t lower_pair) {
     if (conv.settings.lumi_sort) {
         order_two_colors(conv, x, y, upper_pattern, lower_pattern, upper_pair, lower_pair);
     }
@@ -166,15 +101,137 @@ void finish_block(Conversion& conv, int channel, int x, int y, int index,
     conv.vram[vram::colour_offset(x, y + 1)] = lower_pair;
 }
 
+namespace {
+
+// The straightforward evaluation, for the few candidates met while the best error is still at
+// or above the rejection value (the fast evaluation assumes a real best error).
+Evaluation evaluate_literally(Conversion& conv, const BlockData& bd, int i, int l,
+                              std::int64_t best, Pruning pruning) {
+    const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
+    const bool column = bd.mode == FitMode::column;
+    const int bounds = column ? 8 : 4;
+    for (int c = 0; c < bounds; ++c) {
+        const int at = (column ? c : 2 * c) * 256;
+        conv.upper_bounds[at + u] = bd.bound[0][i][c];
+        conv.lower_bounds[at + lo] = bd.bound[1][l][c];
+    }
+    const FitContext ctx(conv, bd.mode);
+    return column ? evaluate_columns(ctx, bd.x, bd.y, u, lo, best, pruning)
+                  : evaluate_cells(ctx, bd.x, bd.y, u, lo, best);
+}
+
+// Cell modes without "Lumi Sort": a candidate's error does not depend on the best error it is
+// compared with (its bound checks can only refuse it when its error is above the best), so
+// the search is for the least error, the earliest entry of the list among equals, and the
+// entries can be met in any order.
+BlockChoice search_least_error(Conversion& conv, BlockData& bd, const CandidateList& list) {
+    const int n = conv.pair_count;
+    BlockChoice choice{-1, no_best_error, 0, 0};
+    auto visit = [&](int i, int l) {
+        if (bd.bound[0][i][0] > choice.error) return;
+        const int id = i * n + l;
+        // Equal errors matter too: an earlier entry of the list wins them.
+        const std::int64_t limit = choice.error == no_best_error ? no_best_error : choice.error + 1;
+        std::uint8_t pu = 0, pl = 0;
+        ++conv.evaluations;
+        const std::int64_t e = evaluate_cells_fast(conv, bd, i, l, limit, pu, pl);
+        if (e == dead_error) return;
+        if (e < choice.error || list.before(id, choice.id)) choice = {id, e, pu, pl};
+    };
+    for (int p = 0; p < list.moved_count(); ++p) {
+        const int id = list.moved(p);
+        visit(id / n, id % n);
+    }
+    for (int i = 0; i < n; ++i) {
+        if (bd.bound[0][i][0] > choice.error) continue;
+        for (int l = 0; l < n; ++l) {
+            if (!list.is_moved(i * n + l)) visit(i, l);
+        }
+    }
+    return choice;
+}
+
+}  // namespace
+
+BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
+    const CandidateList& list = conv.candidate_lists[channel];
+    const bool column = bd.mode == FitMode::column;
+    if (!column && !bd.lumi_sort) return search_least_error(conv, bd, list);
+
+    const int n = conv.pair_count;
+    BlockChoice choice{-1, no_best_error, 0, 0};
+    auto visit = [&](int i, int l) {
+        const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
+        if (conv.excluded[u * 256 + lo]) return;
+        // The pre-check bound; in cell modes the lower row's only when strictly smaller, which
+        // gives the same minimum.
+        const std::int64_t bound = std::min(bd.bound[0][i][0], bd.bound[1][l][0]);
+        const std::int64_t best = choice.error;
+        if (bound > best) return;
+        std::uint8_t pu = 0, pl = 0;
+        std::int64_t e;
+        ++conv.evaluations;
+        if (best >= rejection_error) {
+            const Evaluation ev = evaluate_literally(conv, bd, i, l, best, Pruning::full);
+            e = ev.error;
+            pu = ev.upper_pattern;
+            pl = ev.lower_pattern;
+        } else {
+            e = column ? evaluate_columns_fast(conv, bd, i, l, best, pu, pl)
+                       : evaluate_cells_fast(conv, bd, i, l, best, pu, pl);
+        }
+        if (e < best) choice = {i * n + l, e, pu, pl};
+    };
+
+    // The entries that have won before, most recent first; then all others in their first
+    // order, where an upper pair whose own bound is above the best error can only pass the
+    // pre-check with the lower pairs whose bound is not.
+    for (int p = 0; p < list.moved_count(); ++p) {
+        const int id = list.moved(p);
+        visit(id / n, id % n);
+    }
+    std::array<std::uint8_t, max_pairs> lower_candidates;
+    int lower_count = -1;
+    for (int i = 0; i < n; ++i) {
+        if (bd.bound[0][i][0] <= choice.error) {
+            for (int l = 0; l < n; ++l) {
+                if (!list.is_moved(i * n + l)) visit(i, l);
+            }
+            continue;
+        }
+        if (lower_count < 0) {
+            // The best error only falls, so this set only loses members later on.
+            lower_count = 0;
+            for (int l = 0; l < n; ++l) {
+                if (bd.bound[1][l][0] <= choice.error) {
+                    lower_candidates[lower_count++] = static_cast<std::uint8_t>(l);
+                }
+            }
+        }
+        for (int c = 0; c < lower_count; ++c) {
+            const int l = lower_candidates[c];
+            if (bd.bound[1][l][0] <= choice.error && !list.is_moved(i * n + l)) visit(i, l);
+        }
+    }
+    return choice;
+}
+
 void fit_blocks(Conversion& conv) {
-    const FitContext ctx(conv, main_pass_mode(conv.settings));
+    if (conv.reference_fitting) {
+        fit_blocks_reference(conv);
+        return;
+    }
+    const FitMode mode = main_pass_mode(conv.settings);
+    const bool lower_rows = mode == FitMode::column || conv.settings.lumi_sort;
+    const int n = conv.pair_count;
     for (int y = 0; y < conv.height; y += 2) {
         for (int x = 0; x < conv.width; x += 8) {
             const int channel = dominant_channel(conv, x, y);
-            reset_row_bounds(conv);
-            const BlockChoice c = search_block(conv, ctx, channel, x, y);
-            finish_block(conv, channel, x, y, c.index, c.eval.upper_pattern,
-                         c.eval.lower_pattern);
+            prepare_block(conv, conv.block, mode, x, y, lower_rows);
+            const BlockChoice c = search_block(conv, conv.block, channel);
+            conv.candidate_lists[channel].move_to_front(c.id);
+            write_block(conv, x, y, c.upper_pattern, c.lower_pattern, conv.pairs[c.id / n],
+                        conv.pairs[c.id % n]);
         }
     }
 }

@@ -14,7 +14,9 @@ using Trial = std::array<std::array<std::int32_t, 3>, 16>;
 // met before any offset was chosen, keeps its colour.
 constexpr int unchanged_offset = 13;
 
-std::array<std::int32_t, 3> offset_of(int k) { return {k / 9 - 1, (k / 3) % 3 - 1, k % 3 - 1}; }
+std::array<std::int32_t, 3> offset_of(int k) {
+    return {k / 9 - 1, (k / 3) % 3 - 1, k % 3 - 1};
+}
 
 std::int32_t pow6(std::int32_t d) {
     const std::int32_t d3 = d * d * d;
@@ -28,8 +30,7 @@ std::int64_t hue_score(const Trial& trial, const std::array<std::uint32_t, 512>&
         const std::int32_t br = m / 64, bg = (m / 8) % 8, bb = m % 8;
         std::int32_t max_d = -1;
         for (const auto& t : trial) {
-            const std::int32_t d =
-                8 * pow6(t[0] - br) + 64 * pow6(t[1] - bg) + pow6(t[2] - bb);
+            const std::int32_t d = 8 * pow6(t[0] - br) + 64 * pow6(t[1] - bg) + pow6(t[2] - bb);
             max_d = std::max(max_d, d);
         }
         score += std::int64_t{max_d} * histogram[m];
@@ -58,7 +59,8 @@ void hue_search(Conversion& conv, Trial& working, bool from_companion) {
             } else {
                 for (int kk = 0; kk < 27; ++kk) {
                     const auto off = offset_of(kk);
-                    for (int c = 0; c < 3; ++c) trial[p][c] = std::clamp(working[p][c] + off[c], 0, 7);
+                    for (int c = 0; c < 3; ++c)
+                        trial[p][c] = std::clamp(working[p][c] + off[c], 0, 7);
                     bool duplicate = false;
                     for (int i = 0; i < 16 && !duplicate; ++i) {
                         duplicate = i != p && trial[i] == trial[p];
@@ -72,7 +74,8 @@ void hue_search(Conversion& conv, Trial& working, bool from_companion) {
                 }
             }
             const auto off = offset_of(k);
-            for (int c = 0; c < 3; ++c) trial[p][c] = working[p][c] + off[c];
+            for (int c = 0; c < 3; ++c)
+                trial[p][c] = working[p][c] + off[c];
         }
         if (trial == previous) break;
         previous = trial;
@@ -86,11 +89,13 @@ void setup_palette(Conversion& conv, const PaletteTable& table,
                    const std::optional<PaletteTable>& companion) {
     Trial working;
     for (int i = 0; i < 16; ++i) {
-        for (int c = 0; c < 3; ++c) working[i][c] = std::clamp(table[3 * i + c], 0, 7);
+        for (int c = 0; c < 3; ++c)
+            working[i][c] = std::clamp(table[3 * i + c], 0, 7);
     }
     if (companion) {
         for (int i = 0; i < 16; ++i) {
-            for (int c = 0; c < 3; ++c) working[i][c] = (*companion)[3 * i + c];
+            for (int c = 0; c < 3; ++c)
+                working[i][c] = (*companion)[3 * i + c];
         }
     }
     const Trial display = working;

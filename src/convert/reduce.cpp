@@ -9,7 +9,7 @@ namespace {
 
 struct MixEntry {
     Rgb color;
-    int a, b;  // the two palette colours blended (a == b for a pure colour)
+    int a, b;                         // the two palette colours blended (a == b for a pure colour)
     std::int32_t weight_a, weight_b;  // in 1/512 units
 };
 
@@ -44,7 +44,8 @@ void reduce_colors(Conversion& conv) {
             }
         }
     }
-    for (int n = 0; n < 16; ++n) list[count++] = {pal[n], n, n, 64, 64};
+    for (int n = 0; n < 16; ++n)
+        list[count++] = {pal[n], n, n, 64, 64};
     for (int i = 0; i < count; ++i) {
         MixEntry& e = list[i];
         if (e.a != 0 || e.b == 0) continue;  // blends with black only
@@ -66,10 +67,10 @@ void reduce_colors(Conversion& conv) {
             const MixEntry* winner = &list[0];
             for (int i = 0; i < count; ++i) {
                 const MixEntry& e = list[i];
-                const std::int64_t score =
-                    ((std::int64_t{dist(pal[e.a])} * e.weight_a +
-                      std::int64_t{dist(pal[e.b])} * e.weight_b) >> 9) +
-                    dist(e.color);
+                const std::int64_t score = ((std::int64_t{dist(pal[e.a])} * e.weight_a +
+                                             std::int64_t{dist(pal[e.b])} * e.weight_b) >>
+                                            9) +
+                                           dist(e.color);
                 if (score < best) {
                     best = score;
                     winner = &e;

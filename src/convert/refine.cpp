@@ -44,7 +44,9 @@ void decode_result(Conversion& conv) {
     }
 }
 
-bool is_solid(std::uint8_t pattern) { return pattern == 0x00 || pattern == 0xFF; }
+bool is_solid(std::uint8_t pattern) {
+    return pattern == 0x00 || pattern == 0xFF;
+}
 
 // Test A: a block of two single-colour rows where the result's edges depart from the source's.
 bool selected_by_test_a(const Conversion& conv, int x, int y) {
@@ -80,55 +82,132 @@ bool selected_by_test_b(const Conversion& conv, int x, int y) {
     return count >= 3;
 }
 
-// The column-mode search of this pass: every admitted entry, no pre-check, and a patterned
-// answer only while it stays below 16/15 of the best single-colour answer.
-BlockChoice search_block_solid_or_textured(Conversion& conv, const FitContext& ctx, int channel,
-                                           int x, int y) {
-    const int entries = conv.pair_count * conv.pair_count;
-    const PairPair* list = conv.pair_pairs[channel].data();
-    BlockChoice textured{-1, {no_best_error, 0, 0}};
-    BlockChoice solid{-1, {no_best_error, 0, 0}};
-    for (int n = 0; n < entries; ++n) {
-        const std::uint8_t u = list[n].upper, l = list[n].lower;
-        if (conv.excluded[u * 256 + l]) continue;
-        const Evaluation e = evaluate_columns(ctx, x, y, u, l, textured.eval.error, Pruning::refine);
-        if (e.error > textured.eval.error) continue;  // abandoned after a column
-        BlockChoice& best =
-            (is_solid(e.upper_pattern) && is_solid(e.lower_pattern)) ? solid : textured;
-        if (e.error < best.eval.error) best = {n, e};
-    }
-    if (solid.index >= 0) {
-        const std::int64_t limit = solid.eval.error * 16 / 15;
-        if (textured.eval.error >= limit) return solid;
+bool is_solid_pair(std::uint8_t upper, std::uint8_t lower) {
+    return is_solid(upper) && is_solid(lower);
+}
+
+// A patterned answer only while it stays below 16/15 of the best single-colour answer.
+template <typename Choice>
+const Choice& solid_or_textured(const Choice& solid, std::int64_t solid_error, bool solid_found,
+                                const Choice& textured, std::int64_t textured_error) {
+    if (solid_found) {
+        const std::int64_t limit = solid_error * 16 / 15;  // only once a solid entry exists
+        if (textured_error >= limit) return solid;
     }
     return textured;
 }
 
-}  // namespace
+// The column-mode search of this pass: every admitted entry, no pre-check; an entry is
+// followed while its error is not above the best textured one.
+BlockChoice search_solid_or_textured(Conversion& conv, BlockData& bd, int channel) {
+    const CandidateList& list = conv.candidate_lists[channel];
+    const int n = conv.pair_count;
+    BlockChoice textured{-1, no_best_error, 0, 0};
+    BlockChoice solid{-1, no_best_error, 0, 0};
+    const FitContext ctx(conv, FitMode::column);
+    auto visit = [&](int id) {
+        const int i = id / n, l = id % n;
+        const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
+        if (conv.excluded[u * 256 + lo]) return;
+        const std::int64_t best = textured.error;
+        std::int64_t e;
+        ++conv.evaluations;
+        std::uint8_t pu = 0, pl = 0;
+        if (best >= rejection_error) {
+            const Evaluation ev = evaluate_columns(ctx, bd.x, bd.y, u, lo, best, Pruning::refine);
+            if (ev.error > best) return;  // abandoned after a column
+            e = ev.error;
+            pu = ev.upper_pattern;
+            pl = ev.lower_pattern;
+        } else {
+            // An entry at the best textured error can still become the best solid one.
+            const std::int64_t limit = solid.error > best ? best + 1 : best;
+            e = evaluate_columns_unpruned(conv, bd, i, l, limit, pu, pl);
+            if (e == dead_error) return;
+        }
+        BlockChoice& slot = is_solid_pair(pu, pl) ? solid : textured;
+        if (e < slot.error) slot = {id, e, pu, pl};
+    };
+    for (int p = 0; p < list.moved_count(); ++p)
+        visit(list.moved(p));
+    for (int id = 0; id < n * n; ++id) {
+        if (!list.is_moved(id)) visit(id);
+    }
+    return solid_or_textured(solid, solid.error, solid.id >= 0, textured, textured.error);
+}
 
-void refine_blocks(Conversion& conv) {
-    const ConversionSettings& s = conv.settings;
-    const bool column = s.vertical_error_ratio == 8 && s.lumi_sort;
-    if (!((s.block_noise && column) || s.mix)) return;
+ReferenceChoice search_solid_or_textured_reference(Conversion& conv, const FitContext& ctx,
+                                                   int channel, int x, int y) {
+    const int entries = conv.pair_count * conv.pair_count;
+    const PairPair* list = conv.pair_pairs[channel].data();
+    ReferenceChoice textured{-1, {no_best_error, 0, 0}};
+    ReferenceChoice solid{-1, {no_best_error, 0, 0}};
+    for (int n = 0; n < entries; ++n) {
+        const std::uint8_t u = list[n].upper, l = list[n].lower;
+        if (conv.excluded[u * 256 + l]) continue;
+        ++conv.evaluations;
+        const Evaluation e =
+            evaluate_columns(ctx, x, y, u, l, textured.eval.error, Pruning::refine);
+        if (e.error > textured.eval.error) continue;  // abandoned after a column
+        ReferenceChoice& best = is_solid_pair(e.upper_pattern, e.lower_pattern) ? solid : textured;
+        if (e.error < best.eval.error) best = {n, e};
+    }
+    return solid_or_textured(solid, solid.eval.error, solid.index >= 0, textured,
+                             textured.eval.error);
+}
 
+// Snapshot, ResultImage and its weights; then every block that its test selects.
+template <typename RefitBlock>
+void refine_selected(Conversion& conv, bool column, RefitBlock refit) {
     std::memcpy(conv.pattern_snapshot.data(), conv.vram.data() + vram::bsave_header,
                 conv.pattern_snapshot.size());
     decode_result(conv);
-    const FitContext ctx(conv, column ? FitMode::column : cell_mode(s));
-
     for (int y = 0; y < conv.height; y += 2) {
         for (int x = 0; x < conv.width; x += 8) {
-            if (!(column ? selected_by_test_a(conv, x, y) : selected_by_test_b(conv, x, y))) {
-                continue;
+            if (column ? selected_by_test_a(conv, x, y) : selected_by_test_b(conv, x, y)) {
+                refit(x, y, dominant_channel(conv, x, y));
             }
-            const int channel = dominant_channel(conv, x, y);
-            reset_row_bounds(conv);
-            const BlockChoice c = column ? search_block_solid_or_textured(conv, ctx, channel, x, y)
-                                         : search_block(conv, ctx, channel, x, y);
-            finish_block(conv, channel, x, y, c.index, c.eval.upper_pattern,
-                         c.eval.lower_pattern);
         }
     }
+}
+
+}  // namespace
+
+void refine_blocks_reference(Conversion& conv) {
+    const ConversionSettings& s = conv.settings;
+    const bool column = s.vertical_error_ratio == 8 && s.lumi_sort;
+    const FitContext ctx(conv, column ? FitMode::column : cell_mode(s));
+    refine_selected(conv, column, [&](int x, int y, int channel) {
+        reset_row_bounds(conv);
+        const ReferenceChoice c = column
+                                      ? search_solid_or_textured_reference(conv, ctx, channel, x, y)
+                                      : search_block_reference(conv, ctx, channel, x, y);
+        finish_block_reference(conv, channel, x, y, c.index, c.eval.upper_pattern,
+                               c.eval.lower_pattern);
+    });
+}
+
+void refine_blocks(Conversion& conv) {
+    const ConversionSettings& s = conv.settings;
+    // Column mode here follows ratio 8 with "Lumi Sort" alone; "Mix" does not put it in force.
+    const bool column = s.vertical_error_ratio == 8 && s.lumi_sort;
+    if (!((s.block_noise && column) || s.mix)) return;
+    if (conv.reference_fitting) {
+        refine_blocks_reference(conv);
+        return;
+    }
+    const FitMode mode = column ? FitMode::column : cell_mode(s);
+    const bool lower_rows = column || s.lumi_sort;
+    const int n = conv.pair_count;
+    refine_selected(conv, column, [&](int x, int y, int channel) {
+        BlockData& bd = conv.block;
+        prepare_block(conv, bd, mode, x, y, lower_rows);
+        const BlockChoice c =
+            column ? search_solid_or_textured(conv, bd, channel) : search_block(conv, bd, channel);
+        conv.candidate_lists[channel].move_to_front(c.id);
+        write_block(conv, x, y, c.upper_pattern, c.lower_pattern, conv.pairs[c.id / n],
+                    conv.pairs[c.id % n]);
+    });
 }
 
 }  // namespace lumaweave

@@ -53,7 +53,8 @@ void render_block(Conversion& conv, int x0, int y) {
             const Rgb& c = conv.display[(pattern & (0x80 >> n)) ? pair >> 4 : pair & 15];
             for (int row = 2 * (y + k); row < 2 * (y + k) + 2; ++row) {
                 for (int column = 2 * (x0 + n); column < 2 * (x0 + n) + 2; ++column) {
-                    std::uint8_t* out = conv.preview.data() + 54 + row * preview_row_bytes + column * 3;
+                    std::uint8_t* out =
+                        conv.preview.data() + 54 + row * preview_row_bytes + column * 3;
                     out[0] = static_cast<std::uint8_t>(c.b);
                     out[1] = static_cast<std::uint8_t>(c.g);
                     out[2] = static_cast<std::uint8_t>(c.r);

@@ -14,13 +14,13 @@ struct ConversionSettings {
     std::int32_t palette = 1;               // 1 MSX1, 2 MSX2
     std::int32_t edge_calc = 1;
     std::int32_t color_no0 = 0;
-    std::int32_t dither_order = 1;  // 0 Vertical, 1 Circular
+    std::int32_t dither_order = 1;                    // 0 Vertical, 1 Circular
     std::int32_t horizontal_position_correction = 0;  // 0..7
     std::int32_t brightness = 1;
     std::int32_t lumi_sort = 1;
     std::int32_t edge_emph = 0;
     std::int32_t optimization = 1;
-    std::int32_t hue = 0;  // -4..6
+    std::int32_t hue = 0;         // -4..6
     std::int32_t mitigation = 3;  // 1 (box clear) or 3 (box checked)
     std::int32_t gamma = 0;       // -10..8
     std::int32_t index_r = 0;

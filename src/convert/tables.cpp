@@ -12,7 +12,8 @@ void build_distance_tables(Conversion& conv) {
         int distinct = 0;
         for (int i = 0; i < 4; ++i) {
             bool earlier = false;
-            for (int j = 0; j < i; ++j) earlier = earlier || d[j] == d[i];
+            for (int j = 0; j < i; ++j)
+                earlier = earlier || d[j] == d[i];
             if (!earlier) ++distinct;
         }
         conv.distinct_count[n] = static_cast<std::uint8_t>(distinct);
@@ -57,10 +58,13 @@ void build_fitting_tables(Conversion& conv) {
 
     const int n = conv.pair_count;
     for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) conv.pair_pairs[0][i * n + j] = {conv.pairs[i], conv.pairs[j]};
+        for (int j = 0; j < n; ++j)
+            conv.pair_pairs[0][i * n + j] = {conv.pairs[i], conv.pairs[j]};
     }
     conv.pair_pairs[1] = conv.pair_pairs[0];
     conv.pair_pairs[2] = conv.pair_pairs[0];
+    for (CandidateList& list : conv.candidate_lists)
+        list.reset(n);
 
     conv.excluded.fill(0);
     if (s.lumi_sort) {
@@ -70,9 +74,8 @@ void build_fitting_tables(Conversion& conv) {
             for (int w = 0; w < 256; ++w) {
                 if (u == w) continue;
                 const std::int32_t lw1 = lum[w >> 4], lw2 = lum[w & 15];
-                const bool excluded = s.optimization
-                                          ? lw1 + lw2 < lu1 + lu2
-                                          : std::min(lw1, lw2) < std::max(lu1, lu2);
+                const bool excluded = s.optimization ? lw1 + lw2 < lu1 + lu2
+                                                     : std::min(lw1, lw2) < std::max(lu1, lu2);
                 conv.excluded[u * 256 + w] = excluded ? 1 : 0;
             }
         }

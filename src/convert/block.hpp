@@ -1,0 +1,103 @@
+// Everything the search of one 8x2 block reuses across its candidates.
+//
+// The error diffusion never leaves a column (column mode) or a 2x2 cell (cell modes), and every
+// order fits first the pixels of one row with its own pair, then passes their errors to the
+// other row. So the row that an order starts on is fitted the same way for every partner pair:
+// its costs, colours and the values it hands on are computed once per pair and cell (a
+// "half cell"), and the other row's pixels only look up distances.
+//
+// Only the costs of candidates that can still win are computed exactly: an order whose running
+// error reaches the best error can no longer make its candidate win, so it is dropped there.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "convert/types.hpp"
+
+namespace lumaweave {
+
+struct Conversion;
+
+enum class FitMode { column, vertical_cell, circular_cell };
+
+// Error of a dropped order or candidate.
+inline constexpr std::int64_t dead_error = 0x7FFFFFFFFFFFFFFF;
+
+struct BlockPixel {
+    Rgb own;                       // WorkImage value
+    std::int32_t weight;           // WorkImage weight
+    std::int32_t scale;            // ErrorScaleMap value
+    const std::int32_t* distance;  // PaletteDistanceMap entries (16)
+};
+
+// One order of one cell, for one pair of the row it starts on.
+struct HalfCell {
+    std::int64_t own_cost;  // the two pixels of the starting row
+    std::uint8_t own_bits;  // their pattern bits
+    std::uint16_t second_valid;
+    Rgb first_value;  // the other row's pixel that is fitted first
+    Rgb second_base;  // the other row's last pixel, before the share of the first one
+    std::array<std::int32_t, 16> first;                   // distances of first_value
+    std::array<std::array<std::int32_t, 16>, 16> second;  // [colour the first one took]
+};
+
+// Columns of one order inside a cell: the starting row fits `own_first` with its own value and
+// passes 8 - r eighths to `own_second`; the other row's `recv_first` gets r eighths of the
+// starting row's pixel above or below it, `recv_second` 8 - r eighths of recv_first and r
+// eighths of the starting row's pixel above or below it.
+struct CellOrder {
+    int own_first, own_second, recv_first, recv_second;  // 0 or 1, added to 2k
+};
+
+struct BlockData {
+    int x = 0, y = 0;
+    FitMode mode = FitMode::column;
+    bool sp = false, optimization = false, lumi_sort = false;
+    std::int32_t mitigation = 3;
+    std::int32_t ratio = 8;
+    int pair_count = 0;
+    std::array<std::uint8_t, 120> pair_fg{}, pair_bg{};
+
+    std::array<std::array<BlockPixel, 8>, 2> px{};  // [row][column]
+
+    // Own-value fit of every pixel with every pair: cost, and the foreground bits.
+    std::array<std::array<std::array<std::int32_t, 8>, 120>, 2> own_cost{};
+    std::array<std::array<std::uint8_t, 120>, 2> own_fg{};
+    // Row bounds: [row][pair][c], c = column (column mode) or cell (cell modes).
+    std::array<std::array<std::array<std::int64_t, 8>, 120>, 2> bound{};
+
+    // Column mode: distances of the other row's pixel after it received the whole error of a
+    // pixel that took colour c. [source row][column][c][colour]
+    std::array<std::array<std::uint16_t, 8>, 2> receive_valid{};
+    std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive{};
+
+    // Cell modes: [starting row][pair][cell], built when first needed.
+    std::array<std::array<std::uint8_t, 120>, 2> half_ready{};
+    std::array<std::array<std::array<HalfCell, 4>, 120>, 2> half{};
+    std::array<CellOrder, 2> cell_order{};  // [starting row]
+};
+
+// Prepares the block's pixels, own-value costs and row bounds for the given mode.
+// `lower_rows` is false when no order starts on the lower row (cell modes without "Lumi Sort").
+void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, int y,
+                   bool lower_rows);
+
+// Exact evaluation of candidate (upper pair i, lower pair l) against a best error below the
+// rejection value: returns its block error when it is below `best` (with its patterns), else
+// dead_error.
+std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i, int l,
+                                   std::int64_t best, std::uint8_t& upper_pattern,
+                                   std::uint8_t& lower_pattern);
+std::int64_t evaluate_cells_fast(const Conversion& conv, BlockData& bd, int i, int l,
+                                 std::int64_t best, std::uint8_t& upper_pattern,
+                                 std::uint8_t& lower_pattern);
+
+// The refinement's column search: no bound checks and no cuts inside a column; the candidate is
+// followed while its error stays below `limit`. Returns its block error, or dead_error once it
+// reaches the limit.
+std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, int i, int l,
+                                       std::int64_t limit, std::uint8_t& upper_pattern,
+                                       std::uint8_t& lower_pattern);
+
+}  // namespace lumaweave
