@@ -106,6 +106,25 @@ struct Order {
 
 }  // namespace
 
+InversionRule::InversionRule(const Conversion& conv, int uf_, int ub_, int lf_, int lb_,
+                             std::int32_t mitigation_)
+    : distinct(conv.distinct_count.data()),
+      uf(uf_),
+      ub(ub_),
+      lf(lf_),
+      lb(lb_),
+      mitigation(mitigation_),
+      possible(false),
+      dark{} {
+    const auto& lum = conv.luminance;
+    for (int u = 0; u < 2; ++u) {
+        for (int w = 0; w < 2; ++w) {
+            dark[u * 2 + w] = lum[w ? lf : lb] < lum[u ? uf : ub] ? 1 : 0;
+            possible = possible || dark[u * 2 + w];
+        }
+    }
+}
+
 void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, int y,
                    bool lower_rows) {
     const ConversionSettings& s = conv.settings;
@@ -168,6 +187,7 @@ std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i,
                                    std::uint8_t& lower_pattern) {
     const int uf = bd.pair_fg[i], ub = bd.pair_bg[i], lf = bd.pair_fg[l], lb = bd.pair_bg[l];
     const std::uint8_t ufg = bd.own_fg[0][i], lfg = bd.own_fg[1][l];
+    const InversionRule rule(conv, uf, ub, lf, lb, bd.mitigation);
     Order st{0, 0, 0};
     std::uint8_t mask = 0x80;
     for (int j = 0; j < 8; ++j) {
@@ -201,15 +221,14 @@ std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i,
             }
         }
         if (bd.optimization) {
-            if (a.error != dead_error &&
-                inversion_limit_broken(conv, uf, ub, lf, lb, a.upper, a.lower, mask, mask,
-                                       bd.mitigation)) {
-                a.error = dead_error;
-            }
-            if (b.error != dead_error &&
-                inversion_limit_broken(conv, uf, ub, lf, lb, b.upper, b.lower, mask, mask,
-                                       bd.mitigation)) {
-                b.error = dead_error;
+            // One fitted column shows at most one colour per row: nothing to check yet.
+            if (j > 0) {
+                if (a.error != dead_error && rule.broken(a.upper, a.lower, mask, mask)) {
+                    a.error = dead_error;
+                }
+                if (b.error != dead_error && rule.broken(b.upper, b.lower, mask, mask)) {
+                    b.error = dead_error;
+                }
             }
             mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
         }
@@ -226,6 +245,7 @@ std::int64_t evaluate_cells_fast(const Conversion& conv, BlockData& bd, int i, i
                                  std::uint8_t& lower_pattern) {
     const int pair[2] = {i, l};
     const int uf = bd.pair_fg[i], ub = bd.pair_bg[i], lf = bd.pair_fg[l], lb = bd.pair_bg[l];
+    const InversionRule rule(conv, uf, ub, lf, lb, bd.mitigation);
     Order st{0, 0, 0};
     std::uint8_t mask = 0xC0;
     for (int k = 0; k < 4; ++k) {
@@ -261,9 +281,7 @@ std::int64_t evaluate_cells_fast(const Conversion& conv, BlockData& bd, int i, i
             if (bd.optimization) {
                 // Columns of later cells count with the background colours.
                 for (Order& ord : o) {
-                    if (ord.error != dead_error &&
-                        inversion_limit_broken(conv, uf, ub, lf, lb, ord.upper, ord.lower, mask,
-                                               0xFF, bd.mitigation)) {
+                    if (ord.error != dead_error && rule.broken(ord.upper, ord.lower, mask, 0xFF)) {
                         ord.error = dead_error;
                     }
                 }
@@ -285,6 +303,7 @@ std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, in
                                        std::uint8_t& lower_pattern) {
     const int uf = bd.pair_fg[i], ub = bd.pair_bg[i], lf = bd.pair_fg[l], lb = bd.pair_bg[l];
     const std::uint8_t ufg = bd.own_fg[0][i], lfg = bd.own_fg[1][l];
+    const InversionRule rule(conv, uf, ub, lf, lb, bd.mitigation);
     Order st{0, 0, 0};
     std::uint8_t mask = 0x80;
     for (int j = 0; j < 8; ++j) {
@@ -312,15 +331,14 @@ std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, in
             }
         }
         if (bd.optimization) {
-            if (a.error != dead_error &&
-                inversion_limit_broken(conv, uf, ub, lf, lb, a.upper, a.lower, mask, mask,
-                                       bd.mitigation)) {
-                a.error = dead_error;
-            }
-            if (b.error != dead_error &&
-                inversion_limit_broken(conv, uf, ub, lf, lb, b.upper, b.lower, mask, mask,
-                                       bd.mitigation)) {
-                b.error = dead_error;
+            // One fitted column shows at most one colour per row: nothing to check yet.
+            if (j > 0) {
+                if (a.error != dead_error && rule.broken(a.upper, a.lower, mask, mask)) {
+                    a.error = dead_error;
+                }
+                if (b.error != dead_error && rule.broken(b.upper, b.lower, mask, mask)) {
+                    b.error = dead_error;
+                }
             }
             mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
         }

@@ -78,6 +78,34 @@ struct BlockData {
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
+// The inversion limit of one candidate, prepared once for all its checks.
+struct InversionRule {
+    const std::uint8_t* distinct;  // DistinctCountTable
+    int uf, ub, lf, lb;
+    std::int32_t mitigation;
+    bool possible;         // some column could show a darker colour below a brighter one
+    std::uint8_t dark[4];  // [upper takes its foreground * 2 + lower takes its foreground]
+
+    InversionRule(const Conversion& conv, int uf, int ub, int lf, int lb, std::int32_t mitigation);
+
+    bool broken(std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted,
+                std::uint8_t checked) const {
+        if (!possible) return false;
+        const int cu1 = pu == 0 ? ub : uf;
+        const int cu2 = pu == fitted ? cu1 : ub;
+        const int cl1 = pl == 0 ? lb : lf;
+        const int cl2 = pl == fitted ? cl1 : lb;
+        if (distinct[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
+        const unsigned both = pu & pl & checked, upper_only = pu & ~pl & checked;
+        const unsigned lower_only = ~pu & pl & checked, neither = ~pu & ~pl & checked & 0xFF;
+        const int inversions = dark[3] * __builtin_popcount(both) +
+                               dark[2] * __builtin_popcount(upper_only) +
+                               dark[1] * __builtin_popcount(lower_only) +
+                               dark[0] * __builtin_popcount(neither);
+        return inversions >= mitigation;
+    }
+};
+
 // Prepares the block's pixels, own-value costs and row bounds for the given mode.
 // `lower_rows` is false when no order starts on the lower row (cell modes without "Lumi Sort").
 void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, int y,
