@@ -58,10 +58,8 @@ void measure_edges(Conversion& conv) {
     }
 }
 
-void adjust_gamma(Conversion& conv) {
-    const int gamma = conv.settings.gamma;
-    if (gamma == 0) return;
-    std::int32_t table[256];
+std::array<std::int32_t, 256> gamma_table(int gamma) {
+    std::array<std::int32_t, 256> table;
     const double step = gamma / 16.0;
     double a = 0.0;
     for (int i = 0; i < 256; ++i) {
@@ -69,6 +67,13 @@ void adjust_gamma(Conversion& conv) {
         table[i] = clamp255(t);
         a = a + step;
     }
+    return table;
+}
+
+void adjust_gamma(Conversion& conv) {
+    const int gamma = conv.settings.gamma;
+    if (gamma == 0) return;
+    const std::array<std::int32_t, 256> table = gamma_table(gamma);
     for (int y = 0; y < conv.height; ++y) {
         for (int x = 0; x < conv.width; ++x) {
             Pixel& p = conv.work[y * max_width + x];

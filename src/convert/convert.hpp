@@ -13,6 +13,8 @@
 //   render_output      smoothing, preview, name table, header
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -59,6 +61,38 @@ void fit_blocks(Conversion& conv);
 void refine_blocks(Conversion& conv);
 
 void render_output(Conversion& conv);
+
+// --- single rules of the stages, exposed so that each can be checked on its own ---
+
+// The "Gamma" curve: entry i (a luminance / 100, rounded) gives the luminance / 100 the pixel is
+// scaled to; T[0] = 0 and T[255] = 255 for every gamma.
+std::array<std::int32_t, 256> gamma_table(int gamma);
+
+// One entry of the colour reduction's list: a palette colour or a fixed blend of two.
+struct MixEntry {
+    Rgb color;                        // on the working palette's scale
+    int a, b;                         // the two palette colours blended (a == b: pure colour)
+    std::int32_t weight_a, weight_b;  // of the pixel's distances to colours a and b, in 1/512
+};
+
+inline constexpr int max_mix_entries = 376;
+
+struct MixList {
+    std::array<MixEntry, max_mix_entries> entries;
+    int count = 0;
+};
+
+// The blends of every pair of colours (one or three per pair, by the vertical error ratio),
+// then the 16 pure colours, with the "Dark Color" weights on the blends with colour 0.
+MixList build_mix_list(const Palette& working, const ConversionSettings& s);
+
+// The list entry a pixel snaps to: the first of least score.
+struct MixChoice {
+    int index;
+    std::int64_t score;
+};
+MixChoice best_mix_entry(const MixList& mix, const Palette& working, bool brightness,
+                         const Pixel& pixel);
 
 // Log-scaled edge strength of one channel's weighted sum of squared differences (0..511).
 std::int32_t edge_log(std::int32_t s);

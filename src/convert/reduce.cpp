@@ -7,14 +7,6 @@ namespace lumaweave {
 
 namespace {
 
-struct MixEntry {
-    Rgb color;
-    int a, b;                         // the two palette colours blended (a == b for a pure colour)
-    std::int32_t weight_a, weight_b;  // in 1/512 units
-};
-
-constexpr int max_mix_entries = 376;
-
 Rgb blend(const Rgb& pa, int ka, const Rgb& pb, int kb, int shift) {
     return {(ka * pa.r + kb * pb.r) >> shift, (ka * pa.g + kb * pb.g) >> shift,
             (ka * pa.b + kb * pb.b) >> shift};
@@ -22,14 +14,10 @@ Rgb blend(const Rgb& pa, int ka, const Rgb& pb, int kb, int shift) {
 
 }  // namespace
 
-void reduce_colors(Conversion& conv) {
-    const ConversionSettings& s = conv.settings;
-    if (!s.col_reduction) return;
-    const Palette& pal = conv.working;
-    const bool brightness = s.brightness != 0;
-
-    std::array<MixEntry, max_mix_entries> list;
-    int count = 0;
+MixList build_mix_list(const Palette& pal, const ConversionSettings& s) {
+    MixList mix;
+    auto& list = mix.entries;
+    int& count = mix.count;
     bool seen[16][16] = {};
     for (int a = 0; a < 16; ++a) {
         for (int b = 0; b < 16; ++b) {
@@ -56,31 +44,41 @@ void reduce_colors(Conversion& conv) {
             e.weight_b /= 32;
         }
     }
+    return mix;
+}
+
+MixChoice best_mix_entry(const MixList& mix, const Palette& pal, bool brightness, const Pixel& p) {
+    auto dist = [&](const Rgb& c) {
+        return color_distance(brightness, p.r - c.r, p.g - c.g, p.b - c.b);
+    };
+    MixChoice choice{0, INT_MAX};
+    for (int i = 0; i < mix.count; ++i) {
+        const MixEntry& e = mix.entries[i];
+        const std::int64_t score = ((std::int64_t{dist(pal[e.a])} * e.weight_a +
+                                     std::int64_t{dist(pal[e.b])} * e.weight_b) >>
+                                    9) +
+                                   dist(e.color);
+        if (score < choice.score) choice = {i, score};
+    }
+    return choice;
+}
+
+void reduce_colors(Conversion& conv) {
+    const ConversionSettings& s = conv.settings;
+    if (!s.col_reduction) return;
+    const Palette& pal = conv.working;
+    const bool brightness = s.brightness != 0;
+    const MixList mix = build_mix_list(pal, s);
 
     for (int y = 0; y < conv.height; ++y) {
         for (int x = 0; x < conv.width; ++x) {
             Pixel& p = conv.work[y * max_width + x];
-            auto dist = [&](const Rgb& c) {
-                return color_distance(brightness, p.r - c.r, p.g - c.g, p.b - c.b);
-            };
-            std::int64_t best = INT_MAX;
-            const MixEntry* winner = &list[0];
-            for (int i = 0; i < count; ++i) {
-                const MixEntry& e = list[i];
-                const std::int64_t score = ((std::int64_t{dist(pal[e.a])} * e.weight_a +
-                                             std::int64_t{dist(pal[e.b])} * e.weight_b) >>
-                                            9) +
-                                           dist(e.color);
-                if (score < best) {
-                    best = score;
-                    winner = &e;
-                }
-            }
+            const Rgb& winner = mix.entries[best_mix_entry(mix, pal, brightness, p).index].color;
             std::int32_t e = conv.edge_map[y * max_width + x];
             if (e < 255) e = 0;
-            p.r = (p.r * e + (255 - e) * winner->color.r) / 255;
-            p.g = (p.g * e + (255 - e) * winner->color.g) / 255;
-            p.b = (p.b * e + (255 - e) * winner->color.b) / 255;
+            p.r = (p.r * e + (255 - e) * winner.r) / 255;
+            p.g = (p.g * e + (255 - e) * winner.g) / 255;
+            p.b = (p.b * e + (255 - e) * winner.b) / 255;
         }
     }
 }
