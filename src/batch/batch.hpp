@@ -73,7 +73,8 @@ class Batch {
     bool busy() const { return stop_state_.load() != idle; }
     int progress_percent() const { return progress_percent_; }
 
-    // The conversion whose PreviewImage is shown.
+    // The conversion that drops and the batch's own converter fill: its PreviewImage is the
+    // one to draw. (A front end's FileConverter keeps its results in its own objects.)
     Conversion& conversion() { return *conversion_; }
     ScratchPool& scratch() { return pool_; }
 
@@ -92,6 +93,8 @@ class Batch {
     // picture on request), and shows one message at the end, which it also returns. A second
     // call while a batch runs does nothing and returns an empty text.
     std::string run_batch(BatchHost& host);
+    // The same with each file's conversion taken from `converter`; skipping, writing, stopping
+    // and reporting stay here, in list order.
     std::string run_batch(BatchHost& host, FileConverter& converter);
 
   private:
