@@ -1,5 +1,6 @@
 // lumaweave-cli as a user runs it: options, refusals, outputs, exit codes, -j, Ctrl-C, progress.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -329,6 +330,24 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessage) {
     EXPECT_EQ(r.err, std::string("b.bmp: ") + msg::could_not_create + "\n");
     EXPECT_EQ(test::read_file(dir / "a.S02"), converted(dir / "a.bmp", ConversionSettings{}));
     EXPECT_TRUE(fs::is_directory(dir / "b.S02"));
+
+    // A named pipe is refused at once rather than waited on.
+    ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0644), 0);
+    r = run_cli({"pipe.bmp"}, dir.path());
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, std::string("pipe.bmp: ") + msg::file_cannot_open + "\n");
+
+    // A folder without write permission (which does not hold back the superuser).
+    if (::geteuid() != 0) {
+        fs::create_directory(dir / "locked");
+        test::write_file(dir / "locked" / "p.bmp", picture(16, 16));
+        fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+        r = run_cli({"locked/p.bmp"}, dir.path());
+        fs::permissions(dir / "locked", fs::perms::owner_all);
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_EQ(r.err, std::string("locked/p.bmp: ") + msg::could_not_create + "\n");
+        EXPECT_EQ(test::read_file(dir / "locked" / "p.bmp"), picture(16, 16));
+    }
 
     r = run_cli({"no-such-folder/p.bmp"}, dir.path());
     EXPECT_EQ(r.exit_code, 1);
