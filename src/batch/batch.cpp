@@ -11,7 +11,7 @@ namespace {
 
 // Converts on the spot, in the batch's own conversion object.
 class InPlaceConverter final : public FileConverter {
-public:
+  public:
     InPlaceConverter(Conversion& conv, ScratchPool& pool, const ConversionSettings& settings,
                      const DefaultPalettes& palettes)
         : conv_(conv), pool_(pool), settings_(settings), palettes_(palettes) {}
@@ -21,7 +21,7 @@ public:
         return convert_file(conv_, pool_, name, settings_, palettes_);
     }
 
-private:
+  private:
     Conversion& conv_;
     ScratchPool& pool_;
     const ConversionSettings& settings_;
@@ -36,11 +36,12 @@ Batch::Batch(const ConversionSettings& settings, const DefaultPalettes& palettes
 Batch::~Batch() = default;
 
 void Batch::request_stop() {
-    if (stop_armed_.load()) stop_requested_.store(true);
+    int expected = running;
+    stop_state_.compare_exchange_strong(expected, stopping);
 }
 
 void Batch::on_drop_files(BatchHost& host, const std::vector<std::string>& names) {
-    if (batch_busy_) return;
+    if (busy()) return;
     host.clear_file_list();
     if (names.size() >= static_cast<std::size_t>(file_list_capacity)) {
         host.show_message(msg::too_many_files);
@@ -49,8 +50,9 @@ void Batch::on_drop_files(BatchHost& host, const std::vector<std::string>& names
     } else {
         file_names_ = names;
         file_count_ = static_cast<int>(names.size());
-        for (const std::string& name : file_names_) host.append_file_list(name);
-        refresh_preview(host);
+        for (const std::string& name : file_names_)
+            host.append_file_list(name);
+        if (host.shows_preview()) refresh_preview(host);
     }
     pool_.free_all();
 }
@@ -72,16 +74,15 @@ std::string Batch::run_batch(BatchHost& host) {
 }
 
 std::string Batch::run_batch(BatchHost& host, FileConverter& converter) {
-    if (batch_busy_) return {};
+    int expected = idle;
+    if (!stop_state_.compare_exchange_strong(expected, running)) return {};
     std::string message;
-    batch_busy_ = true;
-    stop_armed_.store(true);
     if (file_count_ == 0) message = msg::select_a_file;
     for (int i = 0; i < file_count_; ++i) {
-        if (stop_requested_.load()) {
+        expected = stopping;
+        if (stop_state_.compare_exchange_strong(expected, running)) {
             progress_percent_ = 0;
             message = msg::stopped;
-            stop_requested_.store(false);
             break;
         }
         progress_percent_ = static_cast<int>(static_cast<long long>(i) * 100 / file_count_);
@@ -90,6 +91,7 @@ std::string Batch::run_batch(BatchHost& host, FileConverter& converter) {
         host.file_started(i, name);
         Conversion* result = nullptr;
         message = converter.convert(i, name, result);
+        if (message.empty() && result == nullptr) message = msg::memory_error;
         if (!message.empty()) break;
         host.draw_preview();
         message = write_whole_file(vram_name(name), result->vram.data(), result->vram.size());
@@ -104,8 +106,9 @@ std::string Batch::run_batch(BatchHost& host, FileConverter& converter) {
     }
     pool_.free_all();
     progress_percent_ = 0;
-    batch_busy_ = false;
-    stop_armed_.store(false);
+    // A request that came after the last file's events is not honoured, and is dropped here
+    // rather than stopping some later batch before its first file.
+    stop_state_.store(idle);
     if (message.empty()) message = msg::ended;
     host.show_message(message);
     return message;

@@ -19,7 +19,7 @@ namespace lumaweave {
 inline constexpr int file_list_capacity = 100000;
 
 class BatchHost {
-public:
+  public:
     virtual ~BatchHost() = default;
 
     // The list the user sees (the dialog's list box): emptied, then filled in drop order.
@@ -28,6 +28,10 @@ public:
 
     // Shows the batch's PreviewImage and progress percentage.
     virtual void draw_preview() {}
+
+    // Whether a drop converts file 0 for the preview. A front end without a preview (the
+    // command line) saves that conversion; the batch's outputs are the same either way.
+    virtual bool shows_preview() { return true; }
 
     // Whether "BMP Export" is set to "Yes" at this moment.
     virtual bool export_requested() { return false; }
@@ -50,7 +54,7 @@ public:
 // converter converts on the spot; a parallel front end may hand in results converted ahead,
 // as long as each is what converting file i at its turn would give.
 class FileConverter {
-public:
+  public:
     virtual ~FileConverter() = default;
     // Returns the conversion message (empty on success) and, on success, the conversion that
     // holds file i's VramImage, PreviewImage and ExportImage header.
@@ -58,7 +62,7 @@ public:
 };
 
 class Batch {
-public:
+  public:
     // `settings` and `palettes` are read live: a change between two files applies to the
     // files not yet converted.
     Batch(const ConversionSettings& settings, const DefaultPalettes& palettes);
@@ -66,15 +70,16 @@ public:
 
     int file_count() const { return file_count_; }
     const std::string& file_name(int i) const { return file_names_[static_cast<std::size_t>(i)]; }
-    bool busy() const { return batch_busy_; }
+    bool busy() const { return stop_state_.load() != idle; }
     int progress_percent() const { return progress_percent_; }
 
-    // The conversion whose PreviewImage is shown.
+    // The conversion that drops and the batch's own converter fill: its PreviewImage is the
+    // one to draw. (A front end's FileConverter keeps its results in its own objects.)
     Conversion& conversion() { return *conversion_; }
     ScratchPool& scratch() { return pool_; }
 
     // "End", closing and destroying the window: a running batch stops before its next file.
-    // Safe to call from a signal handler or another thread.
+    // Ignored while no batch runs. Safe to call from a signal handler or another thread.
     void request_stop();
 
     // A drop of files: ignored during a batch; otherwise lists the names and converts file 0
@@ -88,18 +93,22 @@ public:
     // picture on request), and shows one message at the end, which it also returns. A second
     // call while a batch runs does nothing and returns an empty text.
     std::string run_batch(BatchHost& host);
+    // The same with each file's conversion taken from `converter`; skipping, writing, stopping
+    // and reporting stay here, in list order.
     std::string run_batch(BatchHost& host, FileConverter& converter);
 
-private:
+  private:
     const ConversionSettings& settings_;
     const DefaultPalettes& palettes_;
     std::unique_ptr<Conversion> conversion_;
     ScratchPool pool_;
     std::vector<std::string> file_names_;
     int file_count_ = 0;
-    bool batch_busy_ = false;
-    std::atomic<bool> stop_requested_{false};
-    std::atomic<bool> stop_armed_{false};  // mirrors batch_busy_ for request_stop()
+    // The busy flag and the stop request in one word, so that a request racing with the end of
+    // a batch can never survive into the next one.
+    enum : int { idle = 0, running = 1, stopping = 2 };
+    std::atomic<int> stop_state_{idle};
+    static_assert(std::atomic<int>::is_always_lock_free, "request_stop runs in signal handlers");
     int progress_percent_ = 0;
 };
 

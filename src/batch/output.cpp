@@ -9,10 +9,12 @@ namespace lumaweave {
 
 bool is_bmp_name(const std::string& name) {
     std::size_t end = name.size();
-    while (end > 0 && std::isspace(static_cast<unsigned char>(name[end - 1]))) --end;
+    while (end > 0 && std::isspace(static_cast<unsigned char>(name[end - 1])))
+        --end;
     if (end < 4) return false;
     std::string tail = name.substr(end - 4, 4);
-    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : tail)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return tail == ".bmp";
 }
 
@@ -20,7 +22,9 @@ std::string base_name(const std::string& name) {
     return name.substr(0, name.size() >= 4 ? name.size() - 4 : 0);
 }
 
-std::string vram_name(const std::string& name) { return base_name(name) + ".S02"; }
+std::string vram_name(const std::string& name) {
+    return base_name(name) + ".S02";
+}
 
 std::string export_name(const std::string& name) {
     const std::string base = base_name(name);

@@ -1,71 +1,214 @@
-// lumaweave-cli: converts BMP pictures to SCREEN 2 ".S02" files from the command line.
+// lumaweave-cli: converts BMP pictures to SCREEN 2 ".S02" files from a terminal or a script, with
+// the batch driver that the dialog's "Conversion" runs.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <memory>
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "batch/batch.hpp"
-#include "convert/convert.hpp"
+#include "batch/output.hpp"
+#include "batch/parallel.hpp"
+#include "cli/options.hpp"
 #include "io/config.hpp"
+#include "io/file_io.hpp"
 #include "io/messages.hpp"
 
 using namespace lumaweave;
 
 namespace {
 
-int usage_error(const std::string& text) {
-    std::fprintf(stderr, "lumaweave-cli: %s\n", text.c_str());
-    return 2;
+constexpr int exit_ended = 0;
+constexpr int exit_failed = 1;
+constexpr int exit_usage = 2;
+constexpr int exit_stopped = 130;  // the shell's code for a Ctrl-C
+
+// Ctrl-C. The batch only honours a stop while it runs, so the request is also kept here and
+// handed over between two files, like the dialog's pending "End".
+std::atomic<Batch*> interrupted_batch{nullptr};
+volatile sig_atomic_t interrupted = 0;
+volatile sig_atomic_t announce_stop = 0;
+static_assert(std::atomic<Batch*>::is_always_lock_free, "used in a signal handler");
+
+void on_interrupt(int) {
+    interrupted = 1;
+    if (Batch* batch = interrupted_batch.load()) batch->request_stop();
+    if (announce_stop) {
+        static const char note[] = "\nstopping before the next file (Ctrl-C again quits at once)\n";
+        const ssize_t ignored = ::write(STDERR_FILENO, note, sizeof note - 1);
+        (void)ignored;
+    }
+}
+
+void install_interrupt_handler() {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    // The second Ctrl-C gets the default action. Outputs are replaced by renaming a complete
+    // temporary file, so even that cannot leave a half-written picture.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+int terminal_columns() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+    return 80;
+}
+
+// Keeps the end of a name within `columns` characters (UTF-8 sequences stay whole).
+std::string fit_name(const std::string& name, int columns) {
+    auto is_lead = [](unsigned char c) { return (c & 0xC0) != 0x80; };
+    int count = 0;
+    for (unsigned char c : name)
+        count += is_lead(c);
+    if (count <= columns) return name;
+    std::size_t start = 0;
+    for (int drop = count - columns + 3; start < name.size(); ++start) {
+        if (is_lead(static_cast<unsigned char>(name[start])) && drop-- == 0) break;
+    }
+    return "..." + name.substr(start);
+}
+
+// The batch's platform on a terminal: progress on stderr, the outcome on stdout (success) or
+// stderr (anything else), Ctrl-C as the stop request.
+class TerminalHost final : public BatchHost {
+  public:
+    TerminalHost(Batch& batch, bool export_bmp, bool progress)
+        : batch_(batch), export_bmp_(export_bmp), progress_(progress) {}
+
+    bool shows_preview() override { return false; }
+    bool export_requested() override { return export_bmp_; }
+
+    void file_started(int index, const std::string& name) override {
+        last_started_ = name;
+        if (!progress_) return;
+        const int percent = batch_.progress_percent();
+        constexpr int bar_width = 20;
+        const int filled = percent * bar_width / 100;
+        char head[64];
+        std::snprintf(head, sizeof head, "[%-*s] %3d%% %d/%d ", bar_width,
+                      std::string(static_cast<std::size_t>(filled), '#').c_str(), percent,
+                      index + 1, batch_.file_count());
+        std::string line = head;
+        const int room = terminal_columns() - 1 - static_cast<int>(line.size());
+        line += fit_name(name, room > 4 ? room : 4);
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fflush(stderr);
+        bar_shown_ = true;
+    }
+
+    void process_pending_events() override {
+        if (interrupted) batch_.request_stop();
+    }
+
+    void show_message(const std::string& text) override {
+        if (bar_shown_) {
+            std::fprintf(stderr, "\r\033[K");
+            std::fflush(stderr);
+            bar_shown_ = false;
+        }
+        if (text == msg::ended) {
+            std::printf("%s\n", text.c_str());
+            std::fflush(stdout);
+            return;
+        }
+        // A file's own failure names the file it concerns.
+        const bool about_file = text != msg::stopped && text != msg::select_a_file &&
+                                text != msg::too_many_files && !last_started_.empty();
+        if (about_file) {
+            std::fprintf(stderr, "%s: %s\n", last_started_.c_str(), text.c_str());
+        } else {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        }
+    }
+
+  private:
+    Batch& batch_;
+    bool export_bmp_;
+    bool progress_;
+    bool bar_shown_ = false;
+    std::string last_started_;
+};
+
+// The palettes: the named configuration, or lumaweave_config.txt when it exists. Returns the
+// text to report when the program cannot go on, else empty.
+std::string load_palettes(const cli::Options& options, DefaultPalettes& palettes) {
+    ScratchPool pool;
+    if (options.config) {
+        // Named on purpose, so a missing one is reported rather than silently replaced by the
+        // built-in palettes.
+        const FileContents probe = read_whole_file(pool, *options.config, 1);
+        if (!probe.message.empty()) return *options.config + ": " + probe.message;
+        pool.free_all();
+    }
+    return load_palette_config(pool, palettes, options.config.value_or(config_file_name));
+}
+
+int run(const cli::Options& options) {
+    DefaultPalettes palettes;
+    if (const std::string message = load_palettes(options, palettes); !message.empty()) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return exit_failed;
+    }
+
+    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    Batch batch(options.settings, palettes);
+    TerminalHost host(batch, options.export_bmp, progress);
+    batch.on_drop_files(host, options.files);
+    // A refused list has been reported; there is nothing to convert.
+    if (!options.files.empty() && batch.file_count() == 0) return exit_failed;
+
+    int bmp_count = 0;
+    for (const std::string& name : options.files)
+        bmp_count += is_bmp_name(name);
+    std::unique_ptr<ParallelConverter> parallel;
+    if (options.jobs > 1 && bmp_count > 1) {
+        try {
+            parallel = std::make_unique<ParallelConverter>(
+                options.settings, palettes, options.files, options.export_bmp, options.jobs);
+        } catch (const std::system_error&) {
+            std::fprintf(stderr, "%s: no worker threads, converting on one\n", cli::program_name);
+        }
+    }
+
+    announce_stop = progress;
+    interrupted_batch.store(&batch);
+    install_interrupt_handler();
+    const std::string message = parallel ? batch.run_batch(host, *parallel) : batch.run_batch(host);
+    interrupted_batch.store(nullptr);
+    parallel.reset();
+
+    if (message == msg::ended) return exit_ended;
+    if (message == msg::stopped) return exit_stopped;
+    return exit_failed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    ConversionSettings settings;
-    bool export_bmp = false;
-    std::string config_path = config_file_name;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--export") {
-            export_bmp = true;
-        } else if (arg == "--quiet") {
-        } else if (arg == "--config" && i + 1 < argc) {
-            config_path = argv[++i];
-        } else if (arg.rfind("--", 0) == 0 && arg.size() > 2) {
-            std::string name = arg.substr(2);
-            for (char& c : name) c = c == '-' ? '_' : c;
-            const SettingField* field = find_setting(name);
-            if (field == nullptr) return usage_error("unknown option " + arg);
-            if (i + 1 >= argc) return usage_error(arg + " needs a value");
-            const std::string text = argv[++i];
-            char* end = nullptr;
-            const long v = std::strtol(text.c_str(), &end, 10);
-            if (end == text.c_str() || *end != '\0' || !field->accepts(static_cast<int>(v))) {
-                return usage_error("bad value for " + arg + ": " + text);
-            }
-            settings.*(field->member) = static_cast<std::int32_t>(v);
-        } else {
-            files.push_back(arg);
-        }
-    }
+    // A closed output pipe must not kill the program before its files are complete.
+    ::signal(SIGPIPE, SIG_IGN);
 
-    ScratchPool pool;
-    DefaultPalettes palettes;
-    const std::string config_message = load_palette_config(pool, palettes, config_path);
-    if (!config_message.empty()) {
-        std::printf("%s\n", config_message.c_str());
-        return 1;
+    const cli::ParseResult parsed = cli::parse_command_line(argc, argv);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", cli::program_name, parsed.error.c_str());
+        return exit_usage;
     }
-    struct Host final : BatchHost {
-        bool export_bmp = false;
-        void show_message(const std::string& text) override { std::printf("%s\n", text.c_str()); }
-        bool export_requested() override { return export_bmp; }
-    } host;
-    host.export_bmp = export_bmp;
-    Batch batch(settings, palettes);
-    batch.on_drop_files(host, files);
-    const std::string message = batch.run_batch(host);
-    return message == msg::ended ? 0 : 1;
+    if (parsed.options.help) {
+        std::fputs(cli::help_text().c_str(), stdout);
+        return exit_ended;
+    }
+    try {
+        return run(parsed.options);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s\n", msg::memory_error);
+        return exit_failed;
+    }
 }

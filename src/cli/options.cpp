@@ -1,0 +1,222 @@
+#include "cli/options.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include "io/config.hpp"
+
+namespace lumaweave::cli {
+
+namespace {
+
+bool is_check_box(const SettingField& field) {
+    return field.kind == ControlKind::check_box;
+}
+
+std::int32_t checked_value(const SettingField& field) {
+    return field.controls.front().value;
+}
+
+std::optional<std::int32_t> parse_int(std::string_view text) {
+    std::int32_t v = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, v);
+    if (ec != std::errc() || ptr != end || text.empty()) return std::nullopt;
+    return v;
+}
+
+std::optional<std::int32_t> parse_setting(const SettingField& field, std::string_view text) {
+    if (is_check_box(field)) {
+        if (text == "on") return checked_value(field);
+        if (text == "off") return field.clear_value;
+    }
+    const std::optional<std::int32_t> v = parse_int(text);
+    if (!v || !field.accepts(*v)) return std::nullopt;
+    return v;
+}
+
+// Radio values in ascending order when they are consecutive numbers shown as themselves.
+bool is_range(const SettingField& field) {
+    if (field.controls.size() < 3) return false;
+    std::vector<std::int32_t> values;
+    for (const SettingControl& c : field.controls)
+        values.push_back(c.value);
+    std::sort(values.begin(), values.end());
+    return values.back() - values.front() + 1 == static_cast<std::int32_t>(values.size());
+}
+
+std::string value_syntax(const SettingField& field) {
+    if (is_check_box(field)) return "on|off";
+    if (is_range(field)) {
+        const auto [lo, hi] = std::minmax_element(
+            field.controls.begin(), field.controls.end(),
+            [](const SettingControl& a, const SettingControl& b) { return a.value < b.value; });
+        return std::to_string(lo->value) + ".." + std::to_string(hi->value);
+    }
+    std::string out;
+    for (const SettingControl& c : field.controls) {
+        if (!out.empty()) out += '|';
+        out += std::to_string(c.value);
+    }
+    return out;
+}
+
+std::string value_meaning(const SettingField& field) {
+    if (is_check_box(field)) {
+        return "on = " + std::to_string(checked_value(field)) +
+               ", off = " + std::to_string(field.clear_value);
+    }
+    if (is_range(field)) return {};
+    std::string out;
+    for (const SettingControl& c : field.controls) {
+        if (!out.empty()) out += ", ";
+        out += std::to_string(c.value) + " = " + std::string(c.caption);
+    }
+    return out;
+}
+
+std::string initial_text(const SettingField& field) {
+    if (is_check_box(field)) return field.initial == field.clear_value ? "off" : "on";
+    return std::to_string(field.initial);
+}
+
+const SettingField* find_option(std::string_view name) {
+    for (const SettingField& field : setting_fields()) {
+        if (option_name(field) == name) return &field;
+    }
+    return nullptr;
+}
+
+std::string try_help() {
+    return std::string("\nTry '") + program_name + " --help'.";
+}
+
+}  // namespace
+
+std::string option_name(const SettingField& field) {
+    std::string name = "--" + std::string(field.name);
+    std::replace(name.begin(), name.end(), '_', '-');
+    return name;
+}
+
+std::string describe_values(const SettingField& field) {
+    const std::string meaning = value_meaning(field);
+    return value_syntax(field) + (meaning.empty() ? "" : " (" + meaning + ")");
+}
+
+ParseResult parse_command_line(int argc, const char* const* argv) {
+    ParseResult result;
+    Options& options = result.options;
+    auto fail = [&](const std::string& text) {
+        result.error = text;
+        result.error.append(try_help());
+        return result;
+    };
+    bool only_files = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (only_files || arg.size() < 2 || arg[0] != '-') {
+            options.files.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            only_files = true;
+            continue;
+        }
+        // "--name=value" and "-jN" carry their value; otherwise it is the next argument.
+        std::string_view name = arg;
+        std::optional<std::string_view> attached;
+        if (arg.starts_with("--")) {
+            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
+                name = arg.substr(0, eq);
+                attached = arg.substr(eq + 1);
+            }
+        } else if (arg.starts_with("-j") && arg.size() > 2) {
+            name = "-j";
+            attached = arg.substr(2);
+        }
+        auto value = [&]() -> std::optional<std::string_view> {
+            if (attached) return attached;
+            if (i + 1 < argc) return std::string_view(argv[++i]);
+            return std::nullopt;
+        };
+        auto flag = [&](bool& target) {
+            if (attached) return false;
+            target = true;
+            return true;
+        };
+
+        if (name == "--help" || name == "-h") {
+            if (!flag(options.help)) return fail(std::string(name) + " takes no value");
+        } else if (name == "--export") {
+            if (!flag(options.export_bmp)) return fail("--export takes no value");
+        } else if (name == "--quiet" || name == "-q") {
+            if (!flag(options.quiet)) return fail(std::string(name) + " takes no value");
+        } else if (name == "--config") {
+            const auto v = value();
+            if (!v || v->empty()) return fail("--config needs a file name");
+            options.config = std::string(*v);
+        } else if (name == "--jobs" || name == "-j") {
+            const auto v = value();
+            if (!v) return fail(std::string(name) + " needs a number of threads");
+            const std::optional<std::int32_t> n = parse_int(*v);
+            if (!n || *n < 1 || *n > max_jobs) {
+                return fail("invalid value '" + std::string(*v) + "' for " + std::string(name) +
+                            "; it takes 1.." + std::to_string(max_jobs));
+            }
+            options.jobs = *n;
+        } else if (const SettingField* field = find_option(name)) {
+            const auto v = value();
+            if (!v) {
+                return fail(std::string(name) + " needs a value: " + describe_values(*field));
+            }
+            const std::optional<std::int32_t> setting = parse_setting(*field, *v);
+            if (!setting) {
+                return fail("invalid value '" + std::string(*v) + "' for " + std::string(name) +
+                            "; it takes " + describe_values(*field));
+            }
+            options.settings.*(field->member) = *setting;
+        } else {
+            return fail("unknown option " + std::string(name));
+        }
+    }
+    return result;
+}
+
+std::string help_text() {
+    std::string out = std::string("Usage: ") + program_name + R"( [OPTIONS] FILE...
+
+Converts each FILE whose name ends in ".bmp" (any letter case) to a SCREEN 2 image: the name with
+".S02" in place of its last four characters, beside it. Files are converted in the order given;
+other names are skipped. The first file that fails ends the run with its message.
+
+Options:
+  --export            also write the double-size picture "TEST_<name>.bmp" beside each source
+  --config FILE       read the palettes from FILE (default: )" +
+                      config_file_name + R"( in the current
+                      directory when it exists)
+  -j, --jobs N        convert on N threads, 1..)" +
+                      std::to_string(max_jobs) + R"( (initial 1); the files written are the same
+  -q, --quiet         no progress display (it is shown only on a terminal anyway)
+  -h, --help          show this help
+  --                  every later argument is a file name
+
+Conversion options (initial values are those of the dialog; a value may also be given as
+--option=VALUE):
+)";
+    for (const SettingField& field : setting_fields()) {
+        out += "  " + option_name(field) + " " + describe_values(field) + ", initial " +
+               initial_text(field) + "\n";
+        out += "        " + std::string(field.caption) + ": " + std::string(field.help) + "\n";
+    }
+    out += R"(
+Ctrl-C stops before the next file; a second Ctrl-C quits at once.
+Exit status: 0 when every file passed ("ended : 終了しました"), 1 when a file failed, no file was
+given or the palette configuration is incomplete or unreadable, 2 for a usage error, 130 when
+stopped with Ctrl-C.
+)";
+    return out;
+}
+
+}  // namespace lumaweave::cli

@@ -1,0 +1,43 @@
+// The command line of lumaweave-cli: one long option per conversion setting, generated from the
+// settings table, plus the options of the batch itself.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/settings.hpp"
+
+namespace lumaweave::cli {
+
+inline constexpr const char* program_name = "lumaweave-cli";
+inline constexpr int max_jobs = 64;
+
+struct Options {
+    ConversionSettings settings;  // fields not named keep their initial values
+    bool export_bmp = false;      // "BMP Export" "Yes"
+    bool quiet = false;           // no progress display
+    bool help = false;
+    std::optional<std::string> config;  // palette configuration named on the command line
+    int jobs = 1;                       // worker threads
+    std::vector<std::string> files;     // in the order given
+};
+
+struct ParseResult {
+    Options options;
+    std::string error;  // a usage error, empty when the command line is good
+};
+
+// Parses argv[1..argc-1]. Every value is checked here, so a bad one is refused before any file
+// is touched.
+ParseResult parse_command_line(int argc, const char* const* argv);
+
+// The option name of a settings field: "--" + its name with "_" written "-".
+std::string option_name(const SettingField& field);
+
+// The values a field takes, as shown in the help and in usage errors.
+std::string describe_values(const SettingField& field);
+
+std::string help_text();
+
+}  // namespace lumaweave::cli
