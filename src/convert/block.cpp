@@ -34,7 +34,7 @@ void fill_distances(const Conversion& conv, const Rgb& v, std::array<std::int32_
         d[k] = palette_distance(conv, v, k);
 }
 
-const std::array<std::int32_t, 16>& receive_row(const Conversion& conv, BlockData& bd, int row,
+[[gnu::always_inline]] inline const std::array<std::int32_t, 16>& receive_row(const Conversion& conv, BlockData& bd, int row,
                                                 int j, int c) {
     auto& d = bd.receive[row][j][c];
     if (!(bd.receive_valid[row][j] & (1u << c))) {
@@ -104,7 +104,75 @@ struct Order {
     std::uint8_t upper, lower;
 };
 
+constexpr std::int32_t floor_cap = 1 << 27;
+
+// weight * the smaller distance of each pair's two colours, for every pair in list order
+// (pairs run (a, b), a < b, ascending; colour 0 only with "Color No.0").
+void fill_pair_costs(const BlockData& bd, const std::array<std::int32_t, 16>& d,
+                     std::int32_t weight, std::int32_t* out) {
+    const int first = bd.pair_count == 120 ? 0 : 1;
+    int p = 0;
+    for (int a = first; a < 15; ++a) {
+        const std::int32_t da = d[a];
+        for (int b = a + 1; b < 16; ++b) out[p++] = std::min(da, d[b]) * weight;
+    }
+}
+
+const std::int32_t* pair_costs(const Conversion& conv, BlockData& bd, int row, int j, int c) {
+    std::int32_t* out = bd.pair_cost[row][j][c].data();
+    if (!(bd.pair_cost_valid[row][j] & (1u << c))) {
+        fill_pair_costs(bd, receive_row(conv, bd, row, j, c), bd.px[1 - row][j].weight, out);
+        bd.pair_cost_valid[row][j] |= static_cast<std::uint16_t>(1u << c);
+    }
+    return out;
+}
+
+// acc[q] += min(own + other[q], alternative[q], cap) over the other side's pairs.
+[[gnu::target_clones("avx2", "default")]] void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
+                     const std::int32_t* alternative, int n) {
+    for (int q = 0; q < n; ++q) {
+        acc[q] += std::min(std::min(own + other[q], alternative[q]), floor_cap);
+    }
+}
+
 }  // namespace
+
+const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
+    std::int32_t* acc = bd.floor[row][p].data();
+    if (bd.floor_ready[row][p]) return acc;
+    bd.floor_ready[row][p] = 1;
+    const int n = bd.pair_count;
+    std::fill_n(acc, n, 0);
+    const int f = bd.pair_fg[p], b = bd.pair_bg[p];
+    if (bd.mode == FitMode::column) {
+        // Per column: this row's order costs its own pixel plus the other row's receiving one;
+        // the other order costs at least the other row's own pixel.
+        for (int j = 0; j < 8; ++j) {
+            const int taken = ((bd.own_fg[row][p] >> (7 - j)) & 1) ? f : b;
+            add_floor_terms(acc, bd.own_cost[row][p][j], pair_costs(conv, bd, row, j, taken),
+                            bd.cost_by_column[1 - row][j].data(), n);
+        }
+        return acc;
+    }
+    // Per cell: this row's order costs its two pixels plus the other row's first receiving
+    // one; the other order (only with "Lumi Sort") costs at least its first pixel.
+    std::array<std::int32_t, 120> received;
+    static const std::array<std::int32_t, 120> unbounded = [] {
+        std::array<std::int32_t, 120> a;
+        a.fill(floor_cap);
+        return a;
+    }();
+    for (int k = 0; k < 4; ++k) {
+        const HalfCell& h = half_cell(conv, bd, row, p, k);
+        const int cx = 2 * k + bd.cell_order[row].recv_first;
+        fill_pair_costs(bd, h.first, bd.px[1 - row][cx].weight, received.data());
+        const int other_first = 2 * k + bd.cell_order[1 - row].own_first;
+        const std::int32_t* alternative =
+            bd.lumi_sort ? bd.cost_by_column[1 - row][other_first].data() : unbounded.data();
+        add_floor_terms(acc, static_cast<std::int32_t>(h.own_cost), received.data(), alternative, n);
+    }
+    return acc;
+}
 
 InversionRule::InversionRule(const Conversion& conv, int uf_, int ub_, int lf_, int lb_,
                              std::int32_t mitigation_)
@@ -163,6 +231,7 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
                 bd.own_cost[row][p][j] = std::min(df, db) * px.weight;
             }
             bd.own_fg[row][p] = fg;
+            for (int j = 0; j < 8; ++j) bd.cost_by_column[row][j][p] = bd.own_cost[row][p][j];
             auto& bound = bd.bound[row][p];
             const auto& cost = bd.own_cost[row][p];
             if (mode == FitMode::column) {
@@ -179,6 +248,8 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
         }
         bd.half_ready[row].fill(0);
         bd.receive_valid[row].fill(0);
+        bd.pair_cost_valid[row].fill(0);
+        bd.floor_ready[row].fill(0);
     }
 }
 
@@ -188,6 +259,9 @@ std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i,
     const int uf = bd.pair_fg[i], ub = bd.pair_bg[i], lf = bd.pair_fg[l], lb = bd.pair_bg[l];
     const std::uint8_t ufg = bd.own_fg[0][i], lfg = bd.own_fg[1][l];
     const InversionRule rule(conv, uf, ub, lf, lb, bd.mitigation);
+    // An order that breaks the inversion limit takes the rejection value, which only a best
+    // error above it (the start of a block) lets live on.
+    const std::int64_t rejected = rejection_error < best ? rejection_error : dead_error;
     Order st{0, 0, 0};
     std::uint8_t mask = 0x80;
     for (int j = 0; j < 8; ++j) {
@@ -224,10 +298,10 @@ std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i,
             // One fitted column shows at most one colour per row: nothing to check yet.
             if (j > 0) {
                 if (a.error != dead_error && rule.broken(a.upper, a.lower, mask, mask)) {
-                    a.error = dead_error;
+                    a.error = rejected;
                 }
                 if (b.error != dead_error && rule.broken(b.upper, b.lower, mask, mask)) {
-                    b.error = dead_error;
+                    b.error = rejected;
                 }
             }
             mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
@@ -246,6 +320,7 @@ std::int64_t evaluate_cells_fast(const Conversion& conv, BlockData& bd, int i, i
     const int pair[2] = {i, l};
     const int uf = bd.pair_fg[i], ub = bd.pair_bg[i], lf = bd.pair_fg[l], lb = bd.pair_bg[l];
     const InversionRule rule(conv, uf, ub, lf, lb, bd.mitigation);
+    const std::int64_t rejected = rejection_error < best ? rejection_error : dead_error;
     Order st{0, 0, 0};
     std::uint8_t mask = 0xC0;
     for (int k = 0; k < 4; ++k) {
@@ -282,7 +357,7 @@ std::int64_t evaluate_cells_fast(const Conversion& conv, BlockData& bd, int i, i
                 // Columns of later cells count with the background colours.
                 for (Order& ord : o) {
                     if (ord.error != dead_error && rule.broken(ord.upper, ord.lower, mask, 0xFF)) {
-                        ord.error = dead_error;
+                        ord.error = rejected;
                     }
                 }
                 mask = static_cast<std::uint8_t>((((mask >> 1) + 0x80) >> 1) + 0x80);
@@ -308,42 +383,33 @@ std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, in
     std::uint8_t mask = 0x80;
     for (int j = 0; j < 8; ++j) {
         const std::uint8_t bit = 0x80 >> j;
-        Order a{dead_error, 0, 0};
+        Order a;
         {
             const auto& d = receive_row(conv, bd, 0, j, (ufg & bit) ? uf : ub);
             const bool fg = d[lf] < d[lb];
-            const std::int64_t t = st.error + bd.own_cost[0][i][j] +
-                                   std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight;
-            if (t < limit) {
-                a = {t, static_cast<std::uint8_t>(st.upper | (ufg & bit)),
-                     static_cast<std::uint8_t>(st.lower | (fg ? bit : 0))};
-            }
+            a = {st.error + bd.own_cost[0][i][j] + std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight,
+                 static_cast<std::uint8_t>(st.upper | (ufg & bit)),
+                 static_cast<std::uint8_t>(st.lower | (fg ? bit : 0))};
         }
-        Order b{dead_error, 0, 0};
+        Order b;
         {
             const auto& d = receive_row(conv, bd, 1, j, (lfg & bit) ? lf : lb);
             const bool fg = d[uf] < d[ub];
-            const std::int64_t t = st.error + bd.own_cost[1][l][j] +
-                                   std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight;
-            if (t < limit) {
-                b = {t, static_cast<std::uint8_t>(st.upper | (fg ? bit : 0)),
-                     static_cast<std::uint8_t>(st.lower | (lfg & bit))};
-            }
+            b = {st.error + bd.own_cost[1][l][j] + std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight,
+                 static_cast<std::uint8_t>(st.upper | (fg ? bit : 0)),
+                 static_cast<std::uint8_t>(st.lower | (lfg & bit))};
         }
         if (bd.optimization) {
-            // One fitted column shows at most one colour per row: nothing to check yet.
+            // Every order is checked, whatever its error; a broken one is replaced by the
+            // rejection value.
             if (j > 0) {
-                if (a.error != dead_error && rule.broken(a.upper, a.lower, mask, mask)) {
-                    a.error = dead_error;
-                }
-                if (b.error != dead_error && rule.broken(b.upper, b.lower, mask, mask)) {
-                    b.error = dead_error;
-                }
+                if (rule.broken(a.upper, a.lower, mask, mask)) a.error = rejection_error;
+                if (rule.broken(b.upper, b.lower, mask, mask)) b.error = rejection_error;
             }
             mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
         }
         st = (b.error <= a.error) ? b : a;
-        if (st.error == dead_error) return dead_error;
+        if (st.error >= limit) return dead_error;
     }
     upper_pattern = st.upper;
     lower_pattern = st.lower;

@@ -72,11 +72,28 @@ struct BlockData {
     std::array<std::array<std::uint16_t, 8>, 2> receive_valid{};
     std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive{};
 
+    // The same costs by column, over the pairs (for sums over many pairs at once).
+    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> cost_by_column{};
+    // Column mode: cost of the other row's pixel j with each of its pairs after it received
+    // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]
+    std::array<std::array<std::uint16_t, 8>, 2> pair_cost_valid{};
+    std::array<std::array<std::array<std::array<std::int32_t, 120>, 16>, 8>, 2> pair_cost{};
+    // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
+    std::array<std::array<std::uint8_t, 120>, 2> floor_ready{};
+    std::array<std::array<std::array<std::int32_t, 120>, 120>, 2> floor{};
+
     // Cell modes: [starting row][pair][cell], built when first needed.
     std::array<std::array<std::uint8_t, 120>, 2> half_ready{};
     std::array<std::array<std::array<HalfCell, 4>, 120>, 2> half{};
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
+
+// Set bits of a byte (a table: the baseline instruction set has no population count).
+inline constexpr std::array<std::uint8_t, 256> bit_count = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v) t[v] = static_cast<std::uint8_t>(t[v / 2] + (v & 1));
+    return t;
+}();
 
 // The inversion limit of one candidate, prepared once for all its checks.
 struct InversionRule {
@@ -98,10 +115,8 @@ struct InversionRule {
         if (distinct[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
         const unsigned both = pu & pl & checked, upper_only = pu & ~pl & checked;
         const unsigned lower_only = ~pu & pl & checked, neither = ~pu & ~pl & checked & 0xFF;
-        const int inversions = dark[3] * __builtin_popcount(both) +
-                               dark[2] * __builtin_popcount(upper_only) +
-                               dark[1] * __builtin_popcount(lower_only) +
-                               dark[0] * __builtin_popcount(neither);
+        const int inversions = dark[3] * bit_count[both] + dark[2] * bit_count[upper_only] +
+                               dark[1] * bit_count[lower_only] + dark[0] * bit_count[neither];
         return inversions >= mitigation;
     }
 };
@@ -110,6 +125,13 @@ struct InversionRule {
 // `lower_rows` is false when no order starts on the lower row (cell modes without "Lumi Sort").
 void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, int y,
                    bool lower_rows);
+
+// A lower bound of the block error of every candidate that pairs pair p of `row` (0 upper,
+// 1 lower) with a pair of the other row, indexed by that pair: the sum over the columns (cells)
+// of the cheaper of what each order surely costs there. It holds whatever the best error, so
+// a candidate whose bound reaches the best error cannot win. Sums stop growing at 2^27 per
+// column, which keeps them in 32 bits and still below the true sums.
+const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p);
 
 // Exact evaluation of candidate (upper pair i, lower pair l) against a best error below the
 // rejection value: returns its block error when it is below `best` (with its patterns), else

@@ -41,6 +41,7 @@ struct Conversion {
     Palette working{};  // what the fitting matches against
     Palette display{};  // the true colours, drawn in the preview
     std::array<std::int32_t, 16> luminance{};
+    std::array<std::int32_t, 16> working_r{}, working_g{}, working_b{};  // `working`, by channel
 
     // Fitting tables.
     std::array<std::uint8_t, 65536> distinct_count;  // DistinctCountTable

@@ -129,6 +129,7 @@ BlockChoice search_least_error(Conversion& conv, BlockData& bd, const CandidateL
     BlockChoice choice{-1, no_best_error, 0, 0};
     auto visit = [&](int i, int l) {
         if (bd.bound[0][i][0] > choice.error) return;
+        if (error_floor(conv, bd, 0, i)[l] > choice.error) return;
         const int id = i * n + l;
         // Equal errors matter too: an earlier entry of the list wins them.
         const std::int64_t limit = choice.error == no_best_error ? no_best_error : choice.error + 1;
@@ -165,13 +166,21 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
         if (conv.excluded[u * 256 + lo]) return;
         // The pre-check bound; in cell modes the lower row's only when strictly smaller, which
         // gives the same minimum.
-        const std::int64_t bound = std::min(bd.bound[0][i][0], bd.bound[1][l][0]);
+        const std::int64_t upper_bound = bd.bound[0][i][0], lower_bound = bd.bound[1][l][0];
         const std::int64_t best = choice.error;
-        if (bound > best) return;
+        if (std::min(upper_bound, lower_bound) > best) return;
+        // A candidate whose error cannot fall below the best cannot win: skip its evaluation.
+        if (best < rejection_error) {
+            const std::int32_t floor = upper_bound <= best ? error_floor(conv, bd, 0, i)[l]
+                                                           : error_floor(conv, bd, 1, l)[i];
+            if (floor >= best) return;
+        }
         std::uint8_t pu = 0, pl = 0;
         std::int64_t e;
         ++conv.evaluations;
-        if (best >= rejection_error) {
+        if (best >= rejection_error && best != no_best_error) {
+            // Only a rejected candidate has been accepted so far: its rejection value takes
+            // part in the bound checks, which the fast evaluation does not follow.
             const Evaluation ev = evaluate_literally(conv, bd, i, l, best, Pruning::full);
             e = ev.error;
             pu = ev.upper_pattern;
@@ -210,7 +219,8 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
         }
         for (int c = 0; c < lower_count; ++c) {
             const int l = lower_candidates[c];
-            if (bd.bound[1][l][0] <= choice.error && !list.is_moved(i * n + l)) visit(i, l);
+            if (bd.bound[1][l][0] > choice.error || list.is_moved(i * n + l)) continue;
+            visit(i, l);
         }
     }
     return choice;

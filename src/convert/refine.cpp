@@ -104,27 +104,19 @@ BlockChoice search_solid_or_textured(Conversion& conv, BlockData& bd, int channe
     const int n = conv.pair_count;
     BlockChoice textured{-1, no_best_error, 0, 0};
     BlockChoice solid{-1, no_best_error, 0, 0};
-    const FitContext ctx(conv, FitMode::column);
     auto visit = [&](int id) {
         const int i = id / n, l = id % n;
         const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
         if (conv.excluded[u * 256 + lo]) return;
         const std::int64_t best = textured.error;
-        std::int64_t e;
+        // An entry whose error must end above the best textured one is abandoned anyway.
+        if (best < rejection_error && error_floor(conv, bd, 0, i)[l] > best) return;
         ++conv.evaluations;
+        // An entry at the best textured error can still become the best solid one.
+        const std::int64_t limit = solid.error > best && best < no_best_error ? best + 1 : best;
         std::uint8_t pu = 0, pl = 0;
-        if (best >= rejection_error) {
-            const Evaluation ev = evaluate_columns(ctx, bd.x, bd.y, u, lo, best, Pruning::refine);
-            if (ev.error > best) return;  // abandoned after a column
-            e = ev.error;
-            pu = ev.upper_pattern;
-            pl = ev.lower_pattern;
-        } else {
-            // An entry at the best textured error can still become the best solid one.
-            const std::int64_t limit = solid.error > best ? best + 1 : best;
-            e = evaluate_columns_unpruned(conv, bd, i, l, limit, pu, pl);
-            if (e == dead_error) return;
-        }
+        const std::int64_t e = evaluate_columns_unpruned(conv, bd, i, l, limit, pu, pl);
+        if (e == dead_error) return;
         BlockChoice& slot = is_solid_pair(pu, pl) ? solid : textured;
         if (e < slot.error) slot = {id, e, pu, pl};
     };

@@ -35,6 +35,12 @@ void build_distance_tables(Conversion& conv) {
 void build_fitting_tables(Conversion& conv) {
     const ConversionSettings& s = conv.settings;
 
+    for (int k = 0; k < 16; ++k) {
+        conv.working_r[k] = conv.working[k].r;
+        conv.working_g[k] = conv.working[k].g;
+        conv.working_b[k] = conv.working[k].b;
+    }
+
     conv.pair_count = 0;
     bool seen[16][16] = {};
     for (int a = 0; a < 16; ++a) {
