@@ -151,7 +151,7 @@ void ConverterDialog::create_controls() {
     wxClientDC dc(this);
     dc.SetFont(GetFont());
     wxSize text = dc.GetTextExtent("00%");
-    for (const char* widest : {"88%", "44%", "77%"}) {
+    for (const char* widest : {"88%", "44%", "77%", "99%"}) {
         const wxSize e = dc.GetTextExtent(widest);
         text.x = std::max(text.x, e.x);
         text.y = std::max(text.y, e.y);
@@ -326,13 +326,9 @@ void ConverterDialog::on_paint(wxPaintEvent&) {
         return;
     }
 #endif
-    // The progress beside the picture, painted over the old text in the dialog's colours.
-    const std::array<char, 4> text = percent_text(batch_.progress_percent());
     dc.SetFont(GetFont());
-    dc.SetTextForeground(GetForegroundColour());
-    dc.SetTextBackground(GetBackgroundColour());
-    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-    dc.DrawText(wxString::FromAscii(text.data()), percent_rect_.GetTopLeft());
+    draw_percent(dc, percent_rect_, batch_.progress_percent(), GetForegroundColour(),
+                 GetBackgroundColour());
 }
 
 void ConverterDialog::clear_file_list() {

@@ -56,4 +56,14 @@ void PreviewControl::on_size(wxSizeEvent& event) {
     event.Skip();
 }
 
+void draw_percent(wxDC& dc, const wxRect& area, int progress_percent, const wxColour& text,
+                  const wxColour& background) {
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.SetBrush(wxBrush(background));
+    dc.DrawRectangle(area);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    dc.SetTextForeground(text);
+    dc.DrawText(wxString::FromAscii(percent_text(progress_percent).data()), area.GetTopLeft());
+}
+
 }  // namespace lumaweave::app

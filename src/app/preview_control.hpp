@@ -4,6 +4,7 @@
 #pragma once
 
 #include <wx/bitmap.h>
+#include <wx/dc.h>
 #include <wx/image.h>
 #include <wx/window.h>
 
@@ -34,5 +35,10 @@ class PreviewControl : public wxWindow {
     wxImage picture_;  // 512 x 384, RGB; allocated once
     wxBitmap bitmap_;  // the picture stretched to fit(), in device pixels
 };
+
+// Draws the progress ("NN%") in `area`, which holds the widest such text: the area is cleared
+// to the background first, so no digit of the previous text stays.
+void draw_percent(wxDC& dc, const wxRect& area, int progress_percent, const wxColour& text,
+                  const wxColour& background);
 
 }  // namespace lumaweave::app
