@@ -103,9 +103,16 @@ void ConverterDialog::create_controls() {
         const wxString caption = from_utf8(item.caption);
         wxWindow* control = nullptr;
         switch (item.kind) {
-            case ItemKind::list_box:
-                file_list_ = new wxListBox(this, item.id, pos, size, 0, nullptr, wxLB_SINGLE);
+            case ItemKind::list_box: {
+                // The toolkit's vertical scroll bar needs more height than the layout gives
+                // the list; the list takes the free room down to the picture control.
+                const int room =
+                    FromDIP(to_pixels(find_template_item(id_picture)->rect).y) - pos.y - FromDIP(1);
+                file_list_ =
+                    new wxListBox(this, item.id, pos, wxSize(size.x, std::max(size.y, room)), 0,
+                                  nullptr, wxLB_SINGLE);
                 continue;
+            }
             case ItemKind::picture:
                 preview_ = new PreviewControl(this, item.id, pos, size);
                 continue;
