@@ -43,8 +43,10 @@ class FileDrop final : public wxFileDropTarget {
         list.reserve(names.size());
         for (const wxString& name : names)
             list.push_back(file_system_name(name));
+        // During a batch the drop is ignored; the source learns that it was not taken.
+        const bool taken = !dialog_.batch().busy();
         dialog_.drop_files(list);
-        return true;
+        return taken;
     }
 
   private:
@@ -174,9 +176,9 @@ void ConverterDialog::select_startup_controls() {
         for (const SettingControl& control : field.controls) {
             wxWindow* window = FindWindow(control.id);
             const bool on = field.initial == control.value;
-            if (auto* radio = wxDynamicCast(window, wxRadioButton)) {
+            if (auto* radio = dynamic_cast<wxRadioButton*>(window)) {
                 if (on) radio->SetValue(true);
-            } else if (auto* box = wxDynamicCast(window, wxCheckBox)) {
+            } else if (auto* box = dynamic_cast<wxCheckBox*>(window)) {
                 box->SetValue(on);
             }
         }
@@ -311,7 +313,7 @@ void ConverterDialog::on_char_hook(wxKeyEvent& event) {
         case WXK_RETURN:
         case WXK_NUMPAD_ENTER:
             // A focused push button takes Enter as its own press.
-            if (wxDynamicCast(FindFocus(), wxButton)) break;
+            if (dynamic_cast<wxButton*>(FindFocus())) break;
             SetReturnCode(wxID_OK);
             EndDialog(wxID_OK);
             return;
@@ -334,8 +336,8 @@ void ConverterDialog::on_paint(wxPaintEvent&) {
     }
 #endif
     dc.SetFont(GetFont());
-    draw_percent(dc, percent_rect_, batch_.progress_percent(), GetForegroundColour(),
-                 GetBackgroundColour());
+    percent_text_.draw(dc, percent_rect_, batch_.progress_percent(), GetForegroundColour(),
+                       GetBackgroundColour());
 }
 
 void ConverterDialog::clear_file_list() {

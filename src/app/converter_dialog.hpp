@@ -73,6 +73,7 @@ class ConverterDialog : public wxDialog, private BatchHost {
     PreviewControl* preview_ = nullptr;
     wxRadioButton* export_no_ = nullptr;
     wxRect percent_rect_;
+    PercentText percent_text_;
     bool destroy_after_batch_ = false;
 
     // A click on the radio button that is already selected: armed by the press, fired by the

@@ -56,14 +56,19 @@ void PreviewControl::on_size(wxSizeEvent& event) {
     event.Skip();
 }
 
-void draw_percent(wxDC& dc, const wxRect& area, int progress_percent, const wxColour& text,
-                  const wxColour& background) {
+void PercentText::draw(wxDC& dc, const wxRect& area, int progress_percent, const wxColour& text,
+                       const wxColour& background) {
+    if (progress_percent != shown_) {
+        shown_ = progress_percent;
+        label_ = wxString::FromAscii(percent_text(progress_percent).data());
+    }
+    if (!brush_.IsOk() || brush_.GetColour() != background) brush_ = wxBrush(background);
     dc.SetPen(*wxTRANSPARENT_PEN);
-    dc.SetBrush(wxBrush(background));
+    dc.SetBrush(brush_);
     dc.DrawRectangle(area);
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(text);
-    dc.DrawText(wxString::FromAscii(percent_text(progress_percent).data()), area.GetTopLeft());
+    dc.DrawText(label_, area.GetTopLeft());
 }
 
 }  // namespace lumaweave::app

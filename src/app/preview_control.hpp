@@ -4,6 +4,7 @@
 #pragma once
 
 #include <wx/bitmap.h>
+#include <wx/brush.h>
 #include <wx/dc.h>
 #include <wx/image.h>
 #include <wx/window.h>
@@ -36,9 +37,18 @@ class PreviewControl : public wxWindow {
     wxBitmap bitmap_;  // the picture stretched to fit(), in device pixels
 };
 
-// Draws the progress ("NN%") in `area`, which holds the widest such text: the area is cleared
-// to the background first, so no digit of the previous text stays.
-void draw_percent(wxDC& dc, const wxRect& area, int progress_percent, const wxColour& text,
-                  const wxColour& background);
+// The progress beside the picture: "NN%", drawn in an area that holds the widest such text.
+// The area is cleared to the background first, so no digit of the previous text stays. The
+// text and the brush are made when the progress or the colour changes, not on every paint.
+class PercentText {
+  public:
+    void draw(wxDC& dc, const wxRect& area, int progress_percent, const wxColour& text,
+              const wxColour& background);
+
+  private:
+    int shown_ = -1;
+    wxString label_;
+    wxBrush brush_;
+};
 
 }  // namespace lumaweave::app

@@ -10,8 +10,18 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# Waits (at most a minute) for a visible window titled "lumaweave" and prints its id.
-find_window() { timeout 60 xdotool search --sync --onlyvisible --name '^lumaweave$' | head -n1; }
+# Waits (at most a minute, and only while the program runs) for a visible window titled
+# "lumaweave" and prints its id.
+find_window() {
+  local pid=$1 window=""
+  for _ in $(seq 600); do
+    window=$(xdotool search --onlyvisible --name '^lumaweave$' 2>/dev/null | head -n1 || true)
+    [ -n "$window" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "$window"
+}
 
 # Waits for the process to end by itself and checks its exit status.
 expect_exit() {
@@ -29,8 +39,8 @@ expect_exit() {
 cp "$sample" "$work/picture.bmp"
 (cd "$work" && exec "$program" picture.bmp) &
 pid=$!
-window=$(find_window)
-[ -n "$window" ] || fail "no dialog window"
+window=$(find_window "$pid")
+[ -n "$window" ] || { fail "no dialog window"; exit 1; }
 geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
 [ "$geometry" = "761x735" ] || fail "dialog is $geometry, not 761x735"
 # The picture control (35, 105; 512 x 384) shows the converted picture, not black.
@@ -50,8 +60,8 @@ expect_exit "$pid" "Escape"
 printf '* MSX1 palette\n0,0,0 1,1,1\n* MSX2 palette\n' > "$work/lumaweave_config.txt"
 (cd "$work" && exec "$program") &
 pid=$!
-box=$(find_window)
-[ -n "$box" ] || fail "no message box for the incomplete configuration"
+box=$(find_window "$pid")
+[ -n "$box" ] || { fail "no message box for the incomplete configuration"; exit 1; }
 kind=$(xprop -id "$box" _NET_WM_WINDOW_TYPE 2>/dev/null || true)
 case "$kind" in *DIALOG*) ;; *) fail "the first window is not a message box: $kind" ;; esac
 xdotool windowfocus --sync "$box" key Return

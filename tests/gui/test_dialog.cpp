@@ -92,7 +92,7 @@ class DialogTest : public ::testing::Test {
     wxRadioButton& radio(int id) { return *wxStaticCast(&control(id), wxRadioButton); }
     wxCheckBox& check(int id) { return *wxStaticCast(&control(id), wxCheckBox); }
     bool selected(int id) {
-        if (auto* r = wxDynamicCast(&control(id), wxRadioButton)) return r->GetValue();
+        if (auto* r = dynamic_cast<wxRadioButton*>(&control(id))) return r->GetValue();
         return check(id).GetValue();
     }
     wxListBox& file_list() { return *wxStaticCast(&control(id_file_list), wxListBox); }
@@ -109,7 +109,7 @@ class DialogTest : public ::testing::Test {
             list.Add(wxString::FromUTF8(n.c_str()));
         auto* target = dynamic_cast<wxFileDropTarget*>(dialog->GetDropTarget());
         ASSERT_NE(target, nullptr);
-        EXPECT_TRUE(target->OnDropFiles(10, 10, list));
+        EXPECT_EQ(target->OnDropFiles(10, 10, list), !dialog->batch().busy());
     }
 
     // A press of a push button, delivered as the toolkit's click event (used where the moment
@@ -159,6 +159,7 @@ TEST_F(DialogTest, StartsWithTheInitialSelectionAndABlackPreview) {
     }
     EXPECT_EQ(dialog->settings(), ConversionSettings{});
     EXPECT_EQ(dialog->GetTitle(), "lumaweave");
+    EXPECT_TRUE(dialog->GetIcons().GetIcon(32).IsOk());
     EXPECT_FALSE(dialog->HasFlag(wxRESIZE_BORDER));
     EXPECT_EQ(dialog->GetClientSize(), dialog->FromDIP(wxSize(761, 735)));
     EXPECT_EQ(file_list().GetCount(), 0u);
@@ -568,8 +569,9 @@ TEST(PercentText, ReplacesThePreviousText) {
         dc.SetBackground(*wxWHITE_BRUSH);
         dc.Clear();
         dc.SetFont(*wxNORMAL_FONT);
+        PercentText text;
         for (int v : values)
-            draw_percent(dc, area, v, *wxBLACK, *wxWHITE);
+            text.draw(dc, area, v, *wxBLACK, *wxWHITE);
         dc.SelectObject(wxNullBitmap);
         const wxImage image = bitmap.ConvertToImage();
         return std::vector<unsigned char>(image.GetData(), image.GetData() + 48 * 22 * 3);
