@@ -241,7 +241,7 @@ void ConverterDialog::arm_reclick(wxRadioButton& button) {
         if (wxRect(button.GetClientSize()).Contains(event.GetPosition())) fire();
     });
     button.Bind(wxEVT_KEY_DOWN, [arm](wxKeyEvent& event) {
-        if (event.GetKeyCode() == WXK_SPACE && !event.IsAutoRepeat()) arm();
+        if (event.GetKeyCode() == WXK_SPACE) arm();  // a held key re-arms the same press
         event.Skip();
     });
     button.Bind(wxEVT_KEY_UP, [fire](wxKeyEvent& event) {
