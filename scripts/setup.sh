@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds lumaweave and converts the bundled sample pictures
-# into out/ (".S02" files and their double-size "TEST_" previews).
+# into out/ (".S02" files and their double-size "TEST_" previews). The desktop program is
+# build/lumaweave.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -10,3 +11,4 @@ mkdir -p out
 cp samples/*.bmp out/
 build/lumaweave-cli --export out/*.bmp
 ls -l out
+echo "The desktop program: build/lumaweave [PICTURE.bmp ...]"

@@ -1,0 +1,375 @@
+#include "app/converter_dialog.hpp"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/dcclient.h>
+#include <wx/dnd.h>
+#include <wx/fontenum.h>
+#include <wx/msgdlg.h>
+#include <wx/settings.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+
+#include "app/app_icon.hpp"
+#include "app/dialog_template.hpp"
+
+namespace lumaweave::app {
+
+namespace {
+
+wxString from_utf8(std::string_view text) {
+    return wxString::FromUTF8(text.data(), text.size());
+}
+
+// File names travel as the file system's bytes; the list shows them in the toolkit's text.
+wxString display_name(const std::string& name) {
+    wxString shown(name.c_str(), *wxConvFileName);
+    return shown.empty() && !name.empty() ? wxString::From8BitData(name.c_str()) : shown;
+}
+
+std::string file_system_name(const wxString& name) {
+    const wxCharBuffer bytes = name.fn_str();
+    return bytes.data() ? std::string(bytes.data()) : std::string(name.utf8_str());
+}
+
+// Drops anywhere on the dialog: the toolkit hands a drop over a child to its parent.
+class FileDrop final : public wxFileDropTarget {
+  public:
+    explicit FileDrop(ConverterDialog& dialog) : dialog_(dialog) {}
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
+        std::vector<std::string> list;
+        list.reserve(names.size());
+        for (const wxString& name : names)
+            list.push_back(file_system_name(name));
+        // During a batch the drop is ignored; the source learns that it was not taken.
+        const bool taken = !dialog_.batch().busy();
+        dialog_.drop_files(list);
+        return taken;
+    }
+
+  private:
+    ConverterDialog& dialog_;
+};
+
+// The layout was drawn for a narrow 9-point face. Noto Sans CJK JP (installed with the
+// program) has narrow Latin letters as well as the full-width digits and the messages' Japanese;
+// at 7.5 points every caption fits its control. Without it, the desktop's face a little
+// smaller still.
+wxFont dialog_font() {
+    wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
+    if (wxFontEnumerator::IsValidFacename("Noto Sans CJK JP")) {
+        font.SetFaceName("Noto Sans CJK JP");
+        font.SetFractionalPointSize(7.5);
+    } else {
+        font.SetPointSize(7);
+    }
+    return font;
+}
+
+}  // namespace
+
+ConverterDialog::ConverterDialog(wxWindow* parent)
+    : wxDialog(parent, wxID_ANY, from_utf8(dialog_title), wxDefaultPosition, wxDefaultSize,
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxDIALOG_NO_PARENT),
+      batch_(settings_, palettes_) {
+    SetFont(dialog_font());
+    // Enter and Escape are handled below, where a batch can be taken into account.
+    SetEscapeId(wxID_NONE);
+    SetIcons(app_icon_bundle());
+    create_controls();
+    const PixelRect size = to_pixels({0, 0, dialog_width_du, dialog_height_du});
+    const wxSize client = FromDIP(wxSize(size.width, size.height));
+    SetClientSize(client);
+    SetMinClientSize(client);
+    SetMaxClientSize(client);
+    SetDropTarget(new FileDrop(*this));
+    select_startup_controls();
+
+    Bind(wxEVT_BUTTON, &ConverterDialog::on_conversion, this, id_conversion);
+    Bind(wxEVT_BUTTON, &ConverterDialog::on_end, this, id_end);
+    Bind(wxEVT_CLOSE_WINDOW, &ConverterDialog::on_close, this);
+    Bind(wxEVT_CHAR_HOOK, &ConverterDialog::on_char_hook, this);
+    Bind(wxEVT_PAINT, &ConverterDialog::on_paint, this);
+    Centre();
+}
+
+ConverterDialog::~ConverterDialog() = default;
+
+void ConverterDialog::create_controls() {
+    for (const TemplateItem& item : dialog_template()) {
+        const PixelRect px = to_pixels(item.rect);
+        const wxPoint pos = FromDIP(wxPoint(px.x, px.y));
+        const wxSize size = FromDIP(wxSize(px.width, px.height));
+        const wxString caption = from_utf8(item.caption);
+        wxWindow* control = nullptr;
+        switch (item.kind) {
+            case ItemKind::list_box: {
+                // The toolkit's vertical scroll bar needs more height than the layout gives
+                // the list; the list takes the free room down to the picture control.
+                const int room =
+                    FromDIP(to_pixels(find_template_item(id_picture)->rect).y) - pos.y - FromDIP(1);
+                file_list_ =
+                    new wxListBox(this, item.id, pos, wxSize(size.x, std::max(size.y, room)), 0,
+                                  nullptr, wxLB_SINGLE);
+                continue;
+            }
+            case ItemKind::picture:
+                preview_ = new PreviewControl(this, item.id, pos, size);
+                continue;
+            case ItemKind::push_button:
+                control = new wxButton(this, item.id, caption, pos, size);
+                break;
+            case ItemKind::static_text:
+                control = new wxStaticText(this, wxID_ANY, caption, pos, size);
+                break;
+            case ItemKind::group_box:
+                new wxStaticBox(this, wxID_ANY, caption, pos, size);
+                continue;
+            case ItemKind::radio_button: {
+                auto* radio = new wxRadioButton(this, item.id, caption, pos, size,
+                                                item.group_start ? wxRB_GROUP : 0);
+                if (item.id == id_export_no) export_no_ = radio;
+                if (const auto target = find_control(item.id)) {
+                    bind_option(*radio, *target);
+                    arm_reclick(*radio);
+                }
+                control = radio;
+                break;
+            }
+            case ItemKind::check_box:
+                control = new wxCheckBox(this, item.id, caption, pos, size);
+                if (const auto target = find_control(item.id)) bind_option(*control, *target);
+                break;
+        }
+        // Where the toolkit's control needs more room than the layout gives, it grows around
+        // its own place (taller about its middle, wider to the right) and its neighbours stay.
+        const wxSize best = control->GetBestSize();
+        wxRect r(pos, size);
+        if (best.y > r.height) {
+            r.y -= (best.y - r.height) / 2;
+            r.height = best.y;
+        }
+        r.width = std::max(r.width, best.x);
+        control->SetSize(r);
+    }
+
+    // The progress text: right of the picture control, level with its top.
+    const PreviewFit fit = preview_->fit();
+    wxClientDC dc(this);
+    dc.SetFont(GetFont());
+    wxSize text = dc.GetTextExtent("00%");
+    for (const char* widest : {"88%", "44%", "77%", "99%"}) {
+        const wxSize e = dc.GetTextExtent(widest);
+        text.x = std::max(text.x, e.x);
+        text.y = std::max(text.y, e.y);
+    }
+    percent_rect_ =
+        wxRect(preview_->GetPosition().x + preview_->GetClientSize().x + FromDIP(percent_gap(fit)),
+               preview_->GetPosition().y, text.x + 1, text.y);
+}
+
+void ConverterDialog::select_startup_controls() {
+    export_no_->SetValue(true);
+    for (const SettingField& field : setting_fields()) {
+        for (const SettingControl& control : field.controls) {
+            wxWindow* window = FindWindow(control.id);
+            const bool on = field.initial == control.value;
+            if (auto* radio = dynamic_cast<wxRadioButton*>(window)) {
+                if (on) radio->SetValue(true);
+            } else if (auto* box = dynamic_cast<wxCheckBox*>(window)) {
+                box->SetValue(on);
+            }
+        }
+    }
+}
+
+void ConverterDialog::bind_option(const wxWindow& control, const ControlTarget& target) {
+    const int id = control.GetId();
+    if (target.field->kind == ControlKind::radio_group) {
+        Bind(
+            wxEVT_RADIOBUTTON, [this, target](wxCommandEvent&) { on_option(target, true); }, id);
+    } else {
+        Bind(
+            wxEVT_CHECKBOX,
+            [this, target](wxCommandEvent& event) { on_option(target, event.IsChecked()); }, id);
+    }
+}
+
+void ConverterDialog::on_option(const ControlTarget& target, bool checked) {
+    const SettingField& field = *target.field;
+    if (field.kind == ControlKind::radio_group) {
+        reclick_seen_ = true;
+        settings_.*field.member = target.value_when_selected;
+    } else {
+        settings_.*field.member = field.clear_value;
+        if (checked) settings_.*field.member = target.value_when_selected;
+    }
+    // "Optimizat" alone acts on the picture only through "Lumi Sort": with it clear, the new
+    // value waits for the next conversion and the preview is only repainted.
+    if (field.member == &ConversionSettings::optimization && settings_.lumi_sort != 1) {
+        draw_preview();
+        return;
+    }
+    batch_.refresh_preview(*this);
+}
+
+void ConverterDialog::arm_reclick(wxRadioButton& button) {
+    // The toolkit reports no click on a radio button that is already selected, yet such a
+    // click converts again. Press and release on the same selected button make that click,
+    // unless the toolkit did report it after all.
+    const int id = button.GetId();
+    auto arm = [this, &button, id] {
+        reclick_id_ = button.GetValue() ? id : 0;
+        reclick_seen_ = false;
+    };
+    auto fire = [this, id] {
+        if (reclick_id_ != id) return;
+        reclick_id_ = 0;
+        CallAfter([this, id] {
+            if (reclick_seen_) return;
+            if (const auto target = find_control(id)) on_option(*target, true);
+        });
+    };
+    button.Bind(wxEVT_LEFT_DOWN, [arm](wxMouseEvent& event) {
+        arm();
+        event.Skip();
+    });
+    button.Bind(wxEVT_LEFT_UP, [fire, &button](wxMouseEvent& event) {
+        event.Skip();
+        if (wxRect(button.GetClientSize()).Contains(event.GetPosition())) fire();
+    });
+    button.Bind(wxEVT_KEY_DOWN, [arm](wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_SPACE) arm();  // a held key re-arms the same press
+        event.Skip();
+    });
+    button.Bind(wxEVT_KEY_UP, [fire](wxKeyEvent& event) {
+        event.Skip();
+        if (event.GetKeyCode() == WXK_SPACE) fire();
+    });
+}
+
+bool ConverterDialog::load_configuration(const std::string& path) {
+    const std::string message = load_palette_config(batch_.scratch(), palettes_, path);
+    batch_.scratch().free_all();
+    if (message.empty()) return true;
+    show_message(message);
+    SetReturnCode(wxID_OK);
+    EndDialog(wxID_OK);
+    return false;
+}
+
+int ConverterDialog::run(const std::vector<std::string>& files) {
+    if (!load_configuration()) return GetReturnCode();
+    if (!files.empty()) drop_files(files);
+    return ShowModal();
+}
+
+void ConverterDialog::drop_files(const std::vector<std::string>& names) {
+    file_list_->Freeze();
+    batch_.on_drop_files(*this, names);
+    file_list_->Thaw();
+}
+
+bool ConverterDialog::Destroy() {
+    batch_.request_stop();
+    if (batch_.busy()) {
+        destroy_after_batch_ = true;
+        Hide();
+        return true;
+    }
+    return wxDialog::Destroy();
+}
+
+void ConverterDialog::on_conversion(wxCommandEvent&) {
+    batch_.run_batch(*this);
+    if (destroy_after_batch_ && !batch_.busy()) {
+        destroy_after_batch_ = false;
+        wxDialog::Destroy();
+    }
+}
+
+void ConverterDialog::on_end(wxCommandEvent&) {
+    batch_.request_stop();
+    SetReturnCode(wxID_OK);
+    EndDialog(wxID_OK);
+}
+
+void ConverterDialog::on_close(wxCloseEvent& event) {
+    batch_.request_stop();
+    // The dialog's own close processing ends it as cancelled.
+    event.Skip();
+}
+
+void ConverterDialog::on_char_hook(wxKeyEvent& event) {
+    // Enter and Escape end the dialog but leave a running batch to finish its files: only
+    // "End" and closing the window stop it.
+    switch (event.GetKeyCode()) {
+        case WXK_ESCAPE:
+            SetReturnCode(wxID_CANCEL);
+            EndDialog(wxID_CANCEL);
+            return;
+        case WXK_RETURN:
+        case WXK_NUMPAD_ENTER:
+            // A focused push button takes Enter as its own press.
+            if (dynamic_cast<wxButton*>(FindFocus())) break;
+            SetReturnCode(wxID_OK);
+            EndDialog(wxID_OK);
+            return;
+        default:
+            break;
+    }
+    event.Skip();
+}
+
+void ConverterDialog::on_paint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+#ifdef __WXMSW__
+    // Where the platform paints a minimised window, it shows the icon in the middle.
+    if (IsIconized()) {
+        const wxSize client = GetClientSize();
+        const int w = wxSystemSettings::GetMetric(wxSYS_ICON_X, this);
+        const int h = wxSystemSettings::GetMetric(wxSYS_ICON_Y, this);
+        dc.DrawIcon(GetIcon(), (client.x - w + 1) / 2, (client.y - h + 1) / 2);
+        return;
+    }
+#endif
+    dc.SetFont(GetFont());
+    percent_text_.draw(dc, percent_rect_, batch_.progress_percent(), GetForegroundColour(),
+                       GetBackgroundColour());
+}
+
+void ConverterDialog::clear_file_list() {
+    file_list_->Clear();
+}
+
+void ConverterDialog::append_file_list(const std::string& name) {
+    file_list_->Append(display_name(name));
+}
+
+void ConverterDialog::draw_preview() {
+    preview_->set_picture(batch_.conversion().preview.data() + 54);
+    // Painting goes through the paint handlers: a window's surface is only reliably drawn on
+    // there (not every display server lets a program draw on a window from outside).
+    preview_->Refresh();
+    RefreshRect(percent_rect_);
+    preview_->Update();
+    Update();
+}
+
+bool ConverterDialog::export_requested() {
+    return !export_no_->GetValue();
+}
+
+void ConverterDialog::process_pending_events() {
+    if (wxTheApp) wxTheApp->Yield(true);
+}
+
+void ConverterDialog::show_message(const std::string& text) {
+    wxMessageDialog box(this, wxString::FromUTF8(text.c_str()), from_utf8(dialog_title),
+                        wxOK | wxICON_NONE | wxCENTRE);
+    box.ShowModal();
+}
+
+}  // namespace lumaweave::app
