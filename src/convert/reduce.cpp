@@ -1,4 +1,5 @@
 // "Col Reduction": snap every pixel to the best of the palette colours and fixed blends of two.
+#include <algorithm>
 #include <climits>
 
 #include "convert/convert.hpp"
@@ -63,17 +64,87 @@ MixChoice best_mix_entry(const MixList& mix, const Palette& pal, bool brightness
     return choice;
 }
 
+namespace {
+
+// The mix list by field, padded to a multiple of 8 entries, for scoring many entries at once.
+struct MixTable {
+    static constexpr int capacity = (max_mix_entries + 7) / 8 * 8;
+    int count = 0;
+    alignas(32) std::array<std::int32_t, capacity> r{}, g{}, b{}, a{}, c{}, wa{}, wb{};
+};
+
+MixTable mix_table(const MixList& mix) {
+    MixTable t;
+    t.count = mix.count;
+    for (int i = 0; i < MixTable::capacity; ++i) {
+        const MixEntry& e = mix.entries[std::min(i, mix.count - 1)];
+        t.r[i] = e.color.r;
+        t.g[i] = e.color.g;
+        t.b[i] = e.color.b;
+        t.a[i] = e.a;
+        t.c[i] = e.b;
+        t.wa[i] = e.weight_a;
+        t.wb[i] = e.weight_b;
+    }
+    return t;
+}
+
+// The same choice as best_mix_entry. Scores fit in 32 bits for palette and pixel values of
+// the colour reduction (channels 0..255 against palette values within -54..309).
+[[gnu::target_clones("avx2", "default")]] int best_mix_index(const MixTable& t,
+                                                             const std::int32_t* weight,
+                                                             const std::int32_t* to_palette,
+                                                             std::int32_t pr, std::int32_t pg,
+                                                             std::int32_t pb) {
+    alignas(32) std::int32_t score[MixTable::capacity];
+    for (int i = 0; i < MixTable::capacity; ++i) {
+        const std::int32_t dr = pr - t.r[i], dg = pg - t.g[i], db = pb - t.b[i];
+        const std::int32_t mixed = weight[0] * dr * dr + weight[1] * dg * dg + weight[2] * db * db;
+        score[i] = ((to_palette[t.a[i]] * t.wa[i] + to_palette[t.c[i]] * t.wb[i]) >> 9) + mixed;
+    }
+    std::int32_t least = INT_MAX;
+    for (int i = 0; i < MixTable::capacity; ++i) least = std::min(least, score[i]);
+    int first = 0;
+    while (score[first] != least) ++first;
+    return first;
+}
+
+}  // namespace
+
 void reduce_colors(Conversion& conv) {
     const ConversionSettings& s = conv.settings;
     if (!s.col_reduction) return;
     const Palette& pal = conv.working;
     const bool brightness = s.brightness != 0;
     const MixList mix = build_mix_list(pal, s);
+    const MixTable table = mix_table(mix);
+    const std::int32_t weight[3] = {brightness ? 2 : 1, brightness ? 4 : 1, 1};
+
+    // Pictures repeat colours: remember the last winners by colour.
+    constexpr int cache_size = 4096;
+    std::array<std::uint32_t, cache_size> cached_color;
+    std::array<std::uint16_t, cache_size> cached_winner;
+    cached_color.fill(0xFFFFFFFF);
 
     for (int y = 0; y < conv.height; ++y) {
         for (int x = 0; x < conv.width; ++x) {
             Pixel& p = conv.work[y * max_width + x];
-            const Rgb& winner = mix.entries[best_mix_entry(mix, pal, brightness, p).index].color;
+            const auto key = static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b);
+            const std::uint32_t slot = (key * 2654435761u) >> 20;
+            int index;
+            if (cached_color[slot] == key) {
+                index = cached_winner[slot];
+            } else {
+                std::int32_t to_palette[16];
+                for (int k = 0; k < 16; ++k) {
+                    to_palette[k] =
+                        color_distance(brightness, p.r - pal[k].r, p.g - pal[k].g, p.b - pal[k].b);
+                }
+                index = best_mix_index(table, weight, to_palette, p.r, p.g, p.b);
+                cached_color[slot] = key;
+                cached_winner[slot] = static_cast<std::uint16_t>(index);
+            }
+            const Rgb& winner = mix.entries[index].color;
             std::int32_t e = conv.edge_map[y * max_width + x];
             if (e < 255) e = 0;
             p.r = (p.r * e + (255 - e) * winner.r) / 255;

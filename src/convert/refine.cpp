@@ -97,35 +97,50 @@ const Choice& solid_or_textured(const Choice& solid, std::int64_t solid_error, b
     return textured;
 }
 
-// The column-mode search of this pass: every admitted entry, no pre-check; an entry is
-// followed while its error is not above the best textured one.
+// The column-mode search of this pass. Walked entry by entry it keeps the first least
+// textured error and, among the solid entries met while their error was not above the best
+// textured one, the first least; an entry's error here does not depend on what was met
+// before. So the outcome is fixed by the least textured entry T and the least solid entry S
+// (the first in the list among equals): S when it exists, is not above T and T is not below
+// 16/15 of it, else T. (A solid entry above T can only be chosen if T is at least 16/15 of it,
+// which it is not.) The entries can therefore be met in any order, and an entry is skipped
+// once its error cannot reach either answer.
 BlockChoice search_solid_or_textured(Conversion& conv, BlockData& bd, int channel) {
     const CandidateList& list = conv.candidate_lists[channel];
     const int n = conv.pair_count;
     BlockChoice textured{-1, no_best_error, 0, 0};
     BlockChoice solid{-1, no_best_error, 0, 0};
+    auto better = [&](const BlockChoice& best, std::int64_t e, int id) {
+        return e < best.error || (e == best.error && list.before(id, best.id));
+    };
     auto visit = [&](int id) {
         const int i = id / n, l = id % n;
         const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
         if (conv.excluded[u * 256 + lo]) return;
-        const std::int64_t best = textured.error;
-        // An entry whose error must end above the best textured one is abandoned anyway.
-        if (best < rejection_error && error_floor(conv, bd, 0, i)[l] > best) return;
+        // Largest error that can still matter: a textured entry only below 16/15 of the best
+        // solid one (and not above the best textured), a solid one not above either best.
+        std::int64_t reach = textured.error;
+        if (solid.id >= 0) {
+            reach = std::max(std::min(reach, solid.error * 16 / 15 - 1),
+                             std::min(solid.error, textured.error));
+        }
+        if (reach < rejection_error && error_floor(conv, bd, 0, i)[l] > reach) return;
         ++conv.evaluations;
-        // An entry at the best textured error can still become the best solid one.
-        const std::int64_t limit = solid.error > best && best < no_best_error ? best + 1 : best;
         std::uint8_t pu = 0, pl = 0;
+        const std::int64_t limit = reach < no_best_error ? reach + 1 : reach;
         const std::int64_t e = evaluate_columns_unpruned(conv, bd, i, l, limit, pu, pl);
         if (e == dead_error) return;
         BlockChoice& slot = is_solid_pair(pu, pl) ? solid : textured;
-        if (e < slot.error) slot = {id, e, pu, pl};
+        if (better(slot, e, id)) slot = {id, e, pu, pl};
     };
-    for (int p = 0; p < list.moved_count(); ++p)
-        visit(list.moved(p));
+    for (int p = 0; p < list.moved_count(); ++p) visit(list.moved(p));
     for (int id = 0; id < n * n; ++id) {
         if (!list.is_moved(id)) visit(id);
     }
-    return solid_or_textured(solid, solid.error, solid.id >= 0, textured, textured.error);
+    if (solid.id >= 0 && solid.error <= textured.error) {
+        return solid_or_textured(solid, solid.error, true, textured, textured.error);
+    }
+    return textured;
 }
 
 ReferenceChoice search_solid_or_textured_reference(Conversion& conv, const FitContext& ctx,
