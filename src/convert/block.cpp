@@ -30,8 +30,12 @@ Rgb minus(const Rgb& v, const Rgb& c) {
 }
 
 void fill_distances(const Conversion& conv, const Rgb& v, std::array<std::int32_t, 16>& d) {
-    for (int k = 0; k < 16; ++k)
-        d[k] = palette_distance(conv, v, k);
+    const auto& w = conv.square_weight;
+    for (int k = 0; k < 16; ++k) {
+        const std::int32_t dr = v.r - conv.working_r[k], dg = v.g - conv.working_g[k],
+                           db = v.b - conv.working_b[k];
+        d[k] = w[0] * dr * dr + w[1] * dg * dg + w[2] * db * db;
+    }
 }
 
 [[gnu::always_inline]] inline const std::array<std::int32_t, 16>& receive_row(const Conversion& conv, BlockData& bd, int row,
@@ -69,7 +73,7 @@ HalfCell& half_cell(const Conversion& conv, BlockData& bd, int row, int p, int k
     const bool fg_b = df < db;
     const Rgb eb = minus(vb, conv.working[fg_b ? f : b]);
 
-    h.own_cost = std::int64_t{bd.own_cost[row][p][ca]} + std::int64_t{fg_b ? df : db} * pb.weight;
+    h.own_cost = std::int64_t{bd.cost[row][ca][p]} + std::int64_t{fg_b ? df : db} * pb.weight;
     h.own_bits = static_cast<std::uint8_t>((fg_a ? 0x80 >> ca : 0) | (fg_b ? 0x80 >> cb : 0));
 
     const int cx = 2 * k + o.recv_first, cy = 2 * k + o.recv_second;
@@ -108,13 +112,23 @@ constexpr std::int32_t floor_cap = 1 << 27;
 
 // weight * the smaller distance of each pair's two colours, for every pair in list order
 // (pairs run (a, b), a < b, ascending; colour 0 only with "Color No.0").
-void fill_pair_costs(const BlockData& bd, const std::array<std::int32_t, 16>& d,
-                     std::int32_t weight, std::int32_t* out) {
+[[gnu::target_clones("avx2", "default")]] void fill_pair_costs(
+    const BlockData& bd, const std::array<std::int32_t, 16>& d, std::int32_t weight,
+    std::int32_t* out) {
+    const int n = bd.pair_count;
+    const std::int32_t* fg = bd.pair_fg_index.data();
+    const std::int32_t* bg = bd.pair_bg_index.data();
+    for (int p = 0; p < n; ++p) out[p] = std::min(d[fg[p]], d[bg[p]]) * weight;
+}
+
+// Sets `bit` in fg[p] for every pair whose foreground is strictly nearer.
+void add_foreground_bits(const BlockData& bd, const std::array<std::int32_t, 16>& d,
+                         std::uint8_t bit, std::uint8_t* fg) {
     const int first = bd.pair_count == 120 ? 0 : 1;
-    int p = 0;
     for (int a = first; a < 15; ++a) {
         const std::int32_t da = d[a];
-        for (int b = a + 1; b < 16; ++b) out[p++] = std::min(da, d[b]) * weight;
+        for (int b = a + 1; b < 16; ++b) fg[b - a - 1] |= da < d[b] ? bit : 0;
+        fg += 15 - a;
     }
 }
 
@@ -135,11 +149,79 @@ const std::int32_t* pair_costs(const Conversion& conv, BlockData& bd, int row, i
     }
 }
 
+
+const std::array<std::int32_t, 120>& unbounded_terms() {
+    static const std::array<std::int32_t, 120> cap = [] {
+        std::array<std::int32_t, 120> a;
+        a.fill(floor_cap);
+        return a;
+    }();
+    return cap;
+}
+
+// Cell modes: the two pixels of the starting row of each order for every pair at once. The
+// second one's value depends only on the colour the first one took, so its distances are
+// computed once per colour.
+void prepare_cell_costs(const Conversion& conv, BlockData& bd, int row) {
+    const int n = bd.pair_count;
+    const CellOrder& o = bd.cell_order[row];
+    for (int k = 0; k < 4; ++k) {
+        const int ca = 2 * k + o.own_first, cb = 2 * k + o.own_second;
+        const BlockPixel& pa = bd.px[row][ca];
+        const BlockPixel& pb = bd.px[row][cb];
+        std::array<std::array<std::int32_t, 16>, 16> second;  // [colour the first took]
+        for (int c = 0; c < 16; ++c) {
+            const Rgb v = clamp_value(conv, add_share(bd, pb.own, minus(pa.own, conv.working[c]),
+                                                      8 - bd.ratio, pa.scale));
+            fill_distances(conv, v, second[c]);
+        }
+        const bool keyed_by_both = o.recv_first != o.own_first;
+        for (int p = 0; p < n; ++p) {
+            const int f = bd.pair_fg[p], b = bd.pair_bg[p];
+            const int taken_a = ((bd.own_fg[row][p] >> (7 - ca)) & 1) ? f : b;
+            const auto& d = second[taken_a];
+            const int taken_b = d[f] < d[b] ? f : b;
+            bd.cell_own_cost[row][k][p] = bd.cost[row][ca][p] + d[taken_b] * pb.weight;
+            bd.cell_key[row][k][p] =
+                static_cast<std::uint8_t>(keyed_by_both ? taken_a * 16 + taken_b : taken_a);
+        }
+        bd.cell_receive_slot[row][k].fill(-1);
+    }
+}
+
+// Cell modes: the cost of the other row's first receiving pixel in cell k, for every pair of
+// its row, after the starting row fitted pair p.
+const std::int32_t* cell_receive_costs(const Conversion& conv, BlockData& bd, int row, int k,
+                                       int p) {
+    const int key = bd.cell_key[row][k][p];
+    std::int16_t& slot = bd.cell_receive_slot[row][k][key];
+    if (slot >= 0) return bd.cell_receive[slot].data();
+    if (bd.cell_receive_used == BlockData::cell_receive_capacity) return unbounded_terms().data();
+    slot = static_cast<std::int16_t>(bd.cell_receive_used++);
+    const CellOrder& o = bd.cell_order[row];
+    const int ca = 2 * k + o.own_first, cb = 2 * k + o.own_second;
+    const int cx = 2 * k + o.recv_first;
+    const BlockPixel& pa = bd.px[row][ca];
+    const bool keyed_by_both = o.recv_first != o.own_first;
+    const int taken_a = keyed_by_both ? key / 16 : key;
+    Rgb e = minus(pa.own, conv.working[taken_a]);
+    if (cx == cb) {
+        const Rgb vb =
+            clamp_value(conv, add_share(bd, bd.px[row][cb].own, e, 8 - bd.ratio, pa.scale));
+        e = minus(vb, conv.working[key % 16]);
+    }
+    const Rgb v = clamp_value(
+        conv, add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
+    std::array<std::int32_t, 16> d;
+    fill_distances(conv, v, d);
+    fill_pair_costs(bd, d, bd.px[1 - row][cx].weight, bd.cell_receive[slot].data());
+    return bd.cell_receive[slot].data();
+}
+
 }  // namespace
 
-const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
+const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
     std::int32_t* acc = bd.floor[row][p].data();
-    if (bd.floor_ready[row][p]) return acc;
     bd.floor_ready[row][p] = 1;
     const int n = bd.pair_count;
     std::fill_n(acc, n, 0);
@@ -149,27 +231,21 @@ const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, 
         // the other order costs at least the other row's own pixel.
         for (int j = 0; j < 8; ++j) {
             const int taken = ((bd.own_fg[row][p] >> (7 - j)) & 1) ? f : b;
-            add_floor_terms(acc, bd.own_cost[row][p][j], pair_costs(conv, bd, row, j, taken),
-                            bd.cost_by_column[1 - row][j].data(), n);
+            add_floor_terms(acc, bd.cost[row][j][p], pair_costs(conv, bd, row, j, taken),
+                            bd.cost[1 - row][j].data(), n);
         }
         return acc;
     }
     // Per cell: this row's order costs its two pixels plus the other row's first receiving
-    // one; the other order (only with "Lumi Sort") costs at least its first pixel.
-    std::array<std::int32_t, 120> received;
-    static const std::array<std::int32_t, 120> unbounded = [] {
-        std::array<std::int32_t, 120> a;
-        a.fill(floor_cap);
-        return a;
-    }();
+    // one; the other order (only with "Lumi Sort") costs at least its own two pixels.
     for (int k = 0; k < 4; ++k) {
-        const HalfCell& h = half_cell(conv, bd, row, p, k);
-        const int cx = 2 * k + bd.cell_order[row].recv_first;
-        fill_pair_costs(bd, h.first, bd.px[1 - row][cx].weight, received.data());
-        const int other_first = 2 * k + bd.cell_order[1 - row].own_first;
-        const std::int32_t* alternative =
-            bd.lumi_sort ? bd.cost_by_column[1 - row][other_first].data() : unbounded.data();
-        add_floor_terms(acc, static_cast<std::int32_t>(h.own_cost), received.data(), alternative, n);
+        const std::int32_t own = bd.cell_own_cost[row][k][p];
+        const std::int32_t* received = cell_receive_costs(conv, bd, row, k, p);
+        if (bd.lumi_sort) {
+            add_floor_terms(acc, own, received, bd.cell_own_cost[1 - row][k].data(), n);
+        } else {
+            add_floor_terms(acc, own, received, unbounded_terms().data(), n);
+        }
     }
     return acc;
 }
@@ -208,6 +284,8 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
     for (int p = 0; p < conv.pair_count; ++p) {
         bd.pair_fg[p] = conv.pairs[p] >> 4;
         bd.pair_bg[p] = conv.pairs[p] & 15;
+        bd.pair_fg_index[p] = bd.pair_fg[p];
+        bd.pair_bg_index[p] = bd.pair_bg[p];
     }
     for (int row = 0; row < 2; ++row) {
         for (int j = 0; j < 8; ++j) {
@@ -220,37 +298,40 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
     bd.cell_order = mode == FitMode::circular_cell ? circular_orders : vertical_orders;
 
     const int rows = lower_rows ? 2 : 1;
+    const int n = conv.pair_count;
     for (int row = 0; row < rows; ++row) {
-        for (int p = 0; p < conv.pair_count; ++p) {
-            const int f = bd.pair_fg[p], b = bd.pair_bg[p];
-            std::uint8_t fg = 0;
-            for (int j = 0; j < 8; ++j) {
-                const BlockPixel& px = bd.px[row][j];
-                const std::int32_t df = px.distance[f], db = px.distance[b];
-                if (df < db) fg |= static_cast<std::uint8_t>(0x80 >> j);
-                bd.own_cost[row][p][j] = std::min(df, db) * px.weight;
+        auto& fg = bd.own_fg[row];
+        std::fill_n(fg.begin(), n, std::uint8_t{0});
+        for (int j = 0; j < 8; ++j) {
+            const BlockPixel& px = bd.px[row][j];
+            std::array<std::int32_t, 16> d;
+            std::copy_n(px.distance, 16, d.begin());
+            fill_pair_costs(bd, d, px.weight, bd.cost[row][j].data());
+            add_foreground_bits(bd, d, static_cast<std::uint8_t>(0x80 >> j), fg.data());
+        }
+        auto& bound = bd.bound[row];
+        if (mode == FitMode::column) {
+            for (int p = 0; p < n; ++p) bound[7][p] = bd.cost[row][7][p];
+            for (int j = 6; j >= 0; --j) {
+                for (int p = 0; p < n; ++p) bound[j][p] = bound[j + 1][p] + bd.cost[row][j][p];
             }
-            bd.own_fg[row][p] = fg;
-            for (int j = 0; j < 8; ++j) bd.cost_by_column[row][j][p] = bd.own_cost[row][p][j];
-            auto& bound = bd.bound[row][p];
-            const auto& cost = bd.own_cost[row][p];
-            if (mode == FitMode::column) {
-                std::int64_t sum = 0;
-                for (int j = 7; j >= 0; --j)
-                    bound[j] = sum += cost[j];
-            } else {
-                // The pixel each order of this row fits first in each cell.
-                const int first = bd.cell_order[row].own_first;
-                std::int64_t sum = 0;
-                for (int k = 3; k >= 0; --k)
-                    bound[k] = sum += cost[2 * k + first];
+        } else {
+            // The pixel each order of this row fits first in each cell.
+            const int first = bd.cell_order[row].own_first;
+            for (int p = 0; p < n; ++p) bound[3][p] = bd.cost[row][6 + first][p];
+            for (int k = 2; k >= 0; --k) {
+                for (int p = 0; p < n; ++p) {
+                    bound[k][p] = bound[k + 1][p] + bd.cost[row][2 * k + first][p];
+                }
             }
         }
         bd.half_ready[row].fill(0);
         bd.receive_valid[row].fill(0);
         bd.pair_cost_valid[row].fill(0);
         bd.floor_ready[row].fill(0);
+        if (mode != FitMode::column) prepare_cell_costs(conv, bd, row);
     }
+    bd.cell_receive_used = 0;
 }
 
 std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i, int l,
@@ -268,8 +349,8 @@ std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i,
         const std::uint8_t bit = 0x80 >> j;
         // Upper pixel first: its error goes to the lower pixel.
         Order a{dead_error, 0, 0};
-        if (st.error + bd.bound[0][i][j] <= best) {
-            std::int64_t t = st.error + bd.own_cost[0][i][j];
+        if (st.error + bd.bound[0][j][i] <= best) {
+            std::int64_t t = st.error + bd.cost[0][j][i];
             if (t < best) {
                 const auto& d = receive_row(conv, bd, 0, j, (ufg & bit) ? uf : ub);
                 const bool fg = d[lf] < d[lb];
@@ -282,8 +363,8 @@ std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i,
         }
         // Lower pixel first: its error goes to the upper pixel.
         Order b{dead_error, 0, 0};
-        if (st.error + bd.bound[1][l][j] <= best) {
-            std::int64_t t = st.error + bd.own_cost[1][l][j];
+        if (st.error + bd.bound[1][j][l] <= best) {
+            std::int64_t t = st.error + bd.cost[1][j][l];
             if (t < best) {
                 const auto& d = receive_row(conv, bd, 1, j, (lfg & bit) ? lf : lb);
                 const bool fg = d[uf] < d[ub];
@@ -328,7 +409,7 @@ std::int64_t evaluate_cells_fast(const Conversion& conv, BlockData& bd, int i, i
         const int rows = bd.lumi_sort ? 2 : 1;
         for (int row = 0; row < rows; ++row) {
             const int p = pair[row], q = pair[1 - row];
-            if (st.error + bd.bound[row][p][k] > best) continue;
+            if (st.error + bd.bound[row][k][p] > best) continue;
             HalfCell& h = half_cell(conv, bd, row, p, k);
             std::int64_t t = st.error + h.own_cost;
             if (t >= best) continue;
@@ -387,7 +468,7 @@ std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, in
         {
             const auto& d = receive_row(conv, bd, 0, j, (ufg & bit) ? uf : ub);
             const bool fg = d[lf] < d[lb];
-            a = {st.error + bd.own_cost[0][i][j] + std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight,
+            a = {st.error + bd.cost[0][j][i] + std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight,
                  static_cast<std::uint8_t>(st.upper | (ufg & bit)),
                  static_cast<std::uint8_t>(st.lower | (fg ? bit : 0))};
         }
@@ -395,7 +476,7 @@ std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, in
         {
             const auto& d = receive_row(conv, bd, 1, j, (lfg & bit) ? lf : lb);
             const bool fg = d[uf] < d[ub];
-            b = {st.error + bd.own_cost[1][l][j] + std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight,
+            b = {st.error + bd.cost[1][j][l] + std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight,
                  static_cast<std::uint8_t>(st.upper | (fg ? bit : 0)),
                  static_cast<std::uint8_t>(st.lower | (lfg & bit))};
         }

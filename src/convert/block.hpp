@@ -58,22 +58,22 @@ struct BlockData {
     std::int32_t ratio = 8;
     int pair_count = 0;
     std::array<std::uint8_t, 120> pair_fg{}, pair_bg{};
+    std::array<std::int32_t, 120> pair_fg_index{}, pair_bg_index{};  // the same, for gathers
 
     std::array<std::array<BlockPixel, 8>, 2> px{};  // [row][column]
 
-    // Own-value fit of every pixel with every pair: cost, and the foreground bits.
-    std::array<std::array<std::array<std::int32_t, 8>, 120>, 2> own_cost{};
+    // Own-value fit of every pixel with every pair: cost [row][column][pair], and the
+    // foreground bits [row][pair].
+    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> cost{};
     std::array<std::array<std::uint8_t, 120>, 2> own_fg{};
-    // Row bounds: [row][pair][c], c = column (column mode) or cell (cell modes).
-    std::array<std::array<std::array<std::int64_t, 8>, 120>, 2> bound{};
+    // Row bounds: [row][c][pair], c = column (column mode) or cell (cell modes).
+    std::array<std::array<std::array<std::int64_t, 120>, 8>, 2> bound{};
 
     // Column mode: distances of the other row's pixel after it received the whole error of a
     // pixel that took colour c. [source row][column][c][colour]
     std::array<std::array<std::uint16_t, 8>, 2> receive_valid{};
     std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive{};
 
-    // The same costs by column, over the pairs (for sums over many pairs at once).
-    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> cost_by_column{};
     // Column mode: cost of the other row's pixel j with each of its pairs after it received
     // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]
     std::array<std::array<std::uint16_t, 8>, 2> pair_cost_valid{};
@@ -81,6 +81,17 @@ struct BlockData {
     // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
     std::array<std::array<std::uint8_t, 120>, 2> floor_ready{};
     std::array<std::array<std::array<std::int32_t, 120>, 120>, 2> floor{};
+
+    // Cell modes, for every pair of the starting row of an order [row][cell][pair]: what its two
+    // pixels cost, and the key of the value its first receiving pixel in the other row gets
+    // (the colour the starting row's pixel above or below it took, and the one before that).
+    std::array<std::array<std::array<std::int32_t, 120>, 4>, 2> cell_own_cost{};
+    std::array<std::array<std::array<std::uint8_t, 120>, 4>, 2> cell_key{};
+    // Cost of that receiving pixel for every pair of its row, by key: [row][cell][key] -> slot.
+    std::array<std::array<std::array<std::int16_t, 256>, 4>, 2> cell_receive_slot{};
+    int cell_receive_used = 0;
+    static constexpr int cell_receive_capacity = 8 * 120;
+    std::array<std::array<std::int32_t, 120>, cell_receive_capacity> cell_receive{};
 
     // Cell modes: [starting row][pair][cell], built when first needed.
     std::array<std::array<std::uint8_t, 120>, 2> half_ready{};
@@ -131,7 +142,10 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
 // of the cheaper of what each order surely costs there. It holds whatever the best error, so
 // a candidate whose bound reaches the best error cannot win. Sums stop growing at 2^27 per
 // column, which keeps them in 32 bits and still below the true sums.
-const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p);
+const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, int row, int p);
+inline const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
+    return bd.floor_ready[row][p] ? bd.floor[row][p].data() : compute_error_floor(conv, bd, row, p);
+}
 
 // Exact evaluation of candidate (upper pair i, lower pair l) against a best error below the
 // rejection value: returns its block error when it is below `best` (with its patterns), else

@@ -112,8 +112,8 @@ Evaluation evaluate_literally(Conversion& conv, const BlockData& bd, int i, int 
     const int bounds = column ? 8 : 4;
     for (int c = 0; c < bounds; ++c) {
         const int at = (column ? c : 2 * c) * 256;
-        conv.upper_bounds[at + u] = bd.bound[0][i][c];
-        conv.lower_bounds[at + lo] = bd.bound[1][l][c];
+        conv.upper_bounds[at + u] = bd.bound[0][c][i];
+        conv.lower_bounds[at + lo] = bd.bound[1][c][l];
     }
     const FitContext ctx(conv, bd.mode);
     return column ? evaluate_columns(ctx, bd.x, bd.y, u, lo, best, pruning)
@@ -128,7 +128,7 @@ BlockChoice search_least_error(Conversion& conv, BlockData& bd, const CandidateL
     const int n = conv.pair_count;
     BlockChoice choice{-1, no_best_error, 0, 0};
     auto visit = [&](int i, int l) {
-        if (bd.bound[0][i][0] > choice.error) return;
+        if (bd.bound[0][0][i] > choice.error) return;
         if (error_floor(conv, bd, 0, i)[l] > choice.error) return;
         const int id = i * n + l;
         // Equal errors matter too: an earlier entry of the list wins them.
@@ -144,7 +144,7 @@ BlockChoice search_least_error(Conversion& conv, BlockData& bd, const CandidateL
         visit(id / n, id % n);
     }
     for (int i = 0; i < n; ++i) {
-        if (bd.bound[0][i][0] > choice.error) continue;
+        if (bd.bound[0][0][i] > choice.error) continue;
         for (int l = 0; l < n; ++l) {
             if (!list.is_moved(i * n + l)) visit(i, l);
         }
@@ -166,7 +166,7 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
         if (conv.excluded[u * 256 + lo]) return;
         // The pre-check bound; in cell modes the lower row's only when strictly smaller, which
         // gives the same minimum.
-        const std::int64_t upper_bound = bd.bound[0][i][0], lower_bound = bd.bound[1][l][0];
+        const std::int64_t upper_bound = bd.bound[0][0][i], lower_bound = bd.bound[1][0][l];
         const std::int64_t best = choice.error;
         if (std::min(upper_bound, lower_bound) > best) return;
         // A candidate whose error cannot fall below the best cannot win: skip its evaluation.
@@ -202,9 +202,17 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
     std::array<std::uint8_t, max_pairs> lower_candidates;
     int lower_count = -1;
     for (int i = 0; i < n; ++i) {
-        if (bd.bound[0][i][0] <= choice.error) {
+        if (bd.bound[0][0][i] <= choice.error) {
+            if (choice.error >= rejection_error) {
+                for (int l = 0; l < n; ++l) {
+                    if (!list.is_moved(i * n + l)) visit(i, l);
+                }
+                continue;
+            }
+            // Most pairs of the row cannot reach the best error: test that first.
+            const std::int32_t* floor = error_floor(conv, bd, 0, i);
             for (int l = 0; l < n; ++l) {
-                if (!list.is_moved(i * n + l)) visit(i, l);
+                if (floor[l] < choice.error && !list.is_moved(i * n + l)) visit(i, l);
             }
             continue;
         }
@@ -212,14 +220,14 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
             // The best error only falls, so this set only loses members later on.
             lower_count = 0;
             for (int l = 0; l < n; ++l) {
-                if (bd.bound[1][l][0] <= choice.error) {
+                if (bd.bound[1][0][l] <= choice.error) {
                     lower_candidates[lower_count++] = static_cast<std::uint8_t>(l);
                 }
             }
         }
         for (int c = 0; c < lower_count; ++c) {
             const int l = lower_candidates[c];
-            if (bd.bound[1][l][0] > choice.error || list.is_moved(i * n + l)) continue;
+            if (bd.bound[1][0][l] > choice.error || list.is_moved(i * n + l)) continue;
             visit(i, l);
         }
     }
