@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/fitting.hpp"
+#include "convert/kernels.hpp"
 
 namespace lumaweave {
 
@@ -30,16 +31,12 @@ Rgb minus(const Rgb& v, const Rgb& c) {
 }
 
 void fill_distances(const Conversion& conv, const Rgb& v, std::array<std::int32_t, 16>& d) {
-    const auto& w = conv.square_weight;
-    for (int k = 0; k < 16; ++k) {
-        const std::int32_t dr = v.r - conv.working_r[k], dg = v.g - conv.working_g[k],
-                           db = v.b - conv.working_b[k];
-        d[k] = w[0] * dr * dr + w[1] * dg * dg + w[2] * db * db;
-    }
+    kernels::distances(conv.working_r.data(), conv.working_g.data(), conv.working_b.data(),
+                       conv.square_weight.data(), v.r, v.g, v.b, d.data());
 }
 
-[[gnu::always_inline]] inline const std::array<std::int32_t, 16>& receive_row(const Conversion& conv, BlockData& bd, int row,
-                                                int j, int c) {
+[[gnu::always_inline]] inline const std::array<std::int32_t, 16>& receive_row(
+    const Conversion& conv, BlockData& bd, int row, int j, int c) {
     auto& d = bd.receive[row][j][c];
     if (!(bd.receive_valid[row][j] & (1u << c))) {
         const BlockPixel& src = bd.px[row][j];
@@ -112,24 +109,10 @@ constexpr std::int32_t floor_cap = 1 << 27;
 
 // weight * the smaller distance of each pair's two colours, for every pair in list order
 // (pairs run (a, b), a < b, ascending; colour 0 only with "Color No.0").
-[[gnu::target_clones("avx2", "default")]] void fill_pair_costs(
-    const BlockData& bd, const std::array<std::int32_t, 16>& d, std::int32_t weight,
-    std::int32_t* out) {
-    const int n = bd.pair_count;
-    const std::int32_t* fg = bd.pair_fg_index.data();
-    const std::int32_t* bg = bd.pair_bg_index.data();
-    for (int p = 0; p < n; ++p) out[p] = std::min(d[fg[p]], d[bg[p]]) * weight;
-}
-
-// Sets `bit` in fg[p] for every pair whose foreground is strictly nearer.
-void add_foreground_bits(const BlockData& bd, const std::array<std::int32_t, 16>& d,
-                         std::uint8_t bit, std::uint8_t* fg) {
-    const int first = bd.pair_count == 120 ? 0 : 1;
-    for (int a = first; a < 15; ++a) {
-        const std::int32_t da = d[a];
-        for (int b = a + 1; b < 16; ++b) fg[b - a - 1] |= da < d[b] ? bit : 0;
-        fg += 15 - a;
-    }
+// weight * the smaller distance of each pair's two colours, for every pair in list order.
+void fill_pair_costs(const BlockData& bd, const std::array<std::int32_t, 16>& d,
+                     std::int32_t weight, std::int32_t* out) {
+    kernels::pair_costs(d.data(), weight, bd.pair_count == 120 ? 0 : 1, out, nullptr);
 }
 
 const std::int32_t* pair_costs(const Conversion& conv, BlockData& bd, int row, int j, int c) {
@@ -140,15 +123,6 @@ const std::int32_t* pair_costs(const Conversion& conv, BlockData& bd, int row, i
     }
     return out;
 }
-
-// acc[q] += min(own + other[q], alternative[q], cap) over the other side's pairs.
-[[gnu::target_clones("avx2", "default")]] void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
-                     const std::int32_t* alternative, int n) {
-    for (int q = 0; q < n; ++q) {
-        acc[q] += std::min(std::min(own + other[q], alternative[q]), floor_cap);
-    }
-}
-
 
 const std::array<std::int32_t, 120>& unbounded_terms() {
     static const std::array<std::int32_t, 120> cap = [] {
@@ -210,8 +184,8 @@ const std::int32_t* cell_receive_costs(const Conversion& conv, BlockData& bd, in
             clamp_value(conv, add_share(bd, bd.px[row][cb].own, e, 8 - bd.ratio, pa.scale));
         e = minus(vb, conv.working[key % 16]);
     }
-    const Rgb v = clamp_value(
-        conv, add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
+    const Rgb v =
+        clamp_value(conv, add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
     std::array<std::int32_t, 16> d;
     fill_distances(conv, v, d);
     fill_pair_costs(bd, d, bd.px[1 - row][cx].weight, bd.cell_receive[slot].data());
@@ -227,12 +201,20 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
     std::fill_n(acc, n, 0);
     const int f = bd.pair_fg[p], b = bd.pair_bg[p];
     if (bd.mode == FitMode::column) {
-        // Per column: this row's order costs its own pixel plus the other row's receiving one;
-        // the other order costs at least the other row's own pixel.
+        // Per column, the cheaper of the two orders, each exactly: this row's pixel with its own
+        // value and the other row's receiving its error, or the other way round.
+        std::array<std::int32_t, 16> table;
         for (int j = 0; j < 8; ++j) {
-            const int taken = ((bd.own_fg[row][p] >> (7 - j)) & 1) ? f : b;
-            add_floor_terms(acc, bd.cost[row][j][p], pair_costs(conv, bd, row, j, taken),
-                            bd.cost[1 - row][j].data(), n);
+            const int taken = bd.colour[row][j][p];
+            const std::int32_t w = bd.px[row][j].weight;
+            for (int c = 0; c < 16; ++c) {
+                const auto& d = receive_row(conv, bd, 1 - row, j, c);
+                table[c] = std::min(d[f], d[b]) * w;
+            }
+            kernels::add_floor_terms_indexed(
+                acc, bd.cost[row][j][p], pair_costs(conv, bd, row, j, taken),
+                bd.cost[1 - row][j].data(), bd.colour[1 - row][j].data(), table.data(), n,
+                floor_cap);
         }
         return acc;
     }
@@ -242,9 +224,10 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
         const std::int32_t own = bd.cell_own_cost[row][k][p];
         const std::int32_t* received = cell_receive_costs(conv, bd, row, k, p);
         if (bd.lumi_sort) {
-            add_floor_terms(acc, own, received, bd.cell_own_cost[1 - row][k].data(), n);
+            kernels::add_floor_terms(acc, own, received, bd.cell_own_cost[1 - row][k].data(), n,
+                                     floor_cap);
         } else {
-            add_floor_terms(acc, own, received, unbounded_terms().data(), n);
+            kernels::add_floor_terms(acc, own, received, unbounded_terms().data(), n, floor_cap);
         }
     }
     return acc;
@@ -284,8 +267,6 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
     for (int p = 0; p < conv.pair_count; ++p) {
         bd.pair_fg[p] = conv.pairs[p] >> 4;
         bd.pair_bg[p] = conv.pairs[p] & 15;
-        bd.pair_fg_index[p] = bd.pair_fg[p];
-        bd.pair_bg_index[p] = bd.pair_bg[p];
     }
     for (int row = 0; row < 2; ++row) {
         for (int j = 0; j < 8; ++j) {
@@ -304,21 +285,25 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
         std::fill_n(fg.begin(), n, std::uint8_t{0});
         for (int j = 0; j < 8; ++j) {
             const BlockPixel& px = bd.px[row][j];
-            std::array<std::int32_t, 16> d;
-            std::copy_n(px.distance, 16, d.begin());
-            fill_pair_costs(bd, d, px.weight, bd.cost[row][j].data());
-            add_foreground_bits(bd, d, static_cast<std::uint8_t>(0x80 >> j), fg.data());
+            kernels::pair_costs(px.distance, px.weight, n == 120 ? 0 : 1, bd.cost[row][j].data(),
+                                bd.colour[row][j].data());
+            const auto bit = static_cast<std::uint8_t>(0x80 >> j);
+            for (int p = 0; p < n; ++p)
+                fg[p] |= bd.colour[row][j][p] == bd.pair_fg[p] ? bit : 0;
         }
         auto& bound = bd.bound[row];
         if (mode == FitMode::column) {
-            for (int p = 0; p < n; ++p) bound[7][p] = bd.cost[row][7][p];
+            for (int p = 0; p < n; ++p)
+                bound[7][p] = bd.cost[row][7][p];
             for (int j = 6; j >= 0; --j) {
-                for (int p = 0; p < n; ++p) bound[j][p] = bound[j + 1][p] + bd.cost[row][j][p];
+                for (int p = 0; p < n; ++p)
+                    bound[j][p] = bound[j + 1][p] + bd.cost[row][j][p];
             }
         } else {
             // The pixel each order of this row fits first in each cell.
             const int first = bd.cell_order[row].own_first;
-            for (int p = 0; p < n; ++p) bound[3][p] = bd.cost[row][6 + first][p];
+            for (int p = 0; p < n; ++p)
+                bound[3][p] = bd.cost[row][6 + first][p];
             for (int k = 2; k >= 0; --k) {
                 for (int p = 0; p < n; ++p) {
                     bound[k][p] = bound[k + 1][p] + bd.cost[row][2 * k + first][p];
@@ -468,17 +453,19 @@ std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, in
         {
             const auto& d = receive_row(conv, bd, 0, j, (ufg & bit) ? uf : ub);
             const bool fg = d[lf] < d[lb];
-            a = {st.error + bd.cost[0][j][i] + std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight,
-                 static_cast<std::uint8_t>(st.upper | (ufg & bit)),
-                 static_cast<std::uint8_t>(st.lower | (fg ? bit : 0))};
+            a = {
+                st.error + bd.cost[0][j][i] + std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight,
+                static_cast<std::uint8_t>(st.upper | (ufg & bit)),
+                static_cast<std::uint8_t>(st.lower | (fg ? bit : 0))};
         }
         Order b;
         {
             const auto& d = receive_row(conv, bd, 1, j, (lfg & bit) ? lf : lb);
             const bool fg = d[uf] < d[ub];
-            b = {st.error + bd.cost[1][j][l] + std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight,
-                 static_cast<std::uint8_t>(st.upper | (fg ? bit : 0)),
-                 static_cast<std::uint8_t>(st.lower | (lfg & bit))};
+            b = {
+                st.error + bd.cost[1][j][l] + std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight,
+                static_cast<std::uint8_t>(st.upper | (fg ? bit : 0)),
+                static_cast<std::uint8_t>(st.lower | (lfg & bit))};
         }
         if (bd.optimization) {
             // Every order is checked, whatever its error; a broken one is replaced by the

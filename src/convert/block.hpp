@@ -58,13 +58,13 @@ struct BlockData {
     std::int32_t ratio = 8;
     int pair_count = 0;
     std::array<std::uint8_t, 120> pair_fg{}, pair_bg{};
-    std::array<std::int32_t, 120> pair_fg_index{}, pair_bg_index{};  // the same, for gathers
 
     std::array<std::array<BlockPixel, 8>, 2> px{};  // [row][column]
 
     // Own-value fit of every pixel with every pair: cost [row][column][pair], and the
     // foreground bits [row][pair].
     std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> cost{};
+    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> colour{};  // the colour taken
     std::array<std::array<std::uint8_t, 120>, 2> own_fg{};
     // Row bounds: [row][c][pair], c = column (column mode) or cell (cell modes).
     std::array<std::array<std::array<std::int64_t, 120>, 8>, 2> bound{};
@@ -102,7 +102,8 @@ struct BlockData {
 // Set bits of a byte (a table: the baseline instruction set has no population count).
 inline constexpr std::array<std::uint8_t, 256> bit_count = [] {
     std::array<std::uint8_t, 256> t{};
-    for (int v = 0; v < 256; ++v) t[v] = static_cast<std::uint8_t>(t[v / 2] + (v & 1));
+    for (int v = 0; v < 256; ++v)
+        t[v] = static_cast<std::uint8_t>(t[v / 2] + (v & 1));
     return t;
 }();
 
@@ -116,8 +117,7 @@ struct InversionRule {
 
     InversionRule(const Conversion& conv, int uf, int ub, int lf, int lb, std::int32_t mitigation);
 
-    bool broken(std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted,
-                std::uint8_t checked) const {
+    bool broken(std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted, std::uint8_t checked) const {
         if (!possible) return false;
         const int cu1 = pu == 0 ? ub : uf;
         const int cu2 = pu == fitted ? cu1 : ub;

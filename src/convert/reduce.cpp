@@ -103,9 +103,11 @@ MixTable mix_table(const MixList& mix) {
         score[i] = ((to_palette[t.a[i]] * t.wa[i] + to_palette[t.c[i]] * t.wb[i]) >> 9) + mixed;
     }
     std::int32_t least = INT_MAX;
-    for (int i = 0; i < MixTable::capacity; ++i) least = std::min(least, score[i]);
+    for (int i = 0; i < MixTable::capacity; ++i)
+        least = std::min(least, score[i]);
     int first = 0;
-    while (score[first] != least) ++first;
+    while (score[first] != least)
+        ++first;
     return first;
 }
 

@@ -133,7 +133,8 @@ BlockChoice search_solid_or_textured(Conversion& conv, BlockData& bd, int channe
         BlockChoice& slot = is_solid_pair(pu, pl) ? solid : textured;
         if (better(slot, e, id)) slot = {id, e, pu, pl};
     };
-    for (int p = 0; p < list.moved_count(); ++p) visit(list.moved(p));
+    for (int p = 0; p < list.moved_count(); ++p)
+        visit(list.moved(p));
     for (int id = 0; id < n * n; ++id) {
         if (!list.is_moved(id)) visit(id);
     }

@@ -1,0 +1,194 @@
+#include "convert/kernels.hpp"
+
+#include <algorithm>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define LUMAWEAVE_X86_VECTORS 1
+#endif
+
+namespace lumaweave::kernels {
+
+namespace {
+
+void pair_costs_plain(const std::int32_t* d, std::int32_t weight, int first, std::int32_t* cost,
+                      std::int32_t* colour) {
+    for (int a = first; a < 15; ++a) {
+        for (int b = a + 1; b < 16; ++b) {
+            *cost++ = std::min(d[a], d[b]) * weight;
+            if (colour != nullptr) *colour++ = d[a] < d[b] ? a : b;
+        }
+    }
+}
+
+void distances_plain(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
+                     const std::int32_t* w, std::int32_t r, std::int32_t g, std::int32_t b,
+                     std::int32_t* d) {
+    for (int k = 0; k < 16; ++k) {
+        const std::int32_t dr = r - pr[k], dg = g - pg[k], db = b - pb[k];
+        d[k] = w[0] * dr * dr + w[1] * dg * dg + w[2] * db * db;
+    }
+}
+
+void add_floor_terms_plain(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
+                           const std::int32_t* alternative, int n, std::int32_t cap) {
+    for (int q = 0; q < n; ++q)
+        acc[q] += std::min(std::min(own + other[q], alternative[q]), cap);
+}
+
+void add_floor_terms_indexed_plain(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
+                                   const std::int32_t* alternative, const std::int32_t* colour,
+                                   const std::int32_t* table, int n, std::int32_t cap) {
+    for (int q = 0; q < n; ++q) {
+        const std::int32_t alt = alternative[q] + table[colour[q]];
+        acc[q] += std::min(std::min(own + other[q], alt), cap);
+    }
+}
+
+#ifdef LUMAWEAVE_X86_VECTORS
+
+__attribute__((target("avx2"))) void pair_costs_avx2(const std::int32_t* d, std::int32_t weight,
+                                                     int first, std::int32_t* cost,
+                                                     std::int32_t* colour) {
+    // The first run writes from the start of the arrays; do it one by one so that no vector
+    // store reaches before them.
+    for (int b = first + 1; b < 16; ++b) {
+        *cost++ = std::min(d[first], d[b]) * weight;
+        if (colour != nullptr) *colour++ = d[first] < d[b] ? first : b;
+    }
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 8));
+    const __m256i index_lo = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i index_hi = _mm256_setr_epi32(8, 9, 10, 11, 12, 13, 14, 15);
+    const __m256i w = _mm256_set1_epi32(weight);
+    for (int a = first + 1; a < 15; ++a) {
+        // Lane b of the two vectors holds pair (a, b); lanes b <= a are not stored. The run of
+        // pair (a, a + 1) starts where lane a + 1 lands.
+        const __m256i av = _mm256_set1_epi32(a);
+        const __m256i da = _mm256_set1_epi32(d[a]);
+        const __m256i keep_lo = _mm256_cmpgt_epi32(index_lo, av);
+        const __m256i keep_hi = _mm256_cmpgt_epi32(index_hi, av);
+        const std::ptrdiff_t shift = -(a + 1);
+        _mm256_maskstore_epi32(cost + shift, keep_lo,
+                               _mm256_mullo_epi32(_mm256_min_epi32(da, lo), w));
+        _mm256_maskstore_epi32(cost + shift + 8, keep_hi,
+                               _mm256_mullo_epi32(_mm256_min_epi32(da, hi), w));
+        if (colour != nullptr) {
+            // a where d[a] < d[b], that is where d[b] > d[a]; else b.
+            const __m256i c_lo = _mm256_blendv_epi8(index_lo, av, _mm256_cmpgt_epi32(lo, da));
+            const __m256i c_hi = _mm256_blendv_epi8(index_hi, av, _mm256_cmpgt_epi32(hi, da));
+            _mm256_maskstore_epi32(colour + shift, keep_lo, c_lo);
+            _mm256_maskstore_epi32(colour + shift + 8, keep_hi, c_hi);
+            colour += 15 - a;
+        }
+        cost += 15 - a;
+    }
+}
+
+__attribute__((target("avx2"))) void distances_avx2(const std::int32_t* pr, const std::int32_t* pg,
+                                                    const std::int32_t* pb, const std::int32_t* w,
+                                                    std::int32_t r, std::int32_t g, std::int32_t b,
+                                                    std::int32_t* d) {
+    const __m256i wr = _mm256_set1_epi32(w[0]), wg = _mm256_set1_epi32(w[1]),
+                  wb = _mm256_set1_epi32(w[2]);
+    const __m256i vr = _mm256_set1_epi32(r), vg = _mm256_set1_epi32(g), vb = _mm256_set1_epi32(b);
+    for (int k = 0; k < 16; k += 8) {
+        const __m256i dr =
+            _mm256_sub_epi32(vr, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pr + k)));
+        const __m256i dg =
+            _mm256_sub_epi32(vg, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pg + k)));
+        const __m256i db =
+            _mm256_sub_epi32(vb, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb + k)));
+        const __m256i sum =
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(wr, _mm256_mullo_epi32(dr, dr)),
+                                              _mm256_mullo_epi32(wg, _mm256_mullo_epi32(dg, dg))),
+                             _mm256_mullo_epi32(wb, _mm256_mullo_epi32(db, db)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + k), sum);
+    }
+}
+
+__attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std::int32_t own,
+                                                          const std::int32_t* other,
+                                                          const std::int32_t* alternative, int n,
+                                                          std::int32_t cap) {
+    const __m256i o = _mm256_set1_epi32(own), c = _mm256_set1_epi32(cap);
+    for (int q = 0; q < n; q += 8) {
+        const __m256i x =
+            _mm256_add_epi32(o, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + q)));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alternative + q));
+        const __m256i term = _mm256_min_epi32(_mm256_min_epi32(x, y), c);
+        __m256i* out = reinterpret_cast<__m256i*>(acc + q);
+        _mm256_storeu_si256(out, _mm256_add_epi32(_mm256_loadu_si256(out), term));
+    }
+}
+
+__attribute__((target("avx2"))) void add_floor_terms_indexed_avx2(
+    std::int32_t* acc, std::int32_t own, const std::int32_t* other, const std::int32_t* alternative,
+    const std::int32_t* colour, const std::int32_t* table, int n, std::int32_t cap) {
+    const __m256i o = _mm256_set1_epi32(own), c = _mm256_set1_epi32(cap);
+    const __m256i t_lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table));
+    const __m256i t_hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 8));
+    const __m256i seven = _mm256_set1_epi32(7);
+    for (int q = 0; q < n; q += 8) {
+        const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colour + q));
+        const __m256i from_table =
+            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(t_lo, k),
+                               _mm256_permutevar8x32_epi32(t_hi, k), _mm256_cmpgt_epi32(k, seven));
+        const __m256i x =
+            _mm256_add_epi32(o, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + q)));
+        const __m256i y = _mm256_add_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alternative + q)), from_table);
+        const __m256i term = _mm256_min_epi32(_mm256_min_epi32(x, y), c);
+        __m256i* out = reinterpret_cast<__m256i*>(acc + q);
+        _mm256_storeu_si256(out, _mm256_add_epi32(_mm256_loadu_si256(out), term));
+    }
+}
+
+bool use_avx2() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+
+#endif
+
+}  // namespace
+
+void pair_costs(const std::int32_t* d, std::int32_t weight, int first, std::int32_t* cost,
+                std::int32_t* colour) {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (use_avx2()) return pair_costs_avx2(d, weight, first, cost, colour);
+#endif
+    pair_costs_plain(d, weight, first, cost, colour);
+}
+
+void distances(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
+               const std::int32_t* w, std::int32_t r, std::int32_t g, std::int32_t b,
+               std::int32_t* d) {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (use_avx2()) return distances_avx2(pr, pg, pb, w, r, g, b, d);
+#endif
+    distances_plain(pr, pg, pb, w, r, g, b, d);
+}
+
+void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
+                     const std::int32_t* alternative, int n, std::int32_t cap) {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (use_avx2()) return add_floor_terms_avx2(acc, own, other, alternative, n, cap);
+#endif
+    add_floor_terms_plain(acc, own, other, alternative, n, cap);
+}
+
+void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
+                             const std::int32_t* alternative,
+                             const std::int32_t* alternative_colour, const std::int32_t* table,
+                             int n, std::int32_t cap) {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (use_avx2()) {
+        return add_floor_terms_indexed_avx2(acc, own, other, alternative, alternative_colour, table,
+                                            n, cap);
+    }
+#endif
+    add_floor_terms_indexed_plain(acc, own, other, alternative, alternative_colour, table, n, cap);
+}
+
+}  // namespace lumaweave::kernels

@@ -1,0 +1,33 @@
+// The few loops of the fitting that run over all pairs or all colours at once, with a version
+// for processors with 256-bit integer vectors (chosen once, at first use) and a plain one.
+// Both give the same numbers.
+#pragma once
+
+#include <cstdint>
+
+namespace lumaweave::kernels {
+
+// For every pair (a, b), a < b, in list order, a running from `first` (0, or 1 without colour
+// 0) to 14: cost[p] = weight * min(d[a], d[b]); when `colour` is given, colour[p] = a when
+// d[a] < d[b], else b (the colour a pixel of those distances takes with that pair).
+void pair_costs(const std::int32_t* d, std::int32_t weight, int first, std::int32_t* cost,
+                std::int32_t* colour);
+
+// d[k] = weighted squared distance of (r, g, b) to palette colour k, k = 0..15.
+void distances(const std::int32_t* palette_r, const std::int32_t* palette_g,
+               const std::int32_t* palette_b, const std::int32_t* weight, std::int32_t r,
+               std::int32_t g, std::int32_t b, std::int32_t* d);
+
+// acc[q] += min(own + other[q], alternative[q], cap) for q < n. The arrays have room for n
+// rounded up to a multiple of 8.
+void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
+                     const std::int32_t* alternative, int n, std::int32_t cap);
+
+// acc[q] += min(own + other[q], alternative[q] + table[alternative_colour[q]], cap) for q < n
+// (table has 16 entries, alternative_colour holds 0..15).
+void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
+                             const std::int32_t* alternative,
+                             const std::int32_t* alternative_colour, const std::int32_t* table,
+                             int n, std::int32_t cap);
+
+}  // namespace lumaweave::kernels
