@@ -192,29 +192,54 @@ const std::int32_t* cell_receive_costs(const Conversion& conv, BlockData& bd, in
     return bd.cell_receive[slot].data();
 }
 
+// Column mode: fills the other_order rows of `side` on first use.
+void prepare_other_order(const Conversion& conv, BlockData& bd, int side) {
+    if (bd.other_order_ready[side]) return;
+    bd.other_order_ready[side] = 1;
+    const int other = 1 - side;
+    for (int j = 0; j < 8; ++j) {
+        std::array<std::int32_t, 16> nearest;
+        for (int c = 0; c < 16; ++c) {
+            const auto& d = receive_row(conv, bd, other, j, c);
+            nearest[c] = *std::min_element(d.begin(), d.end()) * bd.px[side][j].weight;
+        }
+        auto& out = bd.other_order[side][j];
+        for (int q = 0; q < bd.pair_count; ++q) {
+            out[q] = bd.cost[other][j][q] + nearest[bd.colour[other][j][q]];
+        }
+    }
+}
+
 }  // namespace
+
+bool columns_cannot_win(const Conversion& conv, BlockData& bd, int i, int l, std::int64_t best) {
+    std::int64_t floor = 0;
+    for (int j = 0; j < 8; ++j) {
+        const std::int64_t upper_first =
+            std::int64_t{bd.cost[0][j][i]} + pair_costs(conv, bd, 0, j, bd.colour[0][j][i])[l];
+        const auto& d = receive_row(conv, bd, 1, j, bd.colour[1][j][l]);
+        const std::int64_t lower_first =
+            std::int64_t{bd.cost[1][j][l]} +
+            std::int64_t{std::min(d[bd.pair_fg[i]], d[bd.pair_bg[i]])} * bd.px[0][j].weight;
+        floor += std::min(upper_first, lower_first);
+        if (floor >= best) return true;
+    }
+    return false;
+}
 
 const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
     std::int32_t* acc = bd.floor[row][p].data();
     bd.floor_ready[row][p] = 1;
     const int n = bd.pair_count;
     std::fill_n(acc, n, 0);
-    const int f = bd.pair_fg[p], b = bd.pair_bg[p];
     if (bd.mode == FitMode::column) {
-        // Per column, the cheaper of the two orders, each exactly: this row's pixel with its own
-        // value and the other row's receiving its error, or the other way round.
-        std::array<std::int32_t, 16> table;
+        // Per column, the cheaper of the two orders: this row's pixel with its own value and
+        // the other row's receiving its error (exactly), or the other way round (at least).
+        prepare_other_order(conv, bd, row);
         for (int j = 0; j < 8; ++j) {
-            const int taken = bd.colour[row][j][p];
-            const std::int32_t w = bd.px[row][j].weight;
-            for (int c = 0; c < 16; ++c) {
-                const auto& d = receive_row(conv, bd, 1 - row, j, c);
-                table[c] = std::min(d[f], d[b]) * w;
-            }
-            kernels::add_floor_terms_indexed(
-                acc, bd.cost[row][j][p], pair_costs(conv, bd, row, j, taken),
-                bd.cost[1 - row][j].data(), bd.colour[1 - row][j].data(), table.data(), n,
-                floor_cap);
+            kernels::add_floor_terms(acc, bd.cost[row][j][p],
+                                     pair_costs(conv, bd, row, j, bd.colour[row][j][p]),
+                                     bd.other_order[row][j].data(), n, floor_cap);
         }
         return acc;
     }
@@ -314,6 +339,7 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
         bd.receive_valid[row].fill(0);
         bd.pair_cost_valid[row].fill(0);
         bd.floor_ready[row].fill(0);
+        bd.other_order_ready[row] = 0;
         if (mode != FitMode::column) prepare_cell_costs(conv, bd, row);
     }
     bd.cell_receive_used = 0;

@@ -78,6 +78,11 @@ struct BlockData {
     // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]
     std::array<std::array<std::uint16_t, 8>, 2> pair_cost_valid{};
     std::array<std::array<std::array<std::array<std::int32_t, 120>, 16>, 8>, 2> pair_cost{};
+    // Column mode, [side][j][pair q of the other side]: what the order starting on the other
+    // side with pair q costs in column j at least (its own pixel, and side's pixel receiving
+    // its error at the nearest colour of all).
+    std::array<std::uint8_t, 2> other_order_ready{};
+    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> other_order{};
     // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
     std::array<std::array<std::uint8_t, 120>, 2> floor_ready{};
     std::array<std::array<std::array<std::int32_t, 120>, 120>, 2> floor{};
@@ -146,6 +151,11 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
 inline const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
     return bd.floor_ready[row][p] ? bd.floor[row][p].data() : compute_error_floor(conv, bd, row, p);
 }
+
+// Column mode: true when candidate (upper pair i, lower pair l) cannot get an error below
+// `best` (a real error, below the rejection value): the cheaper of the two orders of each
+// column, each computed exactly but for the inversion limit, which can only add, sum to it.
+bool columns_cannot_win(const Conversion& conv, BlockData& bd, int i, int l, std::int64_t best);
 
 // Exact evaluation of candidate (upper pair i, lower pair l) against a best error below the
 // rejection value: returns its block error when it is below `best` (with its patterns), else

@@ -161,7 +161,9 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
 
     const int n = conv.pair_count;
     BlockChoice choice{-1, no_best_error, 0, 0};
-    auto visit = [&](int i, int l) {
+    // `single`: the candidate is met alone (a list entry that has won before), so a whole row
+    // of bounds for it would not pay.
+    auto visit = [&](int i, int l, bool floor_checked = false, bool single = false) {
         const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
         if (conv.excluded[u * 256 + lo]) return;
         // The pre-check bound; in cell modes the lower row's only when strictly smaller, which
@@ -170,10 +172,16 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
         const std::int64_t best = choice.error;
         if (std::min(upper_bound, lower_bound) > best) return;
         // A candidate whose error cannot fall below the best cannot win: skip its evaluation.
-        if (best < rejection_error) {
-            const std::int32_t floor = upper_bound <= best ? error_floor(conv, bd, 0, i)[l]
-                                                           : error_floor(conv, bd, 1, l)[i];
-            if (floor >= best) return;
+        if (best < rejection_error && !floor_checked) {
+            if (bd.floor_ready[0][i]) {
+                if (bd.floor[0][i][l] >= best) return;
+            } else if (bd.floor_ready[1][l] || !column || !single) {
+                const std::int32_t floor = upper_bound <= best ? error_floor(conv, bd, 0, i)[l]
+                                                               : error_floor(conv, bd, 1, l)[i];
+                if (floor >= best) return;
+            } else if (columns_cannot_win(conv, bd, i, l, best)) {
+                return;
+            }
         }
         std::uint8_t pu = 0, pl = 0;
         std::int64_t e;
@@ -197,7 +205,7 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
     // pre-check with the lower pairs whose bound is not.
     for (int p = 0; p < list.moved_count(); ++p) {
         const int id = list.moved(p);
-        visit(id / n, id % n);
+        visit(id / n, id % n, false, true);
     }
     std::array<std::uint8_t, max_pairs> lower_candidates;
     int lower_count = -1;
@@ -228,7 +236,10 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
         for (int c = 0; c < lower_count; ++c) {
             const int l = lower_candidates[c];
             if (bd.bound[1][0][l] > choice.error || list.is_moved(i * n + l)) continue;
-            visit(i, l);
+            if (choice.error < rejection_error && error_floor(conv, bd, 1, l)[i] >= choice.error) {
+                continue;
+            }
+            visit(i, l, true);
         }
     }
     return choice;
