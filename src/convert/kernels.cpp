@@ -1,6 +1,7 @@
 #include "convert/kernels.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -45,7 +46,79 @@ void add_floor_terms_indexed_plain(std::int32_t* acc, std::int32_t own, const st
     }
 }
 
+int best_mix_plain(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
+                   const std::int32_t* a, const std::int32_t* c, const std::int32_t* wa,
+                   const std::int32_t* wb, int count, const std::int32_t* weight,
+                   const std::int32_t* to_palette, std::int32_t pr, std::int32_t pg,
+                   std::int32_t pb) {
+    std::int32_t least = INT32_MAX;
+    int first = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::int32_t dr = pr - r[i], dg = pg - g[i], db = pb - b[i];
+        const std::int32_t score = ((to_palette[a[i]] * wa[i] + to_palette[c[i]] * wb[i]) >> 9) +
+                                   weight[0] * dr * dr + weight[1] * dg * dg + weight[2] * db * db;
+        if (score < least) {
+            least = score;
+            first = i;
+        }
+    }
+    return first;
+}
+
 #ifdef LUMAWEAVE_X86_VECTORS
+
+__attribute__((target("avx2"))) inline __m256i load8(const std::int32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// table[k] for the lanes k (0..15) of a 16-entry table held as two vectors.
+__attribute__((target("avx2"))) inline __m256i lookup16(__m256i lo, __m256i hi, __m256i k) {
+    return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, k),
+                              _mm256_permutevar8x32_epi32(hi, k),
+                              _mm256_cmpgt_epi32(k, _mm256_set1_epi32(7)));
+}
+
+__attribute__((target("avx2"))) int best_mix_avx2(const std::int32_t* r, const std::int32_t* g,
+                                                  const std::int32_t* b, const std::int32_t* a,
+                                                  const std::int32_t* c, const std::int32_t* wa,
+                                                  const std::int32_t* wb, int count,
+                                                  const std::int32_t* weight,
+                                                  const std::int32_t* to_palette, std::int32_t pr,
+                                                  std::int32_t pg, std::int32_t pb) {
+    const __m256i t_lo = load8(to_palette), t_hi = load8(to_palette + 8);
+    const __m256i w0 = _mm256_set1_epi32(weight[0]), w1 = _mm256_set1_epi32(weight[1]),
+                  w2 = _mm256_set1_epi32(weight[2]);
+    const __m256i vr = _mm256_set1_epi32(pr), vg = _mm256_set1_epi32(pg),
+                  vb = _mm256_set1_epi32(pb);
+    alignas(32) std::int32_t score[400];
+    __m256i least = _mm256_set1_epi32(INT32_MAX);
+    for (int i = 0; i < count; i += 8) {
+        const __m256i dr = _mm256_sub_epi32(vr, load8(r + i));
+        const __m256i dg = _mm256_sub_epi32(vg, load8(g + i));
+        const __m256i db = _mm256_sub_epi32(vb, load8(b + i));
+        const __m256i mixed =
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(w0, _mm256_mullo_epi32(dr, dr)),
+                                              _mm256_mullo_epi32(w1, _mm256_mullo_epi32(dg, dg))),
+                             _mm256_mullo_epi32(w2, _mm256_mullo_epi32(db, db)));
+        const __m256i to_pair = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(lookup16(t_lo, t_hi, load8(a + i)), load8(wa + i)),
+                             _mm256_mullo_epi32(lookup16(t_lo, t_hi, load8(c + i)), load8(wb + i))),
+            9);
+        const __m256i s = _mm256_add_epi32(to_pair, mixed);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(score + i), s);
+        least = _mm256_min_epi32(least, s);
+    }
+    // The least over the lanes, then its first place.
+    __m256i m = _mm256_min_epi32(least, _mm256_permute2x128_si256(least, least, 1));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
+    for (int i = 0; i < count; i += 8) {
+        const int hit = _mm256_movemask_ps(_mm256_castsi256_ps(
+            _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(score + i)), m)));
+        if (hit != 0) return i + __builtin_ctz(static_cast<unsigned>(hit));
+    }
+    return 0;
+}
 
 __attribute__((target("avx2"))) void pair_costs_avx2(const std::int32_t* d, std::int32_t weight,
                                                      int first, std::int32_t* cost,
@@ -152,6 +225,18 @@ bool use_avx2() {
 #endif
 
 }  // namespace
+
+int best_mix(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
+             const std::int32_t* a, const std::int32_t* c, const std::int32_t* wa,
+             const std::int32_t* wb, int count, const std::int32_t* weight,
+             const std::int32_t* to_palette, std::int32_t pr, std::int32_t pg, std::int32_t pb) {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (use_avx2() && count <= 400) {
+        return best_mix_avx2(r, g, b, a, c, wa, wb, count, weight, to_palette, pr, pg, pb);
+    }
+#endif
+    return best_mix_plain(r, g, b, a, c, wa, wb, count, weight, to_palette, pr, pg, pb);
+}
 
 void pair_costs(const std::int32_t* d, std::int32_t weight, int first, std::int32_t* cost,
                 std::int32_t* colour) {

@@ -30,4 +30,13 @@ void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int
                              const std::int32_t* alternative_colour, const std::int32_t* table,
                              int n, std::int32_t cap);
 
+// The colour reduction's choice for one pixel: over the entries i < count (count a multiple
+// of 8) of a mix list given by field (blend colour r, g, b; palette colours a, c; weights wa,
+// wb), the first of least ((to_palette[a] * wa + to_palette[c] * wb) >> 9) + weighted squared
+// distance of (pr, pg, pb) to the blend colour.
+int best_mix(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
+             const std::int32_t* a, const std::int32_t* c, const std::int32_t* wa,
+             const std::int32_t* wb, int count, const std::int32_t* weight,
+             const std::int32_t* to_palette, std::int32_t pr, std::int32_t pg, std::int32_t pb);
+
 }  // namespace lumaweave::kernels

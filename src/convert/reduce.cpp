@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "convert/convert.hpp"
+#include "convert/kernels.hpp"
 
 namespace lumaweave {
 
@@ -89,28 +90,6 @@ MixTable mix_table(const MixList& mix) {
     return t;
 }
 
-// The same choice as best_mix_entry. Scores fit in 32 bits for palette and pixel values of
-// the colour reduction (channels 0..255 against palette values within -54..309).
-[[gnu::target_clones("avx2", "default")]] int best_mix_index(const MixTable& t,
-                                                             const std::int32_t* weight,
-                                                             const std::int32_t* to_palette,
-                                                             std::int32_t pr, std::int32_t pg,
-                                                             std::int32_t pb) {
-    alignas(32) std::int32_t score[MixTable::capacity];
-    for (int i = 0; i < MixTable::capacity; ++i) {
-        const std::int32_t dr = pr - t.r[i], dg = pg - t.g[i], db = pb - t.b[i];
-        const std::int32_t mixed = weight[0] * dr * dr + weight[1] * dg * dg + weight[2] * db * db;
-        score[i] = ((to_palette[t.a[i]] * t.wa[i] + to_palette[t.c[i]] * t.wb[i]) >> 9) + mixed;
-    }
-    std::int32_t least = INT_MAX;
-    for (int i = 0; i < MixTable::capacity; ++i)
-        least = std::min(least, score[i]);
-    int first = 0;
-    while (score[first] != least)
-        ++first;
-    return first;
-}
-
 }  // namespace
 
 void reduce_colors(Conversion& conv) {
@@ -142,7 +121,10 @@ void reduce_colors(Conversion& conv) {
                     to_palette[k] =
                         color_distance(brightness, p.r - pal[k].r, p.g - pal[k].g, p.b - pal[k].b);
                 }
-                index = best_mix_index(table, weight, to_palette, p.r, p.g, p.b);
+                index = kernels::best_mix(table.r.data(), table.g.data(), table.b.data(),
+                                          table.a.data(), table.c.data(), table.wa.data(),
+                                          table.wb.data(), MixTable::capacity, weight, to_palette,
+                                          p.r, p.g, p.b);
                 cached_color[slot] = key;
                 cached_winner[slot] = static_cast<std::uint16_t>(index);
             }
