@@ -54,25 +54,25 @@ TEST(SettingsSearch, NeverWorseAndLeavesTheConversionOfTheSettingsItReports) {
     test::write_file(dir / "small.bmp", photo_like(40, 48));
     quality::SettingsSearch search;
     ScratchPool pool;
-    for (const char* name : {"tall.bmp", "small.bmp"}) {
-        for (Display display : {Display::table, Display::tms9918}) {
-            SCOPED_TRACE(std::string(name) + " " + std::string(quality::display_name(display)));
-            const std::string path = (dir / name).string();
-            SearchOptions options;
-            options.display = display;
-            options.budget = 0.4;
-            const SearchResult r =
-                search.run(pool, path, ConversionSettings{}, DefaultPalettes{}, options);
-            ASSERT_EQ(r.message, "");
-            EXPECT_EQ(r.start, ConversionSettings{});
-            EXPECT_LE(r.chosen_mean, r.start_mean);
-            EXPECT_DOUBLE_EQ(r.start_mean, convert_and_measure(path, r.start, display).mean);
-            const Figure chosen = convert_and_measure(path, r.chosen, display);
-            EXPECT_DOUBLE_EQ(r.chosen_mean, chosen.mean);
-            const Conversion& result = search.result();
-            EXPECT_EQ(result.settings, r.chosen);
-            EXPECT_TRUE(std::equal(chosen.vram.begin(), chosen.vram.end(), result.vram.begin()));
-        }
+    const std::pair<const char*, Display> cases[] = {{"tall.bmp", Display::table},
+                                                     {"small.bmp", Display::tms9918}};
+    for (const auto& [name, display] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = (dir / name).string();
+        SearchOptions options;
+        options.display = display;
+        options.budget = 0.4;
+        const SearchResult r =
+            search.run(pool, path, ConversionSettings{}, DefaultPalettes{}, options);
+        ASSERT_EQ(r.message, "");
+        EXPECT_EQ(r.start, ConversionSettings{});
+        EXPECT_LE(r.chosen_mean, r.start_mean);
+        EXPECT_DOUBLE_EQ(r.start_mean, convert_and_measure(path, r.start, display).mean);
+        const Figure chosen = convert_and_measure(path, r.chosen, display);
+        EXPECT_DOUBLE_EQ(r.chosen_mean, chosen.mean);
+        const Conversion& result = search.result();
+        EXPECT_EQ(result.settings, r.chosen);
+        EXPECT_TRUE(std::equal(chosen.vram.begin(), chosen.vram.end(), result.vram.begin()));
     }
 }
 

@@ -174,8 +174,8 @@ TEST(AutoOption, PrintsACommandLineThatReproducesEachResult) {
 
 TEST(AutoOption, TheSameOnAnyNumberOfThreadsAndWithTheReport) {
     test::ScratchDir dir;
-    const std::vector<std::string> names = {"p0.bmp", "p1.bmp", "p2.bmp"};
-    for (int i = 0; i < 3; ++i)
+    const std::vector<std::string> names = {"p0.bmp", "p1.bmp"};
+    for (int i = 0; i < 2; ++i)
         test::write_file(dir / names[static_cast<std::size_t>(i)], picture(16, 16, 10 + i));
     std::string first_out;
     std::vector<std::vector<std::uint8_t>> first_files;
@@ -189,8 +189,8 @@ TEST(AutoOption, TheSameOnAnyNumberOfThreadsAndWithTheReport) {
         ASSERT_EQ(r.exit_code, 0) << r.err;
         // Per file: the figures of the result, the search, the command line.
         const std::vector<std::string> out = lines(r.out);
-        ASSERT_EQ(out.size(), 3u * 3 + 1) << r.out;
-        for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(out.size(), 2u * 3 + 1) << r.out;
+        for (int i = 0; i < 2; ++i) {
             const std::string& figures = out[static_cast<std::size_t>(3 * i)];
             const std::string& search = out[static_cast<std::size_t>(3 * i + 1)];
             EXPECT_EQ(figures.rfind(names[static_cast<std::size_t>(i)] + ": CIEDE2000", 0), 0u);
