@@ -237,7 +237,8 @@ Options:
                       (lowest blurred CIEDE2000 mean), starting from the options given, write
                       that result and print a command line that reproduces it; --palette and
                       --horizontal-position-correction stay as given
-  --auto-budget N     the search's work, in conversions of a 256 x 192 picture, 1..)" +
+  --auto-budget N     the search's work, in conversions of a 256 x 192 picture,
+                      1..)" +
                       std::to_string(quality::max_budget) + R"( (initial )" +
                       std::to_string(quality::default_budget) + R"()
   --auto-display table|tms9918
