@@ -2,6 +2,7 @@
 // same bytes, the same first failure and stop as the sequential batch.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -188,4 +189,50 @@ TEST(ParallelBatch, FileThatAnEarlierFileWritesIsConvertedAfterIt) {
     const Outcome plain = run(setup, names, 3, false, ConversionSettings{});
     EXPECT_TRUE(plain.in_turn.empty());
     EXPECT_EQ(plain.message, msg::file_not_found);  // link.bmp leads nowhere
+}
+
+TEST(ParallelBatch, EachWorkerConvertsWithItsOwnConverterFromTheFactory) {
+    // The factory's converters convert with settings of their own; the batch writes their
+    // results in list order, as the sequential batch with those settings would.
+    ConversionSettings own;
+    own.gamma = -3;
+    own.vertical_error_ratio = 5;
+    const auto setup = [](const fs::path& d) {
+        for (int i = 0; i < 5; ++i) {
+            std::string name = "p";
+            name += std::to_string(i);
+            test::write_file(d / (name + ".bmp"), picture(24, 16, i));
+        }
+    };
+    const std::vector<std::string> names = {"p0.bmp", "p1.bmp", "p2.bmp", "p3.bmp", "p4.bmp"};
+    const Outcome sequential = run(setup, names, 0, false, own);
+
+    test::ScratchDir dir;
+    setup(dir.path());
+    std::vector<std::string> paths;
+    for (const std::string& n : names)
+        paths.push_back((dir.path() / n).string());
+    const DefaultPalettes palettes;
+    const ConversionSettings batch_settings;  // not what the workers use
+    Batch batch(batch_settings, palettes);
+    test::RecordingHost host(batch);
+    host.preview_on = false;
+    batch.on_drop_files(host, paths);
+    std::atomic<int> made{0};
+    {
+        ParallelConverter parallel(paths, false, 3, [&]() -> std::unique_ptr<FileConverter> {
+            ++made;
+            return std::make_unique<StandaloneConverter>(own, palettes);
+        });
+        EXPECT_EQ(batch.run_batch(host, parallel), msg::ended);
+    }
+    EXPECT_EQ(made.load(), 3);
+    EXPECT_EQ(host.started, sequential.started);
+    const Files files = folder_contents(dir.path());
+    ASSERT_EQ(files.size(), sequential.files.size());
+    for (const auto& [name, bytes] : sequential.files) {
+        const auto it = files.find(name);
+        ASSERT_NE(it, files.end()) << name;
+        EXPECT_TRUE(it->second == bytes) << name << " differs";
+    }
 }

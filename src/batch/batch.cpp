@@ -30,6 +30,18 @@ class InPlaceConverter final : public FileConverter {
 
 }  // namespace
 
+StandaloneConverter::StandaloneConverter(const ConversionSettings& settings,
+                                         const DefaultPalettes& palettes)
+    : settings_(settings), palettes_(palettes), conversion_(make_conversion()) {}
+
+std::string StandaloneConverter::convert(int, const std::string& name, Conversion*& result) {
+    result = conversion_.get();
+    std::string message = convert_file(*conversion_, pool_, name, settings_, palettes_);
+    // The conversion keeps nothing of the file buffers.
+    pool_.free_all();
+    return message;
+}
+
 Batch::Batch(const ConversionSettings& settings, const DefaultPalettes& palettes)
     : settings_(settings), palettes_(palettes), conversion_(make_conversion()) {}
 

@@ -61,6 +61,21 @@ class FileConverter {
     virtual std::string convert(int index, const std::string& name, Conversion*& result) = 0;
 };
 
+// Converts each file with convert_file into a conversion object and scratch pool of its own
+// (what one worker of a parallel batch runs).
+class StandaloneConverter final : public FileConverter {
+  public:
+    // Settings and palettes are copied.
+    StandaloneConverter(const ConversionSettings& settings, const DefaultPalettes& palettes);
+    std::string convert(int index, const std::string& name, Conversion*& result) override;
+
+  private:
+    const ConversionSettings settings_;
+    const DefaultPalettes palettes_;
+    std::unique_ptr<Conversion> conversion_;
+    ScratchPool pool_;
+};
+
 class Batch {
   public:
     // `settings` and `palettes` are read live: a change between two files applies to the

@@ -44,7 +44,13 @@ ParallelConverter::ParallelConverter(const ConversionSettings& settings,
                                      const DefaultPalettes& palettes,
                                      const std::vector<std::string>& names, bool export_files,
                                      int workers)
-    : settings_(settings), palettes_(palettes) {
+    : ParallelConverter(names, export_files, workers, [settings, palettes] {
+          return std::make_unique<StandaloneConverter>(settings, palettes);
+      }) {}
+
+ParallelConverter::ParallelConverter(const std::vector<std::string>& names, bool export_files,
+                                     int workers, ConverterFactory make)
+    : make_(std::move(make)) {
     // Outputs of the jobs so far; a job whose inputs are among them must see them written.
     std::unordered_map<std::string, int> written;
     for (int i = 0; i < static_cast<int>(names.size()); ++i) {
@@ -60,7 +66,7 @@ ParallelConverter::ParallelConverter(const ConversionSettings& settings,
     const int n = std::clamp(workers, 1, std::max(1, static_cast<int>(jobs_.size())));
     for (int w = 0; w < n; ++w) {
         auto worker = std::make_unique<Worker>();
-        worker->conversion = make_conversion();
+        worker->converter = make_();
         workers_.push_back(std::move(worker));
     }
     try {
@@ -114,17 +120,17 @@ void ParallelConverter::work(int w) {
             if (shutting_down_) return;
         }
         std::string message;
+        Conversion* result = nullptr;
         try {
-            message = convert_file(*worker.conversion, worker.pool, job.name, settings_, palettes_);
+            message = worker.converter->convert(job.index, job.name, result);
         } catch (const std::bad_alloc&) {
             message = msg::memory_error;
         }
-        // The conversion keeps nothing of the file buffers.
-        worker.pool.free_all();
         {
             std::lock_guard lock(mutex_);
             worker.done = k;
             worker.message = std::move(message);
+            worker.result = result;
         }
         changed_.notify_all();
     }
@@ -137,16 +143,14 @@ std::string ParallelConverter::convert(int index, const std::string& name, Conve
     std::unique_lock lock(mutex_);
     if (it == jobs_.end() || it->index != index || it->name != name || k <= requested_) {
         lock.unlock();
-        if (!fallback_) fallback_ = make_conversion();
-        fallback_pool_.free_all();
-        result = fallback_.get();
-        return convert_file(*fallback_, fallback_pool_, name, settings_, palettes_);
+        if (!fallback_) fallback_ = make_();
+        return fallback_->convert(index, name, result);
     }
     requested_ = k;
     changed_.notify_all();
     Worker& worker = *workers_[static_cast<std::size_t>(k) % workers_.size()];
     changed_.wait(lock, [&] { return worker.done == k; });
-    result = worker.conversion.get();
+    result = worker.result;
     return worker.message;
 }
 

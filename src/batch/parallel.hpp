@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,10 @@
 
 namespace lumaweave {
 
+// Makes the converter of one worker thread, which converts that thread's files one at a time
+// into objects of its own. A result must stay valid until the converter's next call.
+using ConverterFactory = std::function<std::unique_ptr<FileConverter>()>;
+
 class ParallelConverter final : public FileConverter {
   public:
     // `names` is the batch's file list (its ".bmp" names are the jobs); `export_files` whether
@@ -23,6 +28,10 @@ class ParallelConverter final : public FileConverter {
     // threads, each with its own conversion object and scratch pool.
     ParallelConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
                       const std::vector<std::string>& names, bool export_files, int workers);
+    // The same with each worker's files converted by a converter from `make` (for example one
+    // that searches settings per picture).
+    ParallelConverter(const std::vector<std::string>& names, bool export_files, int workers,
+                      ConverterFactory make);
     // Stops the workers (a conversion under way is finished first) and waits for them.
     ~ParallelConverter() override;
 
@@ -43,9 +52,9 @@ class ParallelConverter final : public FileConverter {
         bool in_turn;  // reads an earlier file's output: convert only once that is written
     };
     struct Worker {
-        std::unique_ptr<Conversion> conversion;
-        ScratchPool pool;
-        int done = -1;  // job whose result `conversion` holds
+        std::unique_ptr<FileConverter> converter;
+        Conversion* result = nullptr;
+        int done = -1;  // job whose result `result` holds
         std::string message;
         std::thread thread;
     };
@@ -53,8 +62,7 @@ class ParallelConverter final : public FileConverter {
     void work(int w);
     void stop_workers();
 
-    const ConversionSettings settings_;
-    const DefaultPalettes palettes_;
+    ConverterFactory make_;
     std::vector<Job> jobs_;
     std::vector<std::unique_ptr<Worker>> workers_;
     std::mutex mutex_;
@@ -64,8 +72,7 @@ class ParallelConverter final : public FileConverter {
 
     // For a call that does not follow the job list (not expected from `Batch`): converted on
     // the spot, as the sequential batch would.
-    std::unique_ptr<Conversion> fallback_;
-    ScratchPool fallback_pool_;
+    std::unique_ptr<FileConverter> fallback_;
 };
 
 }  // namespace lumaweave

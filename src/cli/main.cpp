@@ -16,9 +16,11 @@
 #include "batch/output.hpp"
 #include "batch/parallel.hpp"
 #include "cli/options.hpp"
+#include "cli/report.hpp"
 #include "io/config.hpp"
 #include "io/file_io.hpp"
 #include "io/messages.hpp"
+#include "quality/quality_converter.hpp"
 
 using namespace lumaweave;
 
@@ -108,12 +110,16 @@ class TerminalHost final : public BatchHost {
         if (interrupted) batch_.request_stop();
     }
 
+    // Lines of the --report and --auto output, on standard output.
+    void print(const std::string& lines) {
+        if (lines.empty()) return;
+        clear_bar();
+        std::fputs(lines.c_str(), stdout);
+        std::fflush(stdout);
+    }
+
     void show_message(const std::string& text) override {
-        if (bar_shown_) {
-            std::fprintf(stderr, "\r\033[K");
-            std::fflush(stderr);
-            bar_shown_ = false;
-        }
+        clear_bar();
         if (text == msg::ended) {
             std::printf("%s\n", text.c_str());
             std::fflush(stdout);
@@ -130,11 +136,43 @@ class TerminalHost final : public BatchHost {
     }
 
   private:
+    void clear_bar() {
+        if (bar_shown_) {
+            std::fprintf(stderr, "\r\033[K");
+            std::fflush(stderr);
+            bar_shown_ = false;
+        }
+    }
+
     Batch& batch_;
     bool export_bmp_;
     bool progress_;
     bool bar_shown_ = false;
     std::string last_started_;
+};
+
+// Prints what --report and --auto say about each file as the batch takes its result, so that
+// the lines come in list order whatever thread converted the file.
+class ReportingConverter final : public FileConverter {
+  public:
+    ReportingConverter(FileConverter& inner, const std::vector<quality::FileQuality>& records,
+                       const cli::Options& options, TerminalHost& host)
+        : inner_(inner), records_(records), options_(options), host_(host) {}
+
+    std::string convert(int index, const std::string& name, Conversion*& result) override {
+        std::string message = inner_.convert(index, name, result);
+        if (message.empty()) {
+            host_.print(
+                cli::file_report(options_, name, records_[static_cast<std::size_t>(index)]));
+        }
+        return message;
+    }
+
+  private:
+    FileConverter& inner_;
+    const std::vector<quality::FileQuality>& records_;
+    const cli::Options& options_;
+    TerminalHost& host_;
 };
 
 // The palettes: the named configuration, or lumaweave_config.txt when it exists. Returns the
@@ -165,24 +203,57 @@ int run(const cli::Options& options) {
     // A refused list has been reported; there is nothing to convert.
     if (!options.files.empty() && batch.file_count() == 0) return exit_failed;
 
+    // With --report or --auto every file is converted (and measured, searched) by a quality
+    // converter, one per thread.
+    const bool quality = options.report != cli::ReportFormat::none || options.auto_settings;
+    quality::QualityPlan plan;
+    plan.search = options.auto_settings;
+    plan.measure = options.report != cli::ReportFormat::none;
+    plan.options.budget = options.auto_budget;
+    plan.options.display = options.display;
+    std::vector<quality::FileQuality> records(quality ? options.files.size() : 0);
+    auto make_quality_converter = [&]() -> std::unique_ptr<FileConverter> {
+        return std::make_unique<quality::QualityConverter>(options.settings, palettes, plan,
+                                                           records);
+    };
+
     int bmp_count = 0;
     for (const std::string& name : options.files)
         bmp_count += is_bmp_name(name);
     std::unique_ptr<ParallelConverter> parallel;
     if (options.jobs > 1 && bmp_count > 1) {
         try {
-            parallel = std::make_unique<ParallelConverter>(
-                options.settings, palettes, options.files, options.export_bmp, options.jobs);
+            if (quality) {
+                parallel = std::make_unique<ParallelConverter>(
+                    options.files, options.export_bmp, options.jobs, make_quality_converter);
+            } else {
+                parallel = std::make_unique<ParallelConverter>(
+                    options.settings, palettes, options.files, options.export_bmp, options.jobs);
+            }
         } catch (const std::system_error&) {
             std::fprintf(stderr, "%s: no worker threads, converting on one\n", cli::program_name);
         }
+    }
+    std::unique_ptr<FileConverter> sequential;
+    if (quality && !parallel) sequential = make_quality_converter();
+    std::unique_ptr<ReportingConverter> reporting;
+    if (quality) {
+        reporting = std::make_unique<ReportingConverter>(
+            parallel ? static_cast<FileConverter&>(*parallel) : *sequential, records, options,
+            host);
     }
 
     announce_stop = progress;
     interrupted_batch.store(&batch);
     install_interrupt_handler();
-    const std::string message = parallel ? batch.run_batch(host, *parallel) : batch.run_batch(host);
+    std::string message;
+    if (reporting) {
+        message = batch.run_batch(host, *reporting);
+    } else {
+        message = parallel ? batch.run_batch(host, *parallel) : batch.run_batch(host);
+    }
     interrupted_batch.store(nullptr);
+    reporting.reset();
     parallel.reset();
 
     if (message == msg::ended) return exit_ended;

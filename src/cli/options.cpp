@@ -157,6 +157,36 @@ ParseResult parse_command_line(int argc, const char* const* argv) {
             const auto v = value();
             if (!v || v->empty()) return fail("--config needs a file name");
             options.config = std::string(*v);
+        } else if (name == "--report") {
+            if (!attached || *attached == "text") {
+                options.report = ReportFormat::text;
+            } else if (*attached == "json") {
+                options.report = ReportFormat::json;
+            } else {
+                return fail("invalid value '" + std::string(*attached) +
+                            "' for --report; it takes text|json");
+            }
+        } else if (name == "--auto") {
+            if (!flag(options.auto_settings)) return fail("--auto takes no value");
+        } else if (name == "--auto-budget") {
+            const auto v = value();
+            if (!v) return fail("--auto-budget needs a number of conversions");
+            const std::optional<std::int32_t> n = parse_int(*v);
+            if (!n || *n < 1 || *n > quality::max_budget) {
+                return fail("invalid value '" + std::string(*v) +
+                            "' for --auto-budget; it takes 1.." +
+                            std::to_string(quality::max_budget));
+            }
+            options.auto_budget = *n;
+        } else if (name == "--auto-display") {
+            const auto v = value();
+            if (!v) return fail("--auto-display needs table or tms9918");
+            const std::optional<quality::Display> display = quality::parse_display(*v);
+            if (!display) {
+                return fail("invalid value '" + std::string(*v) +
+                            "' for --auto-display; it takes table|tms9918");
+            }
+            options.display = *display;
         } else if (name == "--jobs" || name == "-j") {
             const auto v = value();
             if (!v) return fail(std::string(name) + " needs a number of threads");
@@ -199,6 +229,22 @@ Options:
   -j, --jobs N        convert on N threads, 1..)" +
                       std::to_string(max_jobs) + R"( (initial 1); the files written are the same
   -q, --quiet         no progress display (it is shown only on a terminal anyway)
+  --report[=text|json]
+                      print how close each result comes to its source: the CIEDE2000
+                      difference of the two pictures blurred a little (mean and 95th
+                      percentile), SSIM and PSNR; json prints one object per line
+  --auto              search each picture's options for the result closest to its source
+                      (lowest blurred CIEDE2000 mean), starting from the options given, write
+                      that result and print a command line that reproduces it; --palette and
+                      --horizontal-position-correction stay as given
+  --auto-budget N     the search's work, in conversions of a 256 x 192 picture,
+                      1..)" +
+                      std::to_string(quality::max_budget) + R"( (initial )" +
+                      std::to_string(quality::default_budget) + R"()
+  --auto-display table|tms9918
+                      colours the figures and the search assume the picture is shown with:
+                      table (initial) the palette as the preview draws it, tms9918 those of a
+                      real MSX1 video chip
   -h, --help          show this help
   --                  every later argument is a file name
 

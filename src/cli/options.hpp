@@ -7,20 +7,28 @@
 #include <vector>
 
 #include "convert/settings.hpp"
+#include "quality/auto_settings.hpp"
+#include "quality/measure.hpp"
 
 namespace lumaweave::cli {
 
 inline constexpr const char* program_name = "lumaweave-cli";
 inline constexpr int max_jobs = 64;
 
+enum class ReportFormat { none, text, json };
+
 struct Options {
     ConversionSettings settings;  // fields not named keep their initial values
     bool export_bmp = false;      // "BMP Export" "Yes"
     bool quiet = false;           // no progress display
     bool help = false;
-    std::optional<std::string> config;  // palette configuration named on the command line
-    int jobs = 1;                       // worker threads
-    std::vector<std::string> files;     // in the order given
+    std::optional<std::string> config;         // palette configuration named on the command line
+    int jobs = 1;                              // worker threads
+    ReportFormat report = ReportFormat::none;  // quality figures per file on standard output
+    bool auto_settings = false;                // search each picture's settings
+    int auto_budget = quality::default_budget;
+    quality::Display display = quality::Display::table;  // what the figures and the search assume
+    std::vector<std::string> files;                      // in the order given
 };
 
 struct ParseResult {

@@ -31,6 +31,18 @@ namespace lumaweave {
 std::string convert_file(Conversion& conv, ScratchPool& pool, const std::string& source_path,
                          const ConversionSettings& settings, const DefaultPalettes& palettes);
 
+// The same, also handing back the companion file's colours when there was one, so that trial
+// conversions of the picture in memory can use the palette this one used.
+std::string convert_file(Conversion& conv, ScratchPool& pool, const std::string& source_path,
+                         const ConversionSettings& settings, const DefaultPalettes& palettes,
+                         std::optional<PaletteTable>& companion);
+
+// Every stage after loading, on conv.work, conv.width and conv.height as load_source leaves them
+// and with conv.settings: what convert_file does once the picture is read. Trial conversions of
+// a picture already in memory (the settings search) start here.
+void convert_loaded(Conversion& conv, const DefaultPalettes& palettes,
+                    const std::optional<PaletteTable>& companion);
+
 // The companion palette file of a source: its name minus the last four characters + ".s05".
 std::string companion_name(const std::string& source_path);
 

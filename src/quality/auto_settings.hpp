@@ -1,0 +1,76 @@
+// Automatic settings: per picture, a search over the conversion options for the settings whose
+// result comes closest to the source by the blurred CIEDE2000 mean. The conversion itself is
+// unchanged; the search only tries settings the user could also set by hand.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "convert/conversion.hpp"
+#include "convert/settings.hpp"
+#include "io/config.hpp"
+#include "io/scratch_pool.hpp"
+#include "quality/measure.hpp"
+
+namespace lumaweave::quality {
+
+// The budget's unit: the pixels of one 256 x 192 conversion. A conversion of a smaller picture,
+// or a trial conversion of some of its rows, costs its share of that.
+inline constexpr double budget_unit_pixels = 256.0 * 192.0;
+
+// Four conversions' work: with 0.36 s per conversion, about 2 s for a 256 x 192 picture
+// (a search spends it on settings that cost a little more than the initial ones).
+inline constexpr int default_budget = 4;
+inline constexpr int max_budget = 10000;
+
+struct SearchOptions {
+    Display display = Display::table;
+    double budget = default_budget;  // in conversions of a 256 x 192 picture
+    // Trials convert this many evenly spread 8-row bands of the picture; a picture of at most
+    // twice as many bands is tried whole.
+    int sample_bands = 6;
+};
+
+struct SearchResult {
+    std::string message;  // the conversion's message, empty on success
+    ConversionSettings start, chosen;
+    double start_mean = 0;   // blurred CIEDE2000 mean of the start settings' result
+    double chosen_mean = 0;  // and of the chosen settings' result (never above start_mean)
+    int conversions = 0;     // conversions of the whole picture
+    int trials = 0;          // trial conversions of the sampled bands
+    double cost = 0;         // budget used, never above the budget
+};
+
+// The options the search may change: all but the palette choice and the horizontal position
+// correction, which say which palette the picture is meant for and which columns it shows.
+bool searched_field(const SettingField& field);
+
+// A search with its own conversion objects, reused from picture to picture.
+class SettingsSearch {
+  public:
+    SettingsSearch();
+    ~SettingsSearch();
+    SettingsSearch(const SettingsSearch&) = delete;
+    SettingsSearch& operator=(const SettingsSearch&) = delete;
+
+    // Searches from `start` (whose palette and position correction stay as they are). On
+    // success, result() holds the conversion of the chosen settings. File contents come from
+    // `pool`, which the caller empties.
+    SearchResult run(ScratchPool& pool, const std::string& source_path,
+                     const ConversionSettings& start, const DefaultPalettes& palettes,
+                     const SearchOptions& options);
+
+    // The conversion of the last successful run's chosen settings.
+    Conversion& result() { return *best_; }
+
+  private:
+    std::unique_ptr<Conversion> best_, spare_;
+    Meter whole_meter_, sample_meter_;
+};
+
+// What the dialog's button needs: the settings the search chooses for one picture, starting
+// from the settings in force. On failure the message is set and `chosen` equals `start`.
+SearchResult choose_settings(const std::string& source_path, const ConversionSettings& start,
+                             const DefaultPalettes& palettes, const SearchOptions& options = {});
+
+}  // namespace lumaweave::quality

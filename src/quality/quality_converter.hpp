@@ -1,0 +1,50 @@
+// A batch's file converter that measures each result against its source and, when asked,
+// searches each picture's settings first. One per thread: a parallel batch makes one per worker.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "batch/batch.hpp"
+#include "quality/auto_settings.hpp"
+#include "quality/measure.hpp"
+
+namespace lumaweave::quality {
+
+// What became of one file.
+struct FileQuality {
+    bool searched = false;
+    SearchResult search;  // when searched
+    bool measured = false;
+    Figures figures;  // of the result, when measured
+};
+
+struct QualityPlan {
+    bool search = false;    // search each picture's settings, starting from the batch's settings
+    bool measure = false;   // measure each result
+    SearchOptions options;  // the search's budget, and the display both assume
+};
+
+class QualityConverter final : public FileConverter {
+  public:
+    // The record of file i goes to records[i], which must exist for every file converted; the
+    // batch reads it once convert() has returned. Settings and palettes are copied.
+    QualityConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
+                     const QualityPlan& plan, std::vector<FileQuality>& records);
+    ~QualityConverter() override;
+
+    std::string convert(int index, const std::string& name, Conversion*& result) override;
+
+  private:
+    const ConversionSettings settings_;
+    const DefaultPalettes palettes_;
+    const QualityPlan plan_;
+    std::vector<FileQuality>& records_;
+    std::unique_ptr<SettingsSearch> search_;  // when searching
+    std::unique_ptr<Conversion> conversion_;  // when not
+    ScratchPool pool_;
+    Meter meter_;
+};
+
+}  // namespace lumaweave::quality
