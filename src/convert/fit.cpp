@@ -8,6 +8,7 @@
 
 #include "convert/convert.hpp"
 #include "convert/fitting.hpp"
+#include "convert/kernels.hpp"
 #include "formats/vram.hpp"
 
 namespace lumaweave {
@@ -207,38 +208,48 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
         const int id = list.moved(p);
         visit(id / n, id % n, false, true);
     }
-    std::array<std::uint8_t, max_pairs> lower_candidates;
-    int lower_count = -1;
-    for (int i = 0; i < n; ++i) {
-        if (bd.bound[0][0][i] <= choice.error) {
-            if (choice.error >= rejection_error) {
-                for (int l = 0; l < n; ++l) {
-                    if (!list.is_moved(i * n + l)) visit(i, l);
-                }
-                continue;
+    if (choice.error >= rejection_error) {
+        // No real error to compare with yet (every entry so far was rejected): entry by entry.
+        for (int id = 0; id < n * n; ++id) {
+            if (!list.is_moved(id)) visit(id / n, id % n);
+        }
+        return choice;
+    }
+    // An upper pair whose own bound is above the best error can only pass the pre-check with
+    // the lower pairs whose bound is not; those lower pairs' error floors pick its candidates.
+    // The best error only falls, so what these sets hold now covers every later candidate.
+    const std::int64_t start = choice.error;
+    std::array<std::uint8_t, max_pairs> lower_count{};
+    std::array<std::array<std::uint8_t, max_pairs>, max_pairs> lower_pairs;
+    for (int l = 0; l < n; ++l) {
+        if (bd.bound[1][0][l] > start) continue;
+        std::uint64_t bits[2];
+        kernels::below(error_floor(conv, bd, 1, l), n, start, bits);
+        for (int w = 0; w < 2; ++w) {
+            for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
+                const int i = w * 64 + __builtin_ctzll(m);
+                if (bd.bound[0][0][i] > start)
+                    lower_pairs[i][lower_count[i]++] = static_cast<std::uint8_t>(l);
             }
-            // Most pairs of the row cannot reach the best error: test that first.
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        if (bd.bound[0][0][i] <= start) {
+            // The upper pair's own bound passed: its error floors pick the lower pairs.
             const std::int32_t* floor = error_floor(conv, bd, 0, i);
-            for (int l = 0; l < n; ++l) {
-                if (floor[l] < choice.error && !list.is_moved(i * n + l)) visit(i, l);
+            std::uint64_t bits[2];
+            kernels::below(floor, n, choice.error, bits);
+            for (int w = 0; w < 2; ++w) {
+                for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
+                    const int l = w * 64 + __builtin_ctzll(m);
+                    if (floor[l] < choice.error && !list.is_moved(i * n + l)) visit(i, l, true);
+                }
             }
             continue;
         }
-        if (lower_count < 0) {
-            // The best error only falls, so this set only loses members later on.
-            lower_count = 0;
-            for (int l = 0; l < n; ++l) {
-                if (bd.bound[1][0][l] <= choice.error) {
-                    lower_candidates[lower_count++] = static_cast<std::uint8_t>(l);
-                }
-            }
-        }
-        for (int c = 0; c < lower_count; ++c) {
-            const int l = lower_candidates[c];
-            if (bd.bound[1][0][l] > choice.error || list.is_moved(i * n + l)) continue;
-            if (choice.error < rejection_error && error_floor(conv, bd, 1, l)[i] >= choice.error) {
-                continue;
-            }
+        for (int c = 0; c < lower_count[i]; ++c) {
+            const int l = lower_pairs[i][c];
+            if (list.is_moved(i * n + l) || bd.floor[1][l][i] >= choice.error) continue;
             visit(i, l, true);
         }
     }

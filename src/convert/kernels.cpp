@@ -65,7 +65,34 @@ int best_mix_plain(const std::int32_t* r, const std::int32_t* g, const std::int3
     return first;
 }
 
+int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits) {
+    bits[0] = bits[1] = 0;
+    int count = 0;
+    for (int q = 0; q < n; ++q) {
+        if (values[q] < limit) {
+            bits[q >> 6] |= std::uint64_t{1} << (q & 63);
+            ++count;
+        }
+    }
+    return count;
+}
+
 #ifdef LUMAWEAVE_X86_VECTORS
+
+__attribute__((target("avx2"))) int below_avx2(const std::int32_t* values, int n,
+                                               std::int64_t limit, std::uint64_t* bits) {
+    if (limit > INT32_MAX) return below_plain(values, n, limit, bits);
+    const __m256i l = _mm256_set1_epi32(static_cast<std::int32_t>(limit));
+    bits[0] = bits[1] = 0;
+    for (int q = 0; q < n; q += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + q));
+        auto m = static_cast<std::uint64_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(l, v))));
+        if (q + 8 > n) m &= (std::uint64_t{1} << (n - q)) - 1;
+        bits[q >> 6] |= m << (q & 63);
+    }
+    return __builtin_popcountll(bits[0]) + __builtin_popcountll(bits[1]);
+}
 
 __attribute__((target("avx2"))) inline __m256i load8(const std::int32_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -123,34 +150,34 @@ __attribute__((target("avx2"))) int best_mix_avx2(const std::int32_t* r, const s
 __attribute__((target("avx2"))) void pair_costs_avx2(const std::int32_t* d, std::int32_t weight,
                                                      int first, std::int32_t* cost,
                                                      std::int32_t* colour) {
-    // The first run writes from the start of the arrays; do it one by one so that no vector
-    // store reaches before them.
-    for (int b = first + 1; b < 16; ++b) {
-        *cost++ = std::min(d[first], d[b]) * weight;
-        if (colour != nullptr) *colour++ = d[first] < d[b] ? first : b;
-    }
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 8));
     const __m256i index_lo = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i index_hi = _mm256_setr_epi32(8, 9, 10, 11, 12, 13, 14, 15);
     const __m256i w = _mm256_set1_epi32(weight);
-    for (int a = first + 1; a < 15; ++a) {
-        // Lane b of the two vectors holds pair (a, b); lanes b <= a are not stored. The run of
-        // pair (a, a + 1) starts where lane a + 1 lands.
+    for (int a = first; a < 15; ++a) {
+        // Lane b of the two vectors holds pair (a, b); lanes b <= a are masked off, so nothing is
+        // written (or read) through them, also where they would lie before the arrays. The run
+        // of pair (a, a + 1) starts where lane a + 1 lands.
         const __m256i av = _mm256_set1_epi32(a);
         const __m256i da = _mm256_set1_epi32(d[a]);
         const __m256i keep_lo = _mm256_cmpgt_epi32(index_lo, av);
         const __m256i keep_hi = _mm256_cmpgt_epi32(index_hi, av);
         const std::ptrdiff_t shift = -(a + 1);
-        _mm256_maskstore_epi32(cost + shift, keep_lo,
-                               _mm256_mullo_epi32(_mm256_min_epi32(da, lo), w));
+        // Masked stores address whole vectors; work out the addresses without forming a pointer
+        // before the array.
+        _mm256_maskstore_epi32(
+            reinterpret_cast<int*>(reinterpret_cast<std::uintptr_t>(cost) + shift * 4), keep_lo,
+            _mm256_mullo_epi32(_mm256_min_epi32(da, lo), w));
         _mm256_maskstore_epi32(cost + shift + 8, keep_hi,
                                _mm256_mullo_epi32(_mm256_min_epi32(da, hi), w));
         if (colour != nullptr) {
             // a where d[a] < d[b], that is where d[b] > d[a]; else b.
             const __m256i c_lo = _mm256_blendv_epi8(index_lo, av, _mm256_cmpgt_epi32(lo, da));
             const __m256i c_hi = _mm256_blendv_epi8(index_hi, av, _mm256_cmpgt_epi32(hi, da));
-            _mm256_maskstore_epi32(colour + shift, keep_lo, c_lo);
+            _mm256_maskstore_epi32(
+                reinterpret_cast<int*>(reinterpret_cast<std::uintptr_t>(colour) + shift * 4),
+                keep_lo, c_lo);
             _mm256_maskstore_epi32(colour + shift + 8, keep_hi, c_hi);
             colour += 15 - a;
         }
@@ -225,6 +252,13 @@ bool use_avx2() {
 #endif
 
 }  // namespace
+
+int below(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits) {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (use_avx2()) return below_avx2(values, n, limit, bits);
+#endif
+    return below_plain(values, n, limit, bits);
+}
 
 int best_mix(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
              const std::int32_t* a, const std::int32_t* c, const std::int32_t* wa,

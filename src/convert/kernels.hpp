@@ -30,6 +30,10 @@ void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int
                              const std::int32_t* alternative_colour, const std::int32_t* table,
                              int n, std::int32_t cap);
 
+// bits[q / 64] bit q % 64 set where values[q] < limit, for q < n (n <= 128; values has room
+// for n rounded up to a multiple of 8). Returns the number of bits set.
+int below(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits);
+
 // The colour reduction's choice for one pixel: over the entries i < count (count a multiple
 // of 8) of a mix list given by field (blend colour r, g, b; palette colours a, c; weights wa,
 // wb), the first of least ((to_palette[a] * wa + to_palette[c] * wb) >> 9) + weighted squared
