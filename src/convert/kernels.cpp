@@ -117,7 +117,7 @@ __attribute__((target("avx2"))) int best_mix_avx2(const std::int32_t* r, const s
                   w2 = _mm256_set1_epi32(weight[2]);
     const __m256i vr = _mm256_set1_epi32(pr), vg = _mm256_set1_epi32(pg),
                   vb = _mm256_set1_epi32(pb);
-    alignas(32) std::int32_t score[400];
+    alignas(32) std::int32_t score[384];
     __m256i least = _mm256_set1_epi32(INT32_MAX);
     for (int i = 0; i < count; i += 8) {
         const __m256i dr = _mm256_sub_epi32(vr, load8(r + i));
@@ -244,70 +244,65 @@ __attribute__((target("avx2"))) void add_floor_terms_indexed_avx2(
     }
 }
 
-bool use_avx2() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
+#endif
+
+struct Table {
+    decltype(&pair_costs_plain) pair_costs;
+    decltype(&distances_plain) distances;
+    decltype(&add_floor_terms_plain) add_floor_terms;
+    decltype(&add_floor_terms_indexed_plain) add_floor_terms_indexed;
+    decltype(&below_plain) below;
+    decltype(&best_mix_plain) best_mix;
+};
+
+Table choose() {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (__builtin_cpu_supports("avx2")) {
+        return {pair_costs_avx2, distances_avx2, add_floor_terms_avx2, add_floor_terms_indexed_avx2,
+                below_avx2,      best_mix_avx2};
+    }
+#endif
+    return {pair_costs_plain, distances_plain, add_floor_terms_plain, add_floor_terms_indexed_plain,
+            below_plain,      best_mix_plain};
 }
 
-#endif
+// Chosen once, before main runs.
+const Table chosen = choose();
 
 }  // namespace
 
 int below(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits) {
-#ifdef LUMAWEAVE_X86_VECTORS
-    if (use_avx2()) return below_avx2(values, n, limit, bits);
-#endif
-    return below_plain(values, n, limit, bits);
+    return chosen.below(values, n, limit, bits);
 }
 
 int best_mix(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
              const std::int32_t* a, const std::int32_t* c, const std::int32_t* wa,
              const std::int32_t* wb, int count, const std::int32_t* weight,
              const std::int32_t* to_palette, std::int32_t pr, std::int32_t pg, std::int32_t pb) {
-#ifdef LUMAWEAVE_X86_VECTORS
-    if (use_avx2() && count <= 400) {
-        return best_mix_avx2(r, g, b, a, c, wa, wb, count, weight, to_palette, pr, pg, pb);
-    }
-#endif
-    return best_mix_plain(r, g, b, a, c, wa, wb, count, weight, to_palette, pr, pg, pb);
+    return chosen.best_mix(r, g, b, a, c, wa, wb, count, weight, to_palette, pr, pg, pb);
 }
 
 void pair_costs(const std::int32_t* d, std::int32_t weight, int first, std::int32_t* cost,
                 std::int32_t* colour) {
-#ifdef LUMAWEAVE_X86_VECTORS
-    if (use_avx2()) return pair_costs_avx2(d, weight, first, cost, colour);
-#endif
-    pair_costs_plain(d, weight, first, cost, colour);
+    chosen.pair_costs(d, weight, first, cost, colour);
 }
 
 void distances(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
                const std::int32_t* w, std::int32_t r, std::int32_t g, std::int32_t b,
                std::int32_t* d) {
-#ifdef LUMAWEAVE_X86_VECTORS
-    if (use_avx2()) return distances_avx2(pr, pg, pb, w, r, g, b, d);
-#endif
-    distances_plain(pr, pg, pb, w, r, g, b, d);
+    chosen.distances(pr, pg, pb, w, r, g, b, d);
 }
 
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap) {
-#ifdef LUMAWEAVE_X86_VECTORS
-    if (use_avx2()) return add_floor_terms_avx2(acc, own, other, alternative, n, cap);
-#endif
-    add_floor_terms_plain(acc, own, other, alternative, n, cap);
+    chosen.add_floor_terms(acc, own, other, alternative, n, cap);
 }
 
 void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                              const std::int32_t* alternative,
                              const std::int32_t* alternative_colour, const std::int32_t* table,
                              int n, std::int32_t cap) {
-#ifdef LUMAWEAVE_X86_VECTORS
-    if (use_avx2()) {
-        return add_floor_terms_indexed_avx2(acc, own, other, alternative, alternative_colour, table,
-                                            n, cap);
-    }
-#endif
-    add_floor_terms_indexed_plain(acc, own, other, alternative, alternative_colour, table, n, cap);
+    chosen.add_floor_terms_indexed(acc, own, other, alternative, alternative_colour, table, n, cap);
 }
 
 }  // namespace lumaweave::kernels
