@@ -231,20 +231,24 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
     std::int32_t* acc = bd.floor[row][p].data();
     bd.floor_ready[row][p] = 1;
     const int n = bd.pair_count;
-    std::fill_n(acc, n, 0);
     if (bd.mode == FitMode::column) {
         // Per column, the cheaper of the two orders: this row's pixel with its own value and
         // the other row's receiving its error (exactly), or the other way round (at least).
         prepare_other_order(conv, bd, row);
+        std::int32_t own[8];
+        const std::int32_t* received[8];
+        const std::int32_t* other[8];
         for (int j = 0; j < 8; ++j) {
-            kernels::add_floor_terms(acc, bd.cost[row][j][p],
-                                     pair_costs(conv, bd, row, j, bd.colour[row][j][p]),
-                                     bd.other_order[row][j].data(), n, floor_cap);
+            own[j] = bd.cost[row][j][p];
+            received[j] = pair_costs(conv, bd, row, j, bd.colour[row][j][p]);
+            other[j] = bd.other_order[row][j].data();
         }
+        kernels::floor_sums(acc, 8, own, received, other, n, floor_cap);
         return acc;
     }
     // Per cell: this row's order costs its two pixels plus the other row's first receiving
     // one; the other order (only with "Lumi Sort") costs at least its own two pixels.
+    std::fill_n(acc, n, 0);
     for (int k = 0; k < 4; ++k) {
         const std::int32_t own = bd.cell_own_cost[row][k][p];
         const std::int32_t* received = cell_receive_costs(conv, bd, row, k, p);

@@ -65,6 +65,18 @@ int best_mix_plain(const std::int32_t* r, const std::int32_t* g, const std::int3
     return first;
 }
 
+void floor_sums_plain(std::int32_t* acc, int terms, const std::int32_t* own,
+                      const std::int32_t* const* other, const std::int32_t* const* alternative,
+                      int n, std::int32_t cap) {
+    for (int q = 0; q < n; ++q) {
+        std::int32_t sum = 0;
+        for (int t = 0; t < terms; ++t) {
+            sum += std::min(std::min(own[t] + other[t][q], alternative[t][q]), cap);
+        }
+        acc[q] = sum;
+    }
+}
+
 int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits) {
     bits[0] = bits[1] = 0;
     int count = 0;
@@ -78,6 +90,26 @@ int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint
 }
 
 #ifdef LUMAWEAVE_X86_VECTORS
+
+__attribute__((target("avx2"))) void floor_sums_avx2(std::int32_t* acc, int terms,
+                                                     const std::int32_t* own,
+                                                     const std::int32_t* const* other,
+                                                     const std::int32_t* const* alternative, int n,
+                                                     std::int32_t cap) {
+    const __m256i c = _mm256_set1_epi32(cap);
+    for (int q = 0; q < n; q += 8) {
+        __m256i sum = _mm256_setzero_si256();
+        for (int t = 0; t < terms; ++t) {
+            const __m256i x = _mm256_add_epi32(
+                _mm256_set1_epi32(own[t]),
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other[t] + q)));
+            const __m256i y =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alternative[t] + q));
+            sum = _mm256_add_epi32(sum, _mm256_min_epi32(_mm256_min_epi32(x, y), c));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + q), sum);
+    }
+}
 
 __attribute__((target("avx2"))) int below_avx2(const std::int32_t* values, int n,
                                                std::int64_t limit, std::uint64_t* bits) {
@@ -251,6 +283,7 @@ struct Table {
     decltype(&distances_plain) distances;
     decltype(&add_floor_terms_plain) add_floor_terms;
     decltype(&add_floor_terms_indexed_plain) add_floor_terms_indexed;
+    decltype(&floor_sums_plain) floor_sums;
     decltype(&below_plain) below;
     decltype(&best_mix_plain) best_mix;
 };
@@ -259,11 +292,11 @@ Table choose() {
 #ifdef LUMAWEAVE_X86_VECTORS
     if (__builtin_cpu_supports("avx2")) {
         return {pair_costs_avx2, distances_avx2, add_floor_terms_avx2, add_floor_terms_indexed_avx2,
-                below_avx2,      best_mix_avx2};
+                floor_sums_avx2, below_avx2,     best_mix_avx2};
     }
 #endif
     return {pair_costs_plain, distances_plain, add_floor_terms_plain, add_floor_terms_indexed_plain,
-            below_plain,      best_mix_plain};
+            floor_sums_plain, below_plain,     best_mix_plain};
 }
 
 // Chosen once, before main runs.
@@ -296,6 +329,12 @@ void distances(const std::int32_t* pr, const std::int32_t* pg, const std::int32_
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap) {
     chosen.add_floor_terms(acc, own, other, alternative, n, cap);
+}
+
+void floor_sums(std::int32_t* acc, int terms, const std::int32_t* own,
+                const std::int32_t* const* other, const std::int32_t* const* alternative, int n,
+                std::int32_t cap) {
+    chosen.floor_sums(acc, terms, own, other, alternative, n, cap);
 }
 
 void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int32_t* other,

@@ -23,6 +23,11 @@ void distances(const std::int32_t* palette_r, const std::int32_t* palette_g,
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap);
 
+// acc[q] = sum over t < terms of min(own[t] + other[t][q], alternative[t][q], cap), q < n.
+void floor_sums(std::int32_t* acc, int terms, const std::int32_t* own,
+                const std::int32_t* const* other, const std::int32_t* const* alternative, int n,
+                std::int32_t cap);
+
 // acc[q] += min(own + other[q], alternative[q] + table[alternative_colour[q]], cap) for q < n
 // (table has 16 entries, alternative_colour holds 0..15).
 void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
