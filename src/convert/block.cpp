@@ -212,6 +212,38 @@ void prepare_other_order(const Conversion& conv, BlockData& bd, int side) {
 
 }  // namespace
 
+std::int64_t row_floor(const Conversion& conv, BlockData& bd, int row, int p) {
+    if (!bd.row_floor_ready[row]) {
+        bd.row_floor_ready[row] = 1;
+        const int other = 1 - row;
+        for (int j = 0; j < 8; ++j) {
+            auto& here = bd.cheapest_here[row][j];
+            here.fill(INT32_MAX);
+            for (int c = 0; c < 16; ++c) {
+                const auto& sent = receive_row(conv, bd, row, j, c);
+                bd.nearest_received[row][j][c] =
+                    *std::min_element(sent.begin(), sent.end()) * bd.px[other][j].weight;
+                const auto& got = receive_row(conv, bd, other, j, c);
+                for (int k = 0; k < 16; ++k)
+                    here[k] = std::min(here[k], got[k]);
+            }
+            bd.cheapest_other[row][j] = *std::min_element(
+                bd.cost[other][j].begin(), bd.cost[other][j].begin() + bd.pair_count);
+        }
+    }
+    const int f = bd.pair_fg[p], b = bd.pair_bg[p];
+    std::int64_t sum = 0;
+    for (int j = 0; j < 8; ++j) {
+        const std::int64_t first =
+            std::int64_t{bd.cost[row][j][p]} + bd.nearest_received[row][j][bd.colour[row][j][p]];
+        const auto& here = bd.cheapest_here[row][j];
+        const std::int64_t second = std::int64_t{bd.cheapest_other[row][j]} +
+                                    std::int64_t{std::min(here[f], here[b])} * bd.px[row][j].weight;
+        sum += std::min(first, second);
+    }
+    return sum;
+}
+
 bool columns_cannot_win(const Conversion& conv, BlockData& bd, int i, int l, std::int64_t best) {
     std::int64_t floor = 0;
     for (int j = 0; j < 8; ++j) {
@@ -344,6 +376,7 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
         bd.pair_cost_valid[row].fill(0);
         bd.floor_ready[row].fill(0);
         bd.other_order_ready[row] = 0;
+        bd.row_floor_ready[row] = 0;
         if (mode != FitMode::column) prepare_cell_costs(conv, bd, row);
     }
     bd.cell_receive_used = 0;

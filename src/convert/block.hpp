@@ -83,6 +83,15 @@ struct BlockData {
     // its error at the nearest colour of all).
     std::array<std::uint8_t, 2> other_order_ready{};
     std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> other_order{};
+    // Column mode, [side][j]: for a lower bound of every candidate with one pair of `side`
+    // (row_floor): the cheapest the other row's pixel can be after it received the error of
+    // this side's pixel that took colour c [c], the cheapest own fit of the other row's pixel,
+    // and the cheapest this side's pixel can be, by colour k, after it received the error of
+    // the other row's pixel whatever it took [k].
+    std::array<std::uint8_t, 2> row_floor_ready{};
+    std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> nearest_received{};
+    std::array<std::array<std::int32_t, 8>, 2> cheapest_other{};
+    std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> cheapest_here{};
     // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
     std::array<std::array<std::uint8_t, 120>, 2> floor_ready{};
     std::array<std::array<std::array<std::int32_t, 120>, 120>, 2> floor{};
@@ -151,6 +160,10 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
 inline const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
     return bd.floor_ready[row][p] ? bd.floor[row][p].data() : compute_error_floor(conv, bd, row, p);
 }
+
+// Column mode: a lower bound of the block error of every candidate with pair p on `row`,
+// whatever the other pair.
+std::int64_t row_floor(const Conversion& conv, BlockData& bd, int row, int p);
 
 // Column mode: true when candidate (upper pair i, lower pair l) cannot get an error below
 // `best` (a real error, below the rejection value): the cheaper of the two orders of each

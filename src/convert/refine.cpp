@@ -148,6 +148,8 @@ BlockChoice search_solid_or_textured(Conversion& conv, BlockData& bd, int channe
         evaluate(i, l);
     }
     for (int i = 0; i < n; ++i) {
+        // A whole upper pair can be out of reach before its bounds pair by pair are needed.
+        if (reach() < rejection_error && row_floor(conv, bd, 0, i) > reach()) continue;
         const std::int32_t* floor =
             reach() < rejection_error ? error_floor(conv, bd, 0, i) : nullptr;
         for (int l = 0; l < n; ++l) {
