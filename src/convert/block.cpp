@@ -245,15 +245,26 @@ std::int64_t row_floor(const Conversion& conv, BlockData& bd, int row, int p) {
 }
 
 bool columns_cannot_win(const Conversion& conv, BlockData& bd, int i, int l, std::int64_t best) {
-    std::int64_t floor = 0;
-    for (int j = 0; j < 8; ++j) {
-        const std::int64_t upper_first =
-            std::int64_t{bd.cost[0][j][i]} + pair_costs(conv, bd, 0, j, bd.colour[0][j][i])[l];
+    // Column 0 exactly: the orders whose bound passes, at their cost (one column cannot break
+    // the inversion limit); then one of the two orders must pass its bound in column 1.
+    const int fi = bd.pair_fg[i], bi = bd.pair_bg[i];
+    auto lower_first = [&](int j) {
         const auto& d = receive_row(conv, bd, 1, j, bd.colour[1][j][l]);
-        const std::int64_t lower_first =
-            std::int64_t{bd.cost[1][j][l]} +
-            std::int64_t{std::min(d[bd.pair_fg[i]], d[bd.pair_bg[i]])} * bd.px[0][j].weight;
-        floor += std::min(upper_first, lower_first);
+        return std::int64_t{bd.cost[1][j][l]} +
+               std::int64_t{std::min(d[fi], d[bi])} * bd.px[0][j].weight;
+    };
+    auto upper_first = [&](int j) {
+        return std::int64_t{bd.cost[0][j][i]} + pair_costs(conv, bd, 0, j, bd.colour[0][j][i])[l];
+    };
+    const std::int64_t a = bd.bound[0][0][i] <= best ? upper_first(0) : dead_error;
+    const std::int64_t b = bd.bound[1][0][l] <= best ? lower_first(0) : dead_error;
+    std::int64_t floor = std::min(a, b);
+    if (floor >= best) return true;
+    if (floor + bd.bound[0][1][i] > best && floor + bd.bound[1][1][l] > best) return true;
+    // The later columns at the cheaper of their two orders, each exactly but for the
+    // inversion limit, which can only add.
+    for (int j = 1; j < 8; ++j) {
+        floor += std::min(upper_first(j), lower_first(j));
         if (floor >= best) return true;
     }
     return false;
@@ -267,15 +278,12 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
         // Per column, the cheaper of the two orders: this row's pixel with its own value and
         // the other row's receiving its error (exactly), or the other way round (at least).
         prepare_other_order(conv, bd, row);
-        std::int32_t own[8];
-        const std::int32_t* received[8];
-        const std::int32_t* other[8];
+        std::fill_n(acc, n, 0);
         for (int j = 0; j < 8; ++j) {
-            own[j] = bd.cost[row][j][p];
-            received[j] = pair_costs(conv, bd, row, j, bd.colour[row][j][p]);
-            other[j] = bd.other_order[row][j].data();
+            kernels::add_floor_terms(acc, bd.cost[row][j][p],
+                                     pair_costs(conv, bd, row, j, bd.colour[row][j][p]),
+                                     bd.other_order[row][j].data(), n, floor_cap);
         }
-        kernels::floor_sums(acc, 8, own, received, other, n, floor_cap);
         return acc;
     }
     // Per cell: this row's order costs its two pixels plus the other row's first receiving

@@ -37,15 +37,6 @@ void add_floor_terms_plain(std::int32_t* acc, std::int32_t own, const std::int32
         acc[q] += std::min(std::min(own + other[q], alternative[q]), cap);
 }
 
-void add_floor_terms_indexed_plain(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
-                                   const std::int32_t* alternative, const std::int32_t* colour,
-                                   const std::int32_t* table, int n, std::int32_t cap) {
-    for (int q = 0; q < n; ++q) {
-        const std::int32_t alt = alternative[q] + table[colour[q]];
-        acc[q] += std::min(std::min(own + other[q], alt), cap);
-    }
-}
-
 int best_mix_plain(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
                    const std::int32_t* a, const std::int32_t* c, const std::int32_t* wa,
                    const std::int32_t* wb, int count, const std::int32_t* weight,
@@ -65,18 +56,6 @@ int best_mix_plain(const std::int32_t* r, const std::int32_t* g, const std::int3
     return first;
 }
 
-void floor_sums_plain(std::int32_t* acc, int terms, const std::int32_t* own,
-                      const std::int32_t* const* other, const std::int32_t* const* alternative,
-                      int n, std::int32_t cap) {
-    for (int q = 0; q < n; ++q) {
-        std::int32_t sum = 0;
-        for (int t = 0; t < terms; ++t) {
-            sum += std::min(std::min(own[t] + other[t][q], alternative[t][q]), cap);
-        }
-        acc[q] = sum;
-    }
-}
-
 int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits) {
     bits[0] = bits[1] = 0;
     int count = 0;
@@ -90,26 +69,6 @@ int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint
 }
 
 #ifdef LUMAWEAVE_X86_VECTORS
-
-__attribute__((target("avx2"))) void floor_sums_avx2(std::int32_t* acc, int terms,
-                                                     const std::int32_t* own,
-                                                     const std::int32_t* const* other,
-                                                     const std::int32_t* const* alternative, int n,
-                                                     std::int32_t cap) {
-    const __m256i c = _mm256_set1_epi32(cap);
-    for (int q = 0; q < n; q += 8) {
-        __m256i sum = _mm256_setzero_si256();
-        for (int t = 0; t < terms; ++t) {
-            const __m256i x = _mm256_add_epi32(
-                _mm256_set1_epi32(own[t]),
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other[t] + q)));
-            const __m256i y =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alternative[t] + q));
-            sum = _mm256_add_epi32(sum, _mm256_min_epi32(_mm256_min_epi32(x, y), c));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(acc + q), sum);
-    }
-}
 
 __attribute__((target("avx2"))) int below_avx2(const std::int32_t* values, int n,
                                                std::int64_t limit, std::uint64_t* bits) {
@@ -254,36 +213,12 @@ __attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std
     }
 }
 
-__attribute__((target("avx2"))) void add_floor_terms_indexed_avx2(
-    std::int32_t* acc, std::int32_t own, const std::int32_t* other, const std::int32_t* alternative,
-    const std::int32_t* colour, const std::int32_t* table, int n, std::int32_t cap) {
-    const __m256i o = _mm256_set1_epi32(own), c = _mm256_set1_epi32(cap);
-    const __m256i t_lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table));
-    const __m256i t_hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 8));
-    const __m256i seven = _mm256_set1_epi32(7);
-    for (int q = 0; q < n; q += 8) {
-        const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(colour + q));
-        const __m256i from_table =
-            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(t_lo, k),
-                               _mm256_permutevar8x32_epi32(t_hi, k), _mm256_cmpgt_epi32(k, seven));
-        const __m256i x =
-            _mm256_add_epi32(o, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + q)));
-        const __m256i y = _mm256_add_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alternative + q)), from_table);
-        const __m256i term = _mm256_min_epi32(_mm256_min_epi32(x, y), c);
-        __m256i* out = reinterpret_cast<__m256i*>(acc + q);
-        _mm256_storeu_si256(out, _mm256_add_epi32(_mm256_loadu_si256(out), term));
-    }
-}
-
 #endif
 
 struct Table {
     decltype(&pair_costs_plain) pair_costs;
     decltype(&distances_plain) distances;
     decltype(&add_floor_terms_plain) add_floor_terms;
-    decltype(&add_floor_terms_indexed_plain) add_floor_terms_indexed;
-    decltype(&floor_sums_plain) floor_sums;
     decltype(&below_plain) below;
     decltype(&best_mix_plain) best_mix;
 };
@@ -329,19 +264,6 @@ void distances(const std::int32_t* pr, const std::int32_t* pg, const std::int32_
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap) {
     chosen.add_floor_terms(acc, own, other, alternative, n, cap);
-}
-
-void floor_sums(std::int32_t* acc, int terms, const std::int32_t* own,
-                const std::int32_t* const* other, const std::int32_t* const* alternative, int n,
-                std::int32_t cap) {
-    chosen.floor_sums(acc, terms, own, other, alternative, n, cap);
-}
-
-void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
-                             const std::int32_t* alternative,
-                             const std::int32_t* alternative_colour, const std::int32_t* table,
-                             int n, std::int32_t cap) {
-    chosen.add_floor_terms_indexed(acc, own, other, alternative, alternative_colour, table, n, cap);
 }
 
 }  // namespace lumaweave::kernels

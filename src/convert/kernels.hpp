@@ -23,18 +23,6 @@ void distances(const std::int32_t* palette_r, const std::int32_t* palette_g,
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap);
 
-// acc[q] = sum over t < terms of min(own[t] + other[t][q], alternative[t][q], cap), q < n.
-void floor_sums(std::int32_t* acc, int terms, const std::int32_t* own,
-                const std::int32_t* const* other, const std::int32_t* const* alternative, int n,
-                std::int32_t cap);
-
-// acc[q] += min(own + other[q], alternative[q] + table[alternative_colour[q]], cap) for q < n
-// (table has 16 entries, alternative_colour holds 0..15).
-void add_floor_terms_indexed(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
-                             const std::int32_t* alternative,
-                             const std::int32_t* alternative_colour, const std::int32_t* table,
-                             int n, std::int32_t cap);
-
 // bits[q / 64] bit q % 64 set where values[q] < limit, for q < n (n <= 128; values has room
 // for n rounded up to a multiple of 8). Returns the number of bits set.
 int below(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits);
