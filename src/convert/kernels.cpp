@@ -226,12 +226,10 @@ struct Table {
 Table choose() {
 #ifdef LUMAWEAVE_X86_VECTORS
     if (__builtin_cpu_supports("avx2")) {
-        return {pair_costs_avx2, distances_avx2, add_floor_terms_avx2, add_floor_terms_indexed_avx2,
-                floor_sums_avx2, below_avx2,     best_mix_avx2};
+        return {pair_costs_avx2, distances_avx2, add_floor_terms_avx2, below_avx2, best_mix_avx2};
     }
 #endif
-    return {pair_costs_plain, distances_plain, add_floor_terms_plain, add_floor_terms_indexed_plain,
-            floor_sums_plain, below_plain,     best_mix_plain};
+    return {pair_costs_plain, distances_plain, add_floor_terms_plain, below_plain, best_mix_plain};
 }
 
 // Chosen once, before main runs.
