@@ -240,3 +240,34 @@ TEST(RefinementSolidOrTextured, TexturedBelowTheLimitIsTaken) {
     auto conv = test::fit_both(solid_or_textured_picture({35, 35, 37}));  // 50 + 100 + 9 = 159
     EXPECT_EQ(test::block_bytes(*conv, 0, 0), (BlockBytes{0x01, 0xFF, 0x23, 0x12}));
 }
+
+// Only entries strictly above the best patterned error are abandoned, so a single-colour entry
+// met later at that same error is still recorded. Colours 1..14 black, 15 white. Block 0 is black
+// in columns 0..3 and white in 4..7 on both rows, all of weight 0, so every entry costs 0: the
+// main pass keeps entry 0, (0x12, 0x12), whose two blacks tie everywhere (background 2, solid).
+// Block 1 (black in its first column) fits exactly first with (0x1F, 0x1F), which moves to the
+// front. Re-fitted, block 0 meets (0x1F, 0x1F) first: patterned, error 0; then (0x12, 0x12):
+// solid, error 0, not above 0. Limit 0 x 16 / 15 = 0, and 0 >= 0 gives the solid entry.
+TEST(RefinementSolidOrTextured, SolidEntryAtTheBestTexturedErrorCounts) {
+    test::PreparedPicture p;
+    p.width = 16;
+    p.height = 2;
+    p.settings.vertical_error_ratio = 8;
+    p.settings.lumi_sort = 1;
+    p.settings.block_noise = 1;
+    p.settings.mix = 0;
+    p.settings.sp = 0;
+    Palette palette;
+    palette.fill({0, 0, 0});
+    palette[15] = {255, 255, 255};
+    p.palette = palette;
+    p.color = [](int x, int y) {
+        if (x < 8) return grey(x < 4 ? 0 : 255);
+        const int black = y == 0 ? 0x96 : 0xA5;
+        return grey((black & (0x80 >> (x - 8))) ? 0 : 255);
+    };
+    p.weight = [](int x, int) { return x < 8 ? 0 : 256; };
+    auto conv = test::fit_both(p);
+    EXPECT_EQ(test::block_bytes(*conv, 0, 0), (BlockBytes{0x00, 0x00, 0x12, 0x12}));
+    EXPECT_EQ(test::block_bytes(*conv, 8, 0), (BlockBytes{0x96, 0xA5, 0x1F, 0x1F}));
+}
