@@ -386,21 +386,7 @@ TEST_F(LoadTest, PreviewAndExportHeadersCopyTheEditedSourceHeader) {
 // ---------------------------------------------------------------------------------------------
 // Companion palette file
 
-namespace {
-
-// A SCREEN 5 BSAVE image whose palette holds colour k = (r, g, b) of colours(k).
-std::vector<std::uint8_t> make_s05(const std::function<std::array<int, 3>(int)>& colours,
-                                   std::uint8_t ignored_nibble = 0x00) {
-    std::vector<std::uint8_t> file(s05::palette_offset + 32 + 200, 0x5A);
-    for (int k = 0; k < 16; ++k) {
-        const auto c = colours(k);
-        file[s05::palette_offset + 2 * k] = static_cast<std::uint8_t>(c[0] << 4 | c[2]);
-        file[s05::palette_offset + 2 * k + 1] = static_cast<std::uint8_t>(ignored_nibble | c[1]);
-    }
-    return file;
-}
-
-}  // namespace
+using test::make_s05;
 
 TEST_F(LoadTest, CompanionPaletteGivesRedAndBlueThenGreen) {
     write(make_s05(
