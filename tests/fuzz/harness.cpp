@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/output.hpp"
 #include "convert/convert.hpp"
 #include "convert/settings.hpp"
 #include "formats/bmp.hpp"
@@ -165,6 +166,35 @@ std::string check_converted(const Conversion& conv, std::span<const std::uint8_t
     return {};
 }
 
+// The "TEST_" picture the batch writes from a conversion: a 24-bit BMP at twice the working
+// size whose header agrees with the bytes written, holding the preview's rows bottom-up.
+std::string check_export(Conversion& conv) {
+    const std::size_t size = build_export_image(conv);
+    const std::uint8_t* image = conv.export_image.data();
+    const std::int32_t width = 2 * conv.width, height = 2 * conv.height;
+    const std::size_t row_bytes = static_cast<std::size_t>(width) * 3;  // a multiple of 4 here
+    if (size > conv.export_image.size() ||
+        size != bmp::header_size + row_bytes * static_cast<std::size_t>(height)) {
+        return "export size wrong";
+    }
+    if (image[0] != 'B' || image[1] != 'M' || bmp::get_u32(image + 2) != size ||
+        bmp::get_i32(image + bmp::pixel_offset_at) != bmp::header_size ||
+        bmp::get_i32(image + bmp::width_at) != width ||
+        bmp::get_i32(image + bmp::height_at) != height ||
+        bmp::get_u16(image + bmp::bits_per_pixel_at) != 24 ||
+        bmp::get_u32(image + bmp::compression_at) != 0 ||
+        bmp::get_u32(image + 34) != size - bmp::header_size) {
+        return "export header wrong";
+    }
+    for (int j = 0; j < height; ++j) {
+        const std::uint8_t* row = image + bmp::header_size + j * row_bytes;
+        const std::uint8_t* shown =
+            conv.preview.data() + bmp::header_size + (height - 1 - j) * preview_row_bytes;
+        if (std::memcmp(row, shown, row_bytes) != 0) return "export pixels differ from preview";
+    }
+    return {};
+}
+
 // A plain reading of the configuration rules, to compare read_config_numbers against.
 int reference_config_numbers(std::string_view text, std::string_view key, std::int32_t* destination,
                              int n) {
@@ -270,7 +300,8 @@ std::string run_convert(Workspace& ws, std::span<const std::uint8_t> input) {
     if (!message.empty()) {
         return conv.vram == vram_before ? std::string{} : "a refused picture changed the VRAM";
     }
-    return check_converted(conv, source, settings);
+    const std::string failure = check_converted(conv, source, settings);
+    return failure.empty() ? check_export(conv) : failure;
 }
 
 std::string run_s05(Workspace& ws, std::span<const std::uint8_t> input) {
