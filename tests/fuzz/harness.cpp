@@ -285,7 +285,6 @@ std::string run_convert(Workspace& ws, std::span<const std::uint8_t> input) {
     }
 
     const std::span<const std::uint8_t> source = in.rest();
-    if (source.size() > max_convert_source) return {};
     write_bytes(source_path, source);
 
     Conversion& conv = ws.conversion();

@@ -47,9 +47,9 @@ class Workspace {
 //     file reaches that far). Bit 2: 48 bytes follow that replace the default palette table
 //     in use (each byte one number, as a configuration file could give it);
 //   the rest: the source ".bmp" file, byte for byte.
-// Inputs whose picture part exceeds max_convert_source are ignored, to keep each run quick.
+// The fuzz target skips inputs longer than max_convert_input, to keep each run quick.
 inline constexpr std::size_t settings_bytes = 23;
-inline constexpr std::size_t max_convert_source = 16384;
+inline constexpr std::size_t max_convert_input = 16384;
 
 std::string run_convert(Workspace& ws, std::span<const std::uint8_t> input);
 
