@@ -92,6 +92,28 @@ std::string check_converted(const Conversion& conv, std::span<const std::uint8_t
     const int height = src_height - src_height % 8;
     if (conv.width != width || conv.height != height) return "working size differs";
 
+    // The decoded picture: source columns c .. c + width - 1 of the kept rows, the rows of an
+    // odd height dropped half at the bottom (the first rows of the file), the rest at the top.
+    const std::int64_t offset = bmp::get_i32(source.data() + bmp::pixel_offset_at);
+    const std::int64_t row_length = 3 * std::int64_t{src_width};
+    const int bottom_dropped = src_height % 8 / 2;
+    for (int y = 0; y < max_height; ++y) {
+        for (int x = 0; x < max_width; ++x) {
+            const Rgb& got = conv.source[y * max_width + x];
+            Rgb want{0, 0, 0};
+            if (x < width && y < height) {
+                const std::uint8_t* p = source.data() + offset +
+                                        (height - 1 - y + bottom_dropped) * row_length +
+                                        3 * (s.horizontal_position_correction + x);
+                want = {p[2], p[1], p[0]};
+            }
+            if (got.r != want.r || got.g != want.g || got.b != want.b) {
+                return "source pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+                       ") decoded wrong";
+            }
+        }
+    }
+
     std::uint8_t header[bmp::header_size];
     std::memcpy(header, source.data(), bmp::header_size);
     bmp::put_i32(header + bmp::width_at, width);
