@@ -7,6 +7,7 @@
 # $FUZZ_CORPUS/<target> (default build-fuzz/corpus), outside the repository. A crash, leak,
 # hang or sanitizer report stops with a non-zero exit; its input is saved under
 # build-fuzz/artifacts/<target>/ (replay: build-fuzz/tests/fuzz/fuzz_<target> FILE).
+# $FUZZ_ARGS adds libFuzzer options, e.g. FUZZ_ARGS=-len_control=0 for long inputs at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ $# -lt 1 ] || ! [[ $1 =~ ^[0-9]+$ ]]; then
@@ -36,7 +37,7 @@ for t in "${targets[@]}"; do
   log=$build/fuzz_$t.log
   echo "fuzz_$t: ${seconds}s"
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    nice -n 19 "$build/tests/fuzz/fuzz_$t" "${extra[@]}" -max_total_time="$seconds" \
+    nice -n 19 "$build/tests/fuzz/fuzz_$t" "${extra[@]}" ${FUZZ_ARGS:-} -max_total_time="$seconds" \
     -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$build/artifacts/$t/" \
     "$corpus_root/$t" "tests/fuzz/corpus/$t" >"$log" 2>&1; then
     # The last status line and the execution count of the final statistics.
