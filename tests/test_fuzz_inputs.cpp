@@ -42,21 +42,13 @@ void PrintTo(const Target& target, std::ostream* os) {
 
 class FuzzInputs : public ::testing::TestWithParam<Target> {};
 
-// Every seed is a valid or near-valid input: each must pass the target's checks.
-TEST_P(FuzzInputs, SeedsPassEveryCheck) {
-    const auto files = inputs_in(fuzz_data / "corpus" / GetParam().name);
-    ASSERT_FALSE(files.empty()) << "no seeds for " << GetParam().name;
-    fuzz::Workspace ws;
-    for (const fs::path& file : files) {
-        const auto bytes = test::read_file(file);
-        EXPECT_EQ(GetParam().run(ws, bytes), "") << file;
-    }
-}
-
-// Inputs that made the target fail once, found by fuzzing.
-TEST_P(FuzzInputs, RegressionInputsPassEveryCheck) {
-    const auto files = inputs_in(fuzz_data / "regressions" / GetParam().name);
-    if (files.empty()) GTEST_SKIP() << "no regression inputs for " << GetParam().name;
+// Every seed is a valid or near-valid input and every regression input once made the target
+// fail (tests/fuzz/regressions/<target>/, kept with the fix): all of them must pass its checks.
+TEST_P(FuzzInputs, SavedInputsPassEveryCheck) {
+    const auto seeds = inputs_in(fuzz_data / "corpus" / GetParam().name);
+    ASSERT_FALSE(seeds.empty()) << "no seeds for " << GetParam().name;
+    auto files = inputs_in(fuzz_data / "regressions" / GetParam().name);
+    files.insert(files.end(), seeds.begin(), seeds.end());
     fuzz::Workspace ws;
     for (const fs::path& file : files) {
         const auto bytes = test::read_file(file);
