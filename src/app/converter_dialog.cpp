@@ -9,11 +9,13 @@
 #include <wx/settings.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
+#include <wx/utils.h>
 
 #include <algorithm>
 
 #include "app/app_icon.hpp"
 #include "app/dialog_template.hpp"
+#include "quality/auto_settings.hpp"
 
 namespace lumaweave::app {
 
@@ -68,6 +70,20 @@ wxFont dialog_font() {
     return font;
 }
 
+// A push button no taller than the layout makes it: the strip under "Conversion" is lower than
+// the height some toolkit themes ask of a button, and a caption needs less.
+class CompactButton final : public wxButton {
+  public:
+    CompactButton(wxWindow* parent, int id, const wxString& caption, const wxPoint& pos,
+                  const wxSize& size)
+        : wxButton(parent, id, caption, pos, size) {
+#ifdef __WXGTK3__
+        GTKApplyCssStyle("* { min-height: 0; padding-top: 0; padding-bottom: 0; }");
+        InvalidateBestSize();
+#endif
+    }
+};
+
 }  // namespace
 
 ConverterDialog::ConverterDialog(wxWindow* parent)
@@ -89,6 +105,7 @@ ConverterDialog::ConverterDialog(wxWindow* parent)
 
     Bind(wxEVT_BUTTON, &ConverterDialog::on_conversion, this, id_conversion);
     Bind(wxEVT_BUTTON, &ConverterDialog::on_end, this, id_end);
+    Bind(wxEVT_BUTTON, &ConverterDialog::on_auto, this, id_auto);
     Bind(wxEVT_CLOSE_WINDOW, &ConverterDialog::on_close, this);
     Bind(wxEVT_CHAR_HOOK, &ConverterDialog::on_char_hook, this);
     Bind(wxEVT_PAINT, &ConverterDialog::on_paint, this);
@@ -119,7 +136,10 @@ void ConverterDialog::create_controls() {
                 preview_ = new PreviewControl(this, item.id, pos, size);
                 continue;
             case ItemKind::push_button:
-                control = new wxButton(this, item.id, caption, pos, size);
+                if (item.id == id_auto)
+                    control = new CompactButton(this, item.id, caption, pos, size);
+                else
+                    control = new wxButton(this, item.id, caption, pos, size);
                 break;
             case ItemKind::static_text:
                 control = new wxStaticText(this, wxID_ANY, caption, pos, size);
@@ -172,15 +192,20 @@ void ConverterDialog::create_controls() {
 
 void ConverterDialog::select_startup_controls() {
     export_no_->SetValue(true);
-    for (const SettingField& field : setting_fields()) {
-        for (const SettingControl& control : field.controls) {
-            wxWindow* window = FindWindow(control.id);
-            const bool on = field.initial == control.value;
-            if (auto* radio = dynamic_cast<wxRadioButton*>(window)) {
-                if (on) radio->SetValue(true);
-            } else if (auto* box = dynamic_cast<wxCheckBox*>(window)) {
-                box->SetValue(on);
-            }
+    for (const SettingField& field : setting_fields())
+        show_value(field, field.initial);
+}
+
+// Sets the field's controls to show `value` as a click would have left them, without running
+// their handlers.
+void ConverterDialog::show_value(const SettingField& field, std::int32_t value) {
+    for (const SettingControl& control : field.controls) {
+        wxWindow* window = FindWindow(control.id);
+        const bool on = value == control.value;
+        if (auto* radio = dynamic_cast<wxRadioButton*>(window)) {
+            if (on) radio->SetValue(true);
+        } else if (auto* box = dynamic_cast<wxCheckBox*>(window)) {
+            box->SetValue(on);
         }
     }
 }
@@ -288,6 +313,26 @@ void ConverterDialog::on_conversion(wxCommandEvent&) {
         destroy_after_batch_ = false;
         wxDialog::Destroy();
     }
+}
+
+void ConverterDialog::on_auto(wxCommandEvent&) {
+    // A batch reads the settings between its files, and a search needs a picture.
+    if (batch_.busy() || batch_.file_count() == 0) return;
+    quality::SearchResult found;
+    {
+        // About a second of work on this thread, as long as a few conversions.
+        wxBusyCursor busy;
+        found = quality::choose_settings(batch_.file_name(0), settings_, palettes_);
+    }
+    // A picture the conversion refuses keeps its settings and its black preview.
+    if (!found.message.empty()) return;
+    for (const SettingField& field : setting_fields()) {
+        // The palette and the position correction are the user's statement about the picture.
+        if (!quality::searched_field(field)) continue;
+        settings_.*field.member = found.chosen.*field.member;
+        show_value(field, settings_.*field.member);
+    }
+    batch_.refresh_preview(*this);
 }
 
 void ConverterDialog::on_end(wxCommandEvent&) {

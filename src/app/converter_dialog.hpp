@@ -56,11 +56,13 @@ class ConverterDialog : public wxDialog, private BatchHost {
 
     void create_controls();
     void select_startup_controls();
+    void show_value(const SettingField& field, std::int32_t value);
     void bind_option(const wxWindow& control, const ControlTarget& target);
     void on_option(const ControlTarget& target, bool checked);
     void arm_reclick(wxRadioButton& button);
 
     void on_conversion(wxCommandEvent& event);
+    void on_auto(wxCommandEvent& event);
     void on_end(wxCommandEvent& event);
     void on_close(wxCloseEvent& event);
     void on_char_hook(wxKeyEvent& event);

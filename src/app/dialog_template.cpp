@@ -113,6 +113,10 @@ std::vector<TemplateItem> build() {
     b.check(1092, {380, 20, 40, 10});
     b.check(1093, {380, 35, 54, 10});
     b.check(1094, {380, 50, 50, 10});
+
+    // Last in the keyboard order, so that the order of the controls above stays as it was.
+    // Under "Conversion", in the free strip down to the dialog's bottom edge.
+    b.add(id_auto, ItemKind::push_button, "Auto", {20, 472, 50, 16});
     return b.take();
 }
 

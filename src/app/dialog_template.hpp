@@ -36,6 +36,9 @@ inline constexpr int id_end = 1002;
 inline constexpr int id_export_no = 1003;
 inline constexpr int id_export_yes = 1004;
 inline constexpr int id_picture = 1018;
+// "Auto": applies the settings the automatic search chooses for file 0. Its id lies above the
+// range the other controls use (1000-1094), so no option handler ever takes its click.
+inline constexpr int id_auto = 1100;
 
 inline constexpr std::string_view dialog_title = "lumaweave";
 inline constexpr int dialog_width_du = 435;

@@ -15,6 +15,7 @@
 #include "app/dialog_template.hpp"
 #include "convert/convert.hpp"
 #include "io/messages.hpp"
+#include "quality/auto_settings.hpp"
 #include "support/gui_harness.hpp"
 #include "support/test_pictures.hpp"
 
@@ -378,6 +379,87 @@ TEST_F(DialogTest, ConversionWithoutFilesAsksForOne) {
     EXPECT_EQ(boxes.messages(), std::vector<std::string>{msg::select_a_file});
 }
 
+// "Auto" lies under "Conversion" on the screen, clear of every other control and inside the
+// dialog, whatever height the toolkit's theme gives buttons.
+TEST_F(DialogTest, AutoButtonOverlapsNothing) {
+    test::show_and_wait(*dialog);
+    const wxRect button = control(id_auto).GetRect();
+    EXPECT_TRUE(wxRect(dialog->GetClientSize()).Contains(button));
+    for (wxWindow* child : dialog->GetChildren()) {
+        if (child == &control(id_auto)) continue;
+        EXPECT_FALSE(child->GetRect().Intersects(button))
+            << "\"Auto\" overlaps control " << child->GetId() << " \""
+            << child->GetLabel().utf8_string() << "\"";
+    }
+    const wxRect conversion = control(id_conversion).GetRect();
+    EXPECT_GE(button.GetTop(), conversion.GetBottom());
+    EXPECT_EQ(button.GetLeft(), conversion.GetLeft());
+    EXPECT_EQ(control(id_auto).GetLabel(), "Auto");
+}
+
+// "Auto" searches file 0 from the settings in force and applies what the search chooses: the
+// record, every option control and the preview, with the palette and the position correction
+// left as the user set them. Later clicks go on from there.
+TEST_F(DialogTest, AutoAppliesTheChosenSettings) {
+    const std::string file = put("p.bmp", busy_picture(64, 48, 3));
+    drop({file});
+    test::show_and_wait(*dialog);
+    test::click(control(1015));  // "MSX2"
+    test::click(control(1026));  // position correction 3
+    ConversionSettings start;
+    start.palette = 2;
+    start.horizontal_position_correction = 3;
+    ASSERT_TRUE(test::pump_until([&] { return dialog->settings() == start; }));
+
+    const quality::SearchResult expected = quality::choose_settings(file, start, DefaultPalettes{});
+    ASSERT_EQ(expected.message, "");
+    // A picture on which the search leaves the start, so that a button doing nothing shows.
+    ASSERT_NE(expected.chosen, start);
+    ASSERT_EQ(expected.chosen.palette, 2);
+    ASSERT_EQ(expected.chosen.horizontal_position_correction, 3);
+
+    test::click(control(id_auto), 20);
+    ASSERT_TRUE(test::pump_until([&] { return dialog->settings() != start; }))
+        << "\"Auto\" changed nothing";
+    test::pump(4);
+    EXPECT_EQ(dialog->settings(), expected.chosen);
+    for (const TemplateItem& item : dialog_template()) {
+        if (item.id < 1005) continue;
+        if (item.kind != ItemKind::radio_button && item.kind != ItemKind::check_box) continue;
+        const Expected e = expected_for(item.id);
+        EXPECT_EQ(selected(item.id), expected.chosen.*e.member == e.on) << item.id;
+    }
+    EXPECT_EQ(shown_preview(), reference_preview(file, expected.chosen));
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // The controls and the record agree: a click on "Edge Emph" turns the shown state over.
+    const bool emphasised = selected(1034);
+    test::click(control(1034));
+    ASSERT_TRUE(test::pump_until([&] { return selected(1034) != emphasised; }));
+    ConversionSettings after = expected.chosen;
+    after.edge_emph = emphasised ? 0 : 1;
+    EXPECT_EQ(dialog->settings(), after);
+    EXPECT_EQ(shown_preview(), reference_preview(file, after));
+}
+
+// Without a file, or with a file 0 the conversion refuses, "Auto" changes nothing and says
+// nothing.
+TEST_F(DialogTest, AutoWithoutAConvertibleFileDoesNothing) {
+    test::show_and_wait(*dialog);
+    test::click(control(id_auto), 20);
+    test::pump(4);
+    EXPECT_EQ(dialog->settings(), ConversionSettings{});
+    EXPECT_EQ(shown_preview(), Picture{});
+
+    drop({put("bad.bmp", busy_picture(20, 16, 1))});  // width not a multiple of 8
+    test::click(control(id_auto), 20);
+    test::pump(4);
+    EXPECT_EQ(dialog->settings(), ConversionSettings{});
+    EXPECT_EQ(shown_preview(), Picture{});
+    EXPECT_TRUE(selected(1040));
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
 // Three files, each a little later in the batch: files and the dialog's state after each.
 class BatchTest : public DialogTest {
   protected:
@@ -509,6 +591,22 @@ TEST_F(BatchTest, EventsBetweenFiles) {
     EXPECT_EQ(test::read_file(dir / "f0.S02"), vram_of(0, ConversionSettings{}));
     EXPECT_EQ(test::read_file(dir / "f1.S02"), vram_of(1, msx2));
     EXPECT_EQ(test::read_file(dir / "f2.S02"), vram_of(2, msx2));
+}
+
+// "Auto" between two files of a batch is ignored: the files not yet converted keep the settings
+// in force.
+TEST_F(BatchTest, AutoDuringABatchIsIgnored) {
+    test::show_and_wait(*dialog);
+    bool during_batch = false;
+    dialog->CallAfter([&] {
+        during_batch = dialog->batch().busy();
+        press(id_auto);
+    });
+    press(id_conversion);
+    EXPECT_TRUE(during_batch);
+    EXPECT_EQ(boxes.messages(), std::vector<std::string>{msg::ended});
+    EXPECT_EQ(dialog->settings(), ConversionSettings{});
+    EXPECT_TRUE(written(0) && written(1) && written(2));
 }
 
 // Escape and Enter end an idle dialog, as cancelled and as OK; "End" as OK.

@@ -70,6 +70,29 @@ TEST(DialogTemplate, RadioGroupsSetOneFieldEach) {
     EXPECT_FALSE(find_template_item(1042)->group_start);
 }
 
+// "Auto" is the one control beyond the option ids: inside the dialog, clear of every other
+// control's rectangle, and with an id no other control has.
+TEST(DialogTemplate, AutoButtonStandsApart) {
+    const TemplateItem* button = find_template_item(id_auto);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->kind, ItemKind::push_button);
+    EXPECT_FALSE(find_control(id_auto).has_value());
+    EXPECT_TRUE(inside(button->rect, {0, 0, dialog_width_du, dialog_height_du}));
+    int seen = 0;
+    for (const TemplateItem& item : dialog_template()) {
+        if (item.id == id_auto) {
+            ++seen;
+            continue;
+        }
+        const DialogUnitRect& a = item.rect;
+        const DialogUnitRect& b = button->rect;
+        const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y ||
+                           b.y + b.height <= a.y;
+        EXPECT_TRUE(apart) << "\"Auto\" overlaps " << item.id << " \"" << item.caption << "\"";
+    }
+    EXPECT_EQ(seen, 1);
+}
+
 // The layout's units are 7/4 pixel across and 12/8 pixel down: the dialog is 761 x 735 and the
 // picture control 513 x 384, which the preview snaps to 512 x 384.
 TEST(DialogTemplate, DialogUnitsMapToThePixelsTheLayoutWasDrawnFor) {
