@@ -267,7 +267,7 @@ TEST(AutoOption, HelpDescribesTheQualityOptions) {
     const test::ProgramResult r = run_cli({"--help"}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
     for (const char* text : {"\n  --report[=text|json]\n", "\n  --auto ", "\n  --auto-budget N ",
-                             "(initial 4)", "\n  --auto-display table|tms9918\n"}) {
+                             "(initial 8)", "\n  --auto-display table|tms9918\n"}) {
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     }
 }

@@ -18,9 +18,9 @@ namespace lumaweave::quality {
 // or a trial conversion of some of its rows, costs its share of that.
 inline constexpr double budget_unit_pixels = 256.0 * 192.0;
 
-// Four conversions' work: with 0.36 s per conversion, about 2 s for a 256 x 192 picture
-// (a search spends it on settings that cost a little more than the initial ones).
-inline constexpr int default_budget = 4;
+// Eight conversions' work: about 1 s for a 256 x 192 picture on one core (a search spends it
+// on settings that cost a little more than the initial ones), well under the 2 s a user waits.
+inline constexpr int default_budget = 8;
 inline constexpr int max_budget = 10000;
 
 struct SearchOptions {
