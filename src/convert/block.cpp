@@ -49,6 +49,20 @@ void fill_distances(const Conversion& conv, const Rgb& v, std::array<std::int32_
     return d;
 }
 
+// All 16 receive rows of (row, j) at once, with the least distance of each.
+void receive_all(const Conversion& conv, BlockData& bd, int row, int j) {
+    if (bd.receive_valid[row][j] == 0xFFFF) return;
+    const BlockPixel& src = bd.px[row][j];
+    const BlockPixel& dst = bd.px[1 - row][j];
+    const std::int32_t s[3] = {src.own.r, src.own.g, src.own.b};
+    const std::int32_t t[3] = {dst.own.r, dst.own.g, dst.own.b};
+    kernels::received_distances(conv.working_r.data(), conv.working_g.data(),
+                                conv.working_b.data(), conv.square_weight.data(), t, s,
+                                src.scale, bd.sp, conv.clamp_low, conv.clamp_high,
+                                bd.receive[row][j][0].data(), bd.receive_least[row][j].data());
+    bd.receive_valid[row][j] = 0xFFFF;
+}
+
 // Fits the starting row's two pixels of cell k with pair p and prepares the other row's.
 HalfCell& half_cell(const Conversion& conv, BlockData& bd, int row, int p, int k) {
     HalfCell& h = bd.half[row][p][k];
@@ -198,10 +212,10 @@ void prepare_other_order(const Conversion& conv, BlockData& bd, int side) {
     bd.other_order_ready[side] = 1;
     const int other = 1 - side;
     for (int j = 0; j < 8; ++j) {
+        receive_all(conv, bd, other, j);
         std::array<std::int32_t, 16> nearest;
         for (int c = 0; c < 16; ++c) {
-            const auto& d = receive_row(conv, bd, other, j, c);
-            nearest[c] = *std::min_element(d.begin(), d.end()) * bd.px[side][j].weight;
+            nearest[c] = bd.receive_least[other][j][c] * bd.px[side][j].weight;
         }
         auto& out = bd.other_order[side][j];
         for (int q = 0; q < bd.pair_count; ++q) {

@@ -18,6 +18,15 @@ void distances(const std::int32_t* palette_r, const std::int32_t* palette_g,
                const std::int32_t* palette_b, const std::int32_t* weight, std::int32_t r,
                std::int32_t g, std::int32_t b, std::int32_t* d);
 
+// For each colour c = 0..15 a source pixel (src) may take: the value of a receiving pixel
+// (dst) after the whole error src - palette[c] (scaled by scale / 256 when sp), clamped to
+// low..high; d[16 * c + k] its distances to palette colour k, least[c] the least of them.
+void received_distances(const std::int32_t* palette_r, const std::int32_t* palette_g,
+                        const std::int32_t* palette_b, const std::int32_t* weight,
+                        const std::int32_t* dst, const std::int32_t* src, std::int32_t scale,
+                        bool sp, std::int32_t low, std::int32_t high, std::int32_t* d,
+                        std::int32_t* least);
+
 // acc[q] += min(own + other[q], alternative[q], cap) for q < n. The arrays have room for n
 // rounded up to a multiple of 8.
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
