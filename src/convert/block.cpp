@@ -132,7 +132,9 @@ void fill_pair_costs(const BlockData& bd, const std::array<std::int32_t, 16>& d,
 const std::int32_t* pair_costs(const Conversion& conv, BlockData& bd, int row, int j, int c) {
     std::int32_t* out = bd.pair_cost[row][j][c].data();
     if (!(bd.pair_cost_valid[row][j] & (1u << c))) {
-        fill_pair_costs(bd, receive_row(conv, bd, row, j, c), bd.px[1 - row][j].weight, out);
+        // Rows of pair costs are asked for colour after colour: their distances come at once.
+        receive_all(conv, bd, row, j);
+        fill_pair_costs(bd, bd.receive[row][j][c], bd.px[1 - row][j].weight, out);
         bd.pair_cost_valid[row][j] |= static_cast<std::uint16_t>(1u << c);
     }
     return out;
