@@ -3,270 +3,109 @@
 
 #include <climits>
 
-#include "convert/convert.hpp"
 #include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
 using test::Color;
 using test::pixel;
 
-namespace {
-
-struct Rgb3 {
-    int r, g, b;
-    bool operator==(const Rgb3&) const = default;
-};
-
-Rgb3 rgb(const Pixel& p) {
-    return {p.r, p.g, p.b};
+// A 16x16 picture of grey `background` whose pixel (x, y) is `c`.
+static std::unique_ptr<Conversion> one_pixel(int background, Color c, int x, int y,
+                                             const ConversionSettings& s = {}) {
+    const auto bg = static_cast<std::uint8_t>(background);
+    auto conv = test::flat_conversion(16, 16, {bg, bg, bg}, s);
+    pixel(*conv, x, y) = {c.r, c.g, c.b, 0};
+    return conv;
 }
 
-std::ostream& operator<<(std::ostream& out, const Rgb3& c) {
-    return out << "(" << c.r << ", " << c.g << ", " << c.b << ")";
-}
-
-// Runs one adjustment on a 16x16 picture whose pixel (4, 4) is `c` (the rest grey 50).
-Rgb3 adjusted(void (*pass)(Conversion&), Color c, ConversionSettings s) {
-    auto conv = test::conversion_with(
-        16, 16,
-        [c](int x, int y) {
-            return x == 4 && y == 4 ? c : Color{50, 50, 50};
-        },
-        s);
-    pass(*conv);
-    return rgb(pixel(*conv, 4, 4));
-}
-
-ConversionSettings with_gamma(int g) {
-    ConversionSettings s;
-    s.gamma = g;
-    return s;
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Edge measure
-
-TEST(EdgeMeasure, ChannelStrengthIsLogOfTheWeightedSum) {
-    // The three channel sums of a pixel with 255 against three zero neighbours on its left.
-    EXPECT_EQ(edge_log(130049 * 2 / 6 + 1), 341);
-    EXPECT_EQ(edge_log(130049 * 4 / 6 + 1), 363);
-    EXPECT_EQ(edge_log(130049 * 3 / 6 + 1), 354);
+// A step of 8 from a direct neighbour counts whole (s = 64: channel edges 98, 120, 111 of weights
+// 2, 4, 3, mean 109), from a diagonal one half (88); a neighbour beyond the picture is the pixel.
+// Weight 319 - edge (256 without "Edge Calc"), error scale (255 - edge) / 4 + 192.
+TEST(EdgeMeasure, NeighboursWeightsAndCap) {
     EXPECT_EQ(edge_log(1), 0);
-    EXPECT_EQ(edge_log(INT_MAX), 511);  // capped
-}
-
-TEST(EdgeMeasure, FlatPictureHasNoEdges) {
-    auto conv = test::flat_conversion(24, 16, {90, 120, 30});
-    // Whatever lies beyond the picture must not count as a neighbour.
-    for (int y = 0; y < 17; ++y)
-        pixel(*conv, 24, y) = {255, 0, 255, 0};
-    for (int x = 0; x < 25; ++x)
-        pixel(*conv, x, 16) = {255, 0, 255, 0};
-    measure_edges(*conv);
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 24; ++x) {
-            const int slot = y * max_width + x;
-            ASSERT_EQ(conv->work[slot].w, 319) << x << "," << y;
-            ASSERT_EQ(conv->error_scale[slot], 255);
-            ASSERT_EQ(conv->edge_map[slot], 0);
-            ASSERT_EQ(conv->work[slot].r, 90);  // colours are left alone
-        }
-    }
-}
-
-// Pixel (1, y) of a picture whose column 0 is black and the rest white has its left, upper-left
-// and lower-left neighbours at 0: s = 65025 + 2 * 32512 = 130049, edge 352 capped to 255.
-TEST(EdgeMeasure, StrongEdgeIsCappedAt255) {
-    auto picture = [](int x, int) { return x == 0 ? Color{0, 0, 0} : Color{255, 255, 255}; };
-    auto conv = test::conversion_with(16, 16, picture);
-    measure_edges(*conv);
-    const int slot = 5 * max_width + 1;
-    EXPECT_EQ(conv->work[slot].w, 64);
-    EXPECT_EQ(conv->error_scale[slot], 192);
-    EXPECT_EQ(conv->edge_map[slot], 255);
-
-    ConversionSettings no_edges;
-    no_edges.edge_calc = 0;
-    auto off = test::conversion_with(16, 16, picture, no_edges);
-    measure_edges(*off);
-    EXPECT_EQ(off->work[slot].w, 256);
-    EXPECT_EQ(off->error_scale[slot], 192);  // still measured
-    EXPECT_EQ(off->edge_map[slot], 0);
-    EXPECT_EQ(off->work[8 * max_width + 8].w, 256);
-}
-
-// Each of the four direct neighbours counts whole (s = 64, edge 109), each diagonal one half
-// (s = 32: e = 76, 98, 90, edge 88).
-TEST(EdgeMeasure, DiagonalNeighboursCountHalf) {
-    struct Neighbour {
-        int dx, dy, edge;
-    };
-    for (const Neighbour n : {Neighbour{0, -1, 109},
-                              {0, 1, 109},
-                              {-1, 0, 109},
-                              {1, 0, 109},
-                              {-1, -1, 88},
-                              {1, -1, 88},
-                              {-1, 1, 88},
-                              {1, 1, 88}}) {
-        auto conv = test::conversion_with(16, 16, [n](int x, int y) {
-            return x == 5 + n.dx && y == 5 + n.dy ? Color{108, 108, 108} : Color{100, 100, 100};
-        });
+    EXPECT_EQ(edge_log(130049 * 2 / 6 + 1), 341);  // 32 ln s, truncated
+    EXPECT_EQ(edge_log(INT_MAX), 511);             // capped
+    // Background, odd pixel's value and place, pixel measured, Edge Calc; edge, weight, scale.
+    const int cases[][10] = {
+        {100, 108, 5, 4, 5, 5, 1, 109, 210, 228}, {100, 108, 5, 6, 5, 5, 1, 109, 210, 228},
+        {100, 108, 4, 5, 5, 5, 1, 109, 210, 228}, {100, 108, 6, 5, 5, 5, 1, 109, 210, 228},
+        {100, 108, 4, 4, 5, 5, 1, 88, 231, 233},  {100, 108, 6, 4, 5, 5, 1, 88, 231, 233},
+        {100, 108, 4, 6, 5, 5, 1, 88, 231, 233},  {100, 108, 6, 6, 5, 5, 1, 88, 231, 233},
+        {100, 108, 1, 0, 0, 0, 1, 122, 197, 225}, {100, 108, 14, 15, 15, 15, 1, 122, 197, 225},
+        {0, 255, 5, 5, 5, 5, 1, 255, 64, 192},    {0, 255, 5, 5, 9, 9, 1, 0, 319, 255},
+        {0, 255, 5, 5, 5, 5, 0, 0, 256, 192},     {0, 255, 5, 5, 9, 9, 0, 0, 256, 255}};
+    for (const auto& c : cases) {
+        ConversionSettings s;
+        s.edge_calc = c[6];
+        const auto v = static_cast<std::uint8_t>(c[1]);
+        auto conv = one_pixel(c[0], {v, v, v}, c[2], c[3], s);
         measure_edges(*conv);
-        const int slot = 5 * max_width + 5;
-        EXPECT_EQ(conv->edge_map[slot], n.edge) << n.dx << "," << n.dy;
-        EXPECT_EQ(conv->work[slot].w, 319 - n.edge) << n.dx << "," << n.dy;
-        EXPECT_EQ(conv->error_scale[slot], (255 - n.edge) / 4 + 192) << n.dx << "," << n.dy;
+        const int slot = c[5] * max_width + c[4];
+        EXPECT_EQ((std::array{conv->edge_map[slot], conv->work[slot].w, conv->error_scale[slot]}),
+                  (std::array{c[7], c[8], c[9]}))
+            << c[2] << "," << c[3] << " measured at " << c[4] << "," << c[5];
     }
 }
 
-// At the corner the clamped neighbours are the pixel itself and add nothing: a step of 8 to the
-// right neighbour counts once directly and once halved as the upper-right one, s = 96.
-TEST(EdgeMeasure, NeighboursAreClampedToThePicture) {
-    auto conv = test::conversion_with(16, 16, [](int x, int y) {
-        return x == 1 && y == 0 ? Color{108, 108, 108} : Color{100, 100, 100};
-    });
-    measure_edges(*conv);
-    // e = 111, 133, 124: edge 122.
-    EXPECT_EQ(conv->edge_map[0], 122);
-    EXPECT_EQ(conv->work[0].w, 197);
-    EXPECT_EQ(conv->error_scale[0], 225);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Gamma
-
-TEST(Gamma, TableFollowsTheQuadraticCurveRoundedToNearest) {
-    for (int g = -10; g <= 8; ++g) {
-        const auto t = gamma_table(g);
-        for (int i = 0; i < 256; ++i) {
-            // i + i (255 - i) g / 4080, to the nearest integer (the numerator is positive).
-            const int twice = 2 * (4080 * i + i * (255 - i) * g) + 4080;
-            ASSERT_EQ(t[static_cast<std::size_t>(i)], twice / 8160) << "gamma " << g << " i " << i;
-        }
-        EXPECT_EQ(t[0], 0);
-        EXPECT_EQ(t[255], 255);
-    }
-    const auto bright = gamma_table(8);
-    EXPECT_EQ(bright[64], 88);
-    EXPECT_EQ(bright[128], 160);
-    EXPECT_EQ(bright[192], 216);
-    const auto dark = gamma_table(-10);
-    EXPECT_EQ(dark[64], 34);
-    EXPECT_EQ(dark[128], 88);
-    EXPECT_EQ(dark[1], 0);
-}
-
-TEST(Gamma, PixelIsScaledToTheLuminanceOfTheCurve) {
-    EXPECT_EQ(adjusted(adjust_gamma, {128, 128, 128}, with_gamma(8)), (Rgb3{160, 160, 160}));
-    EXPECT_EQ(adjusted(adjust_gamma, {128, 128, 128}, with_gamma(-10)), (Rgb3{88, 88, 88}));
-    EXPECT_EQ(adjusted(adjust_gamma, {0, 0, 0}, with_gamma(8)), (Rgb3{0, 0, 0}));
-    // Luminance 55 looks up entry 1 (rounded), not 0: blue 5 * 1 * 100 / 55.01 = 9.09.
-    EXPECT_EQ(adjusted(adjust_gamma, {0, 0, 5}, with_gamma(8)), (Rgb3{0, 0, 9}));
-    // A channel scaled past 255 stays at 255.
-    EXPECT_EQ(adjusted(adjust_gamma, {255, 0, 0}, with_gamma(8)), (Rgb3{255, 0, 0}));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Index
-
-TEST(Index, CheckedChannelsGrowByOneSixteenth) {
-    ConversionSettings r;
-    r.index_r = 1;
-    EXPECT_EQ(adjusted(adjust_index, {100, 100, 100}, r), (Rgb3{106, 100, 100}));
-    EXPECT_EQ(adjusted(adjust_index, {250, 250, 250}, r), (Rgb3{255, 250, 250}));
-
-    ConversionSettings rb;
-    rb.index_r = 1;
-    rb.index_b = 1;
-    EXPECT_EQ(adjusted(adjust_index, {100, 100, 100}, rb), (Rgb3{106, 100, 106}));
-
-    ConversionSettings g;
-    g.index_g = 1;
-    EXPECT_EQ(adjusted(adjust_index, {100, 250, 15}, g), (Rgb3{100, 255, 15}));
-}
-
-// ---------------------------------------------------------------------------------------------
-// ColorD
-
-TEST(ColorD, ChannelsMoveAwayFromTheLuminance) {
-    ConversionSettings s;
-    s.color_d = 8;  // k = 1: L = 13000, red 200 + 70, green and blue 100 - 30
-    EXPECT_EQ(adjusted(adjust_color_d, {200, 100, 100}, s), (Rgb3{255, 70, 70}));
-    EXPECT_EQ(adjusted(adjust_color_d, {90, 90, 90}, s), (Rgb3{90, 90, 90}));
-
-    s.color_d = -4;  // k = -0.5: toward the luminance
-    EXPECT_EQ(adjusted(adjust_color_d, {200, 100, 100}, s), (Rgb3{165, 115, 115}));
-
-    s.color_d = 1;  // k = 0.125: 208.75 and 96.25 truncate
-    EXPECT_EQ(adjusted(adjust_color_d, {200, 100, 100}, s), (Rgb3{208, 96, 96}));
-
-    s.color_d = 14;  // k = 1.75: red 0 - 206.5 clamps to 0, green 343.5 to 255
-    EXPECT_EQ(adjusted(adjust_color_d, {0, 200, 0}, s), (Rgb3{0, 255, 0}));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Edge Emph
-
-TEST(EdgeEmph, FlatPictureIsUnchanged) {
-    ConversionSettings s;
-    s.edge_emph = 1;
-    auto conv = test::flat_conversion(16, 16, {30, 140, 250}, s);
-    emphasize_edges(*conv);
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x)
-            ASSERT_EQ(rgb(pixel(*conv, x, y)), (Rgb3{30, 140, 250}));
+// Gamma T(i) = i + i (255 - i) g / 4080 rounded, channels times T(L / 100) * 100 / L (L = 55
+// takes T(1)); Index adds 1/16; ColorD v + (100 v - L) k / 100, k = ColorD / 8; then clamped.
+TEST(Adjustments, GammaIndexAndColorD) {
+    const int gamma[][3] = {{8, 0, 0},     {8, 255, 255}, {8, 64, 88}, {8, 128, 160},
+                            {8, 192, 216}, {-10, 0, 0},   {-10, 1, 0}, {-10, 255, 255},
+                            {-10, 64, 34}, {-10, 128, 88}};
+    for (const auto& [g, i, t] : gamma)
+        EXPECT_EQ(gamma_table(g)[i], t) << g << " " << i;
+    void (*passes[])(Conversion&) = {adjust_gamma, adjust_index, adjust_color_d};
+    // Pass (Gamma, Index, ColorD), its value (Index: 1 R, 2 G, 4 B), pixel before and after.
+    const int cases[][8] = {{0, 8, 128, 128, 128, 160, 160, 160},
+                            {0, -10, 128, 128, 128, 88, 88, 88},
+                            {0, 8, 0, 0, 0, 0, 0, 0},
+                            {0, 8, 0, 0, 5, 0, 0, 9},
+                            {0, 8, 255, 0, 0, 255, 0, 0},
+                            {1, 1, 100, 100, 100, 106, 100, 100},
+                            {1, 1, 250, 250, 250, 255, 250, 250},
+                            {1, 5, 100, 100, 100, 106, 100, 106},
+                            {1, 2, 100, 250, 15, 100, 255, 15},
+                            {2, 8, 200, 100, 100, 255, 70, 70},
+                            {2, 8, 90, 90, 90, 90, 90, 90},
+                            {2, -4, 200, 100, 100, 165, 115, 115},
+                            {2, 1, 200, 100, 100, 208, 96, 96},
+                            {2, 14, 0, 200, 0, 0, 255, 0}};
+    for (const auto& c : cases) {
+        ConversionSettings s;
+        s.gamma = c[0] == 0 ? c[1] : 0;
+        s.index_r = c[0] == 1 && (c[1] & 1);
+        s.index_g = c[0] == 1 && (c[1] & 2);
+        s.index_b = c[0] == 1 && (c[1] & 4);
+        s.color_d = c[0] == 2 ? c[1] : 0;
+        const auto in = [&](int i) { return static_cast<std::uint8_t>(c[2 + i]); };
+        auto conv = one_pixel(50, {in(0), in(1), in(2)}, 4, 4, s);
+        passes[c[0]](*conv);
+        const Pixel& p = pixel(*conv, 4, 4);
+        EXPECT_EQ((std::array{p.r, p.g, p.b}), (std::array{c[5], c[6], c[7]}))
+            << "pass " << c[0] << " value " << c[1] << " on " << c[2] << "," << c[3] << "," << c[4];
     }
 }
 
-// Sharpening works in place in row-major order: the left and upper neighbours of a pixel are
-// already sharpened, each difference is shifted right by 3 (toward minus infinity) and the
-// result is clamped before it is stored.
+// In place, row by row: the left and upper neighbours are already sharpened; each difference is
+// shifted right by 3 (toward minus infinity), the sum clamped; a border neighbour is the pixel.
 TEST(EdgeEmph, SharpensInPlaceWithArithmeticShifts) {
     ConversionSettings s;
     s.edge_emph = 1;
-    auto conv = test::conversion_with(
-        16, 16,
-        [](int x, int y) {
-            return x == 3 && y == 3 ? Color{250, 250, 250} : Color{100, 100, 100};
-        },
-        s);
+    auto conv = one_pixel(100, {250, 250, 250}, 3, 3, s);
     emphasize_edges(*conv);
     auto red = [&](int x, int y) { return pixel(*conv, x, y).r; };
-    EXPECT_EQ(red(3, 2), 81);   // 100 + (-150 >> 3)
-    EXPECT_EQ(red(4, 2), 102);  // its left neighbour is already 81
-    EXPECT_EQ(red(5, 2), 99);   // (100 - 102) >> 3 = -1
-    EXPECT_EQ(red(2, 3), 81);
-    EXPECT_EQ(red(3, 3), 255);  // 250 + 21 + 18 + 21 + 18, clamped
-    EXPECT_EQ(red(4, 3), 79);   // (100 - 255) >> 3 = -20, (100 - 102) >> 3 = -1
-    EXPECT_EQ(red(3, 4), 79);
-    EXPECT_EQ(red(3, 1), 100);
-    EXPECT_EQ(pixel(*conv, 3, 3).g, 255);
-    EXPECT_EQ(pixel(*conv, 4, 3).b, 79);
-
-    // Off: nothing changes.
-    auto off = test::conversion_with(16, 16, [](int x, int y) {
-        return x == 3 && y == 3 ? Color{250, 250, 250} : Color{100, 100, 100};
-    });
+    // (3, 2): 100 + (-150 >> 3); (4, 2): its left neighbour is already 81; (3, 3): 250 + 21 + 18
+    // + 21 + 18, clamped; (4, 3): (100 - 255) >> 3 = -20 and (100 - 102) >> 3 = -1.
+    EXPECT_EQ((std::array{red(3, 2), red(4, 2), red(5, 2), red(3, 3), red(4, 3), red(3, 4),
+                          red(3, 1), pixel(*conv, 4, 3).b}),
+              (std::array{81, 102, 99, 255, 79, 79, 100, 79}));
+    auto corner = one_pixel(100, {200, 200, 200}, 0, 0, s);
+    emphasize_edges(*corner);
+    // 200 + 12 (right) + 12 (below); then (100 - 224) >> 3 = -16.
+    EXPECT_EQ((std::array{pixel(*corner, 0, 0).r, pixel(*corner, 1, 0).r, pixel(*corner, 0, 1).g}),
+              (std::array{224, 84, 84}));
+    auto off = one_pixel(100, {250, 250, 250}, 3, 3);
     emphasize_edges(*off);
-    EXPECT_EQ(pixel(*off, 3, 2).r, 100);
     EXPECT_EQ(pixel(*off, 3, 3).r, 250);
-}
-
-// At the border the clamped neighbour is the pixel itself and contributes 0.
-TEST(EdgeEmph, BorderNeighbourIsThePixelItself) {
-    ConversionSettings s;
-    s.edge_emph = 1;
-    auto conv = test::conversion_with(
-        16, 16,
-        [](int x, int y) {
-            return x == 0 && y == 0 ? Color{200, 200, 200} : Color{100, 100, 100};
-        },
-        s);
-    emphasize_edges(*conv);
-    EXPECT_EQ(pixel(*conv, 0, 0).r, 224);  // 200 + 12 (right) + 12 (below)
-    EXPECT_EQ(pixel(*conv, 1, 0).r, 84);   // (100 - 224) >> 3 = -16
-    EXPECT_EQ(pixel(*conv, 0, 1).r, 84);
 }
