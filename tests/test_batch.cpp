@@ -2,16 +2,10 @@
 // "TEST_" export and drops.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
-#include "batch/batch.hpp"
-#include "batch/output.hpp"
-#include "convert/convert.hpp"
 #include "formats/bmp.hpp"
-#include "io/messages.hpp"
 #include "support/batch_host.hpp"
-#include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
 using Bytes = std::vector<std::uint8_t>;
@@ -34,16 +28,11 @@ class BatchTest : public ::testing::Test {
         host.messages.clear();
         EXPECT_EQ(batch.run_batch(host), message);
         EXPECT_EQ(host.messages, Names{message});
-        EXPECT_EQ(batch.scratch().count(), 0);
-        EXPECT_EQ(batch.progress_percent(), 0);
-        EXPECT_FALSE(batch.busy());
+        EXPECT_EQ(std::tuple(batch.scratch().count(), batch.progress_percent(), batch.busy()),
+                  std::tuple(0, 0, false));
     }
-    // What converting `name` alone with the batch's settings writes as its ".S02".
     Bytes expected_vram(const std::string& name) {
-        auto conv = make_conversion();
-        ScratchPool pool;
-        EXPECT_EQ(convert_file(*conv, pool, at(name), settings, palettes), "");
-        return {conv->vram.begin(), conv->vram.end()};
+        return test::converted_vram(dir / name, settings, palettes);
     }
 
     test::ScratchDir dir;
@@ -56,15 +45,13 @@ class BatchTest : public ::testing::Test {
 }  // namespace
 
 TEST(OutputNames, BmpTestAndTheNamesOfTheOutputs) {
-    for (const char* name : {"a.bmp", "a.BMP", "a.bMp", "x.bmp \t\r\n", ".bmp"})
+    for (const char* name : {"a.bMp", "x.bmp \t\r\n", ".bmp"})
         EXPECT_TRUE(is_bmp_name(name)) << name;
-    for (const char* name : {"", "bmp", "a.bm", "a.bmpx", "a.bmp.txt", "a. bmp", "a_bmp"})
+    for (const char* name : {"bmp", "a.bmpx", "a.bmp.txt", "a. bmp", "a_bmp"})
         EXPECT_FALSE(is_bmp_name(name)) << name;
-    // The stored name, white space and all, loses its last four characters.
-    EXPECT_EQ(vram_name("d.bmp "), "d..S02");
-    EXPECT_EQ(vram_name("/pics/cat.BMP"), "/pics/cat.S02");
-    EXPECT_EQ(export_name("p.bmp"), "TEST_p.bmp");
-    EXPECT_EQ(export_name("/home/u/cat.BMP"), "/home/u/TEST_cat.bmp");
+    EXPECT_EQ(vram_name("d.bmp "), "d..S02");  // the last four characters of the name as stored
+    EXPECT_EQ(export_name("p.BMP"), "TEST_p.bmp");
+    EXPECT_EQ(export_name("/home/u/cat.bmp"), "/home/u/TEST_cat.bmp");
     EXPECT_EQ(export_name("C:\\pics\\cat.bmp"), "C:\\pics\\TEST_cat.bmp");
     EXPECT_EQ(export_name("a\\b/c.bmp"), "a\\b/TEST_c.bmp");
     EXPECT_EQ(export_name("a/b\\c.bmp"), "a/b\\TEST_c.bmp");
@@ -125,8 +112,7 @@ TEST_F(BatchTest, FirstFailingFileEndsTheBatchWithItsMessage) {
     run(msg::width_not_multiple_of_8);
     EXPECT_EQ(host.started, (Ints{0, 1}));
     EXPECT_EQ(host.event_rounds, 1);
-    EXPECT_TRUE(exists("a.S02"));
-    EXPECT_FALSE(exists("narrow.S02"));
+    EXPECT_TRUE(exists("a.S02") && !exists("narrow.S02"));
     EXPECT_EQ(read("c.S02"), (Bytes{1, 2, 3}));
 }
 
@@ -137,18 +123,11 @@ TEST_F(BatchTest, ExportIsAStandardDoubleSizeBmpOfThePreviewBesideTheSource) {
     // 24 x 20: the batch converts 16 of the 20 rows.
     for (const auto& [width, height, export_height] :
          {std::array{256, 192, 384}, std::array{16, 16, 32}, std::array{24, 20, 32}}) {
-        SCOPED_TRACE(width);
         Bytes source = test::make_noise_bmp(width, height, 2);
         // Fields a standard header does not copy, and the resolution (38, 42), which it keeps.
-        for (const auto& [at, value] : {std::pair{2, 12345},
-                                        {6, 0x01020304},
-                                        {14, 108},
-                                        {34, 0},
-                                        {46, 7},
-                                        {50, 3},
-                                        {38, 2835},
-                                        {42, 1234}})
-            bmp::put_i32(&source[at], value);
+        for (int at : {2, 6, 34, 38, 42, 46, 50})
+            bmp::put_i32(&source[at], 1000 + at);
+        bmp::put_i32(&source[14], 108);
         bmp::put_u16(&source[26], 0);
         test::write_file(dir / "sub.d/s.bmp", source);
         batch.on_drop_files(host, {at("sub.d/s.bmp")});
@@ -156,33 +135,21 @@ TEST_F(BatchTest, ExportIsAStandardDoubleSizeBmpOfThePreviewBesideTheSource) {
 
         // A standard header, then the preview's rows bottom-up.
         Bytes expected = test::make_flat_bmp(2 * width, export_height, {});
-        bmp::put_i32(&expected[38], 2835);
-        bmp::put_i32(&expected[42], 1234);
+        for (int at : {38, 42})
+            bmp::put_i32(&expected[at], 1000 + at);
         const std::size_t row = 2 * width * 3;
         for (int j = 0; j < export_height; ++j)
             std::copy_n(batch.conversion().preview.begin() + 54 +
                             (export_height - 1 - j) * preview_row_bytes,
                         row, expected.begin() + 54 + j * row);
-        EXPECT_TRUE(read("sub.d/TEST_s.bmp") == expected);
-        EXPECT_EQ(read("sub.d/TEST_s.bmp").size(), 54 + export_height * row);
+        EXPECT_TRUE(read("sub.d/TEST_s.bmp") == expected) << width;
         EXPECT_EQ(read("sub.d/s.bmp"), source);
     }
 }
 
 TEST_F(BatchTest, DropListsTheNamesAndConvertsTheFirstForThePreviewUnlessRefused) {
-    const auto& preview = batch.conversion().preview;
-    const auto black = [&] {
-        return std::all_of(preview.begin(), preview.end(), [](std::uint8_t b) { return b == 0; });
-    };
     batch.on_drop_files(host, {put("a.bmp"), at("b.txt")});
     EXPECT_EQ(host.previews, 1);
-    EXPECT_FALSE(black());
-    // A first file that cannot be converted gives a black preview and no message.
-    batch.on_drop_files(host, {at("missing.bmp"), at("a.bmp")});
-    EXPECT_EQ(host.previews, 2);
-    EXPECT_TRUE(black());
-    EXPECT_EQ(batch.scratch().count(), 0);
-
     // 100000 names are refused and leave nothing to convert...
     Names many(file_list_capacity, at("a.bmp"));
     batch.on_drop_files(host, many);
@@ -197,6 +164,5 @@ TEST_F(BatchTest, DropListsTheNamesAndConvertsTheFirstForThePreviewUnlessRefused
     batch.on_drop_files(host, many);
     EXPECT_EQ(batch.file_count(), file_list_capacity - 1);
     EXPECT_EQ(host.list.size(), many.size());
-    EXPECT_EQ(host.previews, 2);
-    EXPECT_TRUE(black());
+    EXPECT_EQ(host.previews, 1);
 }

@@ -2,45 +2,23 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-
-#include "convert/convert.hpp"
-#include "io/messages.hpp"
-#include "support/conversion_fixture.hpp"
 #include "support/run_program.hpp"
 
 using namespace lumaweave;
-using test::run_cli;
+using namespace lumaweave::test;
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> out(1);
-    for (char c : text)
-        c == separator ? out.emplace_back() : out.back() += c;
-    return out;
-}
-
-Bytes converted(const fs::path& source, const ConversionSettings& settings = {},
-                const DefaultPalettes& palettes = {}) {
-    auto conv = make_conversion();
-    ScratchPool pool;
-    EXPECT_EQ(convert_file(*conv, pool, source.string(), settings, palettes), "");
-    return {conv->vram.begin(), conv->vram.end()};
-}
-
 void put(const fs::path& file, int width = 16) {
-    test::write_file(file, test::make_noise_bmp(width, 16, 1));
+    write_file(file, make_noise_bmp(width, 16, 1));
 }
 
-void expect_ended(const test::ProgramResult& r) {
-    EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
-              std::tuple(0, std::string(msg::ended) + "\n", ""));
+void expect_ended(const ProgramResult& r) {
+    EXPECT_EQ(std::tie(r.exit_code, r.out, r.err), std::tuple(0, ended_line, ""));
 }
 
-void expect_failure(const test::ProgramResult& r, const std::string& prefix, const char* message) {
+void expect_failure(const ProgramResult& r, const std::string& prefix, const char* message) {
     EXPECT_EQ(std::tie(r.exit_code, r.out, r.err), std::tuple(1, "", prefix + message + "\n"));
 }
 
@@ -53,18 +31,18 @@ void expect_no_temporary_file(const fs::path& folder) {
 }  // namespace
 
 TEST(CommandLine, OptionsSetTheirFieldsAndOthersKeepTheirInitialValues) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     put(dir / "p.bmp", 32);
     expect_failure(run_cli({}, dir.path()), "", msg::select_a_file);
     expect_ended(run_cli({"notes.txt", "a.png"}, dir.path()));
     expect_ended(run_cli({"p.bmp"}, dir.path()));  // no progress off a terminal
-    const Bytes initial = converted(dir / "p.bmp");
-    EXPECT_EQ(test::read_file(dir / "p.S02"), initial);
+    const auto initial = converted_vram(dir / "p.bmp");
+    EXPECT_EQ(read_file(dir / "p.S02"), initial);
     EXPECT_FALSE(fs::exists(dir / "TEST_p.bmp"));
 
     ConversionSettings s{.vertical_error_ratio = 6, .palette = 2, .dither_order = 0, .hue = -4};
     s.lumi_sort = s.index_0 = 0, s.mitigation = s.index_r = 1, s.gamma = -3, s.color_d = 5;
-    const Bytes expected = converted(dir / "p.bmp", s);
+    const auto expected = converted_vram(dir / "p.bmp", s);
     ASSERT_NE(expected, initial);
     // Words for check boxes, "=" forms and numbers; the last of a repeated option counts.
     for (const char* line :
@@ -74,12 +52,12 @@ TEST(CommandLine, OptionsSetTheirFieldsAndOthersKeepTheirInitialValues) {
           "--dither-order=0 --vertical-error-ratio=6 --gamma -3 --color-d=5 --hue=-4 p.bmp"}) {
         fs::remove(dir / "p.S02");
         expect_ended(run_cli(split(line, ' '), dir.path()));
-        EXPECT_EQ(test::read_file(dir / "p.S02"), expected);
+        EXPECT_EQ(read_file(dir / "p.S02"), expected);
     }
 }
 
 TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOptions) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     put(dir / "p.bmp");
     // The arguments after the file, separated by "|", then what the refusal names.
     for (const std::string refusal :
@@ -118,14 +96,14 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOpt
         const std::size_t arrow = refusal.find(" => ");
         std::vector<std::string> args = split(refusal.substr(0, arrow), '|');
         args.insert(args.begin(), "p.bmp");
-        const test::ProgramResult r = run_cli(args, dir.path());
+        const ProgramResult r = run_cli(args, dir.path());
         EXPECT_EQ(std::tie(r.exit_code, r.out), std::tuple(2, "")) << refusal;
         EXPECT_NE(r.err.find(refusal.substr(arrow + 4)), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("--help"), std::string::npos) << refusal;
     }
     EXPECT_FALSE(fs::exists(dir / "p.S02"));
 
-    const test::ProgramResult r = run_cli({"--help"}, dir.path());
+    const ProgramResult r = run_cli({"--help"}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
     for (const SettingField& field : setting_fields()) {
         std::string option = "\n  --" + std::string(field.name) + " ";
@@ -143,23 +121,23 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOpt
 }
 
 TEST(CommandLine, PaletteConfigurationIsReadAtStart) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     put(dir / "p.bmp", 32);
     DefaultPalettes changed;
     changed.msx1 = changed.msx2;
-    const Bytes with_changed = converted(dir / "p.bmp", {}, changed);
-    ASSERT_NE(with_changed, converted(dir / "p.bmp"));
+    const auto with_changed = converted_vram(dir / "p.bmp", {}, changed);
+    ASSERT_NE(with_changed, converted_vram(dir / "p.bmp"));
     // lumaweave_config.txt in the current folder, or the file --config names.
-    test::write_text(dir / "lumaweave_config.txt", test::msx2_only_config());
+    write_text(dir / "lumaweave_config.txt", msx2_only_config());
     expect_ended(run_cli({"p.bmp"}, dir.path()));
-    EXPECT_EQ(test::read_file(dir / "p.S02"), with_changed);
+    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
     fs::rename(dir / "lumaweave_config.txt", dir / "mine.txt");
     fs::remove(dir / "p.S02");
     expect_ended(run_cli({"--config=mine.txt", "p.bmp"}, dir.path()));
-    EXPECT_EQ(test::read_file(dir / "p.S02"), with_changed);
+    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
     // An incomplete or missing one ends the program before any conversion.
     fs::remove(dir / "p.S02");
-    test::write_text(dir / "lumaweave_config.txt", "* MSX1 palette 0 0 0 1 1 1\n* MSX2 palette");
+    write_text(dir / "lumaweave_config.txt", "* MSX1 palette 0 0 0 1 1 1\n* MSX2 palette");
     expect_failure(run_cli({"p.bmp"}, dir.path()), msg::config_not_enough, "* MSX1 palette");
     expect_failure(run_cli({"--config", "absent.txt", "p.bmp"}, dir.path()),
                    "absent.txt: ", msg::file_not_found);
@@ -167,12 +145,12 @@ TEST(CommandLine, PaletteConfigurationIsReadAtStart) {
 }
 
 TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     const std::string odd = "my pic ü 写真.bmp", odd_output = "my pic ü 写真.S02";
     put(dir / odd);
     put(dir / "-dash.bmp", 24);
     expect_ended(run_cli({"--quiet", "--export", "--", odd, "-dash.bmp"}, dir.path()));
-    EXPECT_EQ(test::read_file(dir / odd_output), converted(dir / odd));
+    EXPECT_EQ(read_file(dir / odd_output), converted_vram(dir / odd));
     EXPECT_EQ(fs::file_size(dir / "TEST_my pic ü 写真.bmp"), 54u + 32 * 96);
     EXPECT_EQ(fs::file_size(dir / "TEST_-dash.bmp"), 54u + 32 * 144);
 
@@ -198,25 +176,25 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
         EXPECT_TRUE(fs::exists(dir / "-dash.S02") && !fs::exists(dir / odd_output)) << name;
     }
     fs::permissions(dir / "locked", fs::perms::owner_all);
-    EXPECT_EQ(test::read_file(dir / "locked" / "p.bmp"), test::make_noise_bmp(16, 16, 1));
+    EXPECT_EQ(read_file(dir / "locked" / "p.bmp"), make_noise_bmp(16, 16, 1));
     expect_no_temporary_file(dir.path());
 }
 
 TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
     // A small picture, then large ones: once its ".S02" exists the batch is inside its list.
-    test::ScratchDir dir;
+    ScratchDir dir;
     put(dir / "a.bmp");
-    test::write_file(dir / "large.bmp", test::make_noise_bmp(256, 192, 2));
+    write_file(dir / "large.bmp", make_noise_bmp(256, 192, 2));
     for (const char* jobs : {"1", "2"}) {
         fs::remove(dir / "a.S02");
-        std::vector<std::string> args = {test::cli_program, "-j", jobs, "a.bmp"};
+        std::vector<std::string> args = {cli_program, "-j", jobs, "a.bmp"};
         args.insert(args.end(), 40, "large.bmp");
-        test::Program program(args, dir.path());
+        Program program(args, dir.path());
         while (program.running() && !fs::exists(dir / "a.S02"))
             ::usleep(2000);
         ASSERT_TRUE(program.running());
         program.send(SIGINT);
-        const test::ProgramResult r = program.wait();
+        const ProgramResult r = program.wait();
         EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
                   std::tuple(130, "", std::string(msg::stopped) + "\n"))
             << jobs;
@@ -225,10 +203,10 @@ TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
 }
 
 TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     put(dir / "a.bmp");
     put(dir / "b.bmp");
-    test::ProgramResult r = run_cli({"a.bmp", "b.bmp"}, dir.path(), true);
+    ProgramResult r = run_cli({"a.bmp", "b.bmp"}, dir.path(), true);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(r.err.find("[                    ]   0% 1/2 a.bmp"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("[##########          ]  50% 2/2 b.bmp"), std::string::npos) << r.err;

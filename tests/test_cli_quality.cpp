@@ -4,29 +4,14 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <sstream>
 
-#include "convert/convert.hpp"
-#include "io/messages.hpp"
 #include "quality/measure.hpp"
-#include "support/conversion_fixture.hpp"
 #include "support/run_program.hpp"
 
 using namespace lumaweave;
-using test::run_cli;
+using namespace lumaweave::test;
 
 namespace {
-
-const std::string ended_line = std::string(msg::ended) + "\n";
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
 
 std::string decimals(const char* format, double v) {
     char text[64];
@@ -37,89 +22,81 @@ std::string decimals(const char* format, double v) {
 }  // namespace
 
 TEST(ReportOption, PrintsEachFilesFiguresInListOrderAndChangesNoOutput) {
-    test::ScratchDir dir;
-    test::write_file(dir / "b.bmp", test::make_noise_bmp(24, 16, 1));
-    test::write_file(dir / "a.bmp", test::make_noise_bmp(16, 16, 2));
-    test::write_file(dir / "notes.txt", test::make_noise_bmp(16, 16, 3));
+    ScratchDir dir;
+    write_file(dir / "b.bmp", make_noise_bmp(24, 16, 1));
+    write_file(dir / "a.bmp", make_noise_bmp(16, 16, 2));
     ASSERT_EQ(run_cli({"-q", "b.bmp", "notes.txt", "a.bmp"}, dir.path()).exit_code, 0);
-    const auto plain_a = test::read_file(dir / "a.S02"), plain_b = test::read_file(dir / "b.S02");
-    auto conv = make_conversion();
-    ScratchPool pool;
-    ASSERT_EQ(convert_file(*conv, pool, (dir / "b.bmp").string(), {}, {}), "");
-    const quality::Figures f = quality::measure_conversion(*conv, quality::Display::table);
+    const auto plain_a = read_file(dir / "a.S02"), plain_b = read_file(dir / "b.S02");
+    const auto f = quality::measure_conversion(*converted(dir / "b.bmp"), quality::Display::table);
     const std::string b_figures = "b.bmp: CIEDE2000 (blurred) mean " +
                                   decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +
                                   decimals("%.4f", f.delta_e_p95) + ", SSIM ";
     std::string first;
     for (const char* jobs : {"1", "2"}) {
-        const test::ProgramResult r =
+        const ProgramResult r =
             run_cli({"-q", "--report", "-j", jobs, "b.bmp", "notes.txt", "a.bmp"}, dir.path());
-        EXPECT_EQ(r.exit_code, 0);
-        EXPECT_EQ(r.err, "");
-        const std::vector<std::string> out = lines(r.out);
-        ASSERT_EQ(out.size(), 3u) << r.out;
+        EXPECT_EQ(std::tie(r.exit_code, r.err), std::tuple(0, ""));
+        const std::vector<std::string> out = split(r.out, '\n');
+        ASSERT_EQ(out.size(), 4u) << r.out;
         EXPECT_TRUE(out[0].starts_with(b_figures) && out[0].ends_with("(display table)")) << r.out;
         EXPECT_TRUE(out[1].starts_with("a.bmp: CIEDE2000 (blurred) mean ")) << r.out;
         EXPECT_EQ(out[2] + "\n", ended_line);
-        EXPECT_EQ(test::read_file(dir / "a.S02"), plain_a);
-        EXPECT_EQ(test::read_file(dir / "b.S02"), plain_b);
+        EXPECT_TRUE(read_file(dir / "a.S02") == plain_a && read_file(dir / "b.S02") == plain_b);
         EXPECT_EQ(r.out, first.empty() ? first = r.out : first);
     }
 }
 
 TEST(ReportOption, JsonGivesOneObjectPerFileWithTheSearchAndNullForAnInfinitePsnr) {
-    test::ScratchDir dir;
+    ScratchDir dir;
     // Black converts to black exactly; a real MSX1 chip shows it as (0, 4, 0).
-    test::write_file(dir / "say \"hi\".bmp", test::make_flat_bmp(16, 16, {0, 0, 0}));
+    write_file(dir / "say \"hi\".bmp", make_flat_bmp(16, 16, {0, 0, 0}));
     EXPECT_EQ(run_cli({"--report=json", "say \"hi\".bmp"}, dir.path()).out,
               "{\"file\":\"say \\\"hi\\\".bmp\",\"display\":\"table\",\"delta_e_mean\":0.0000,"
               "\"delta_e_p95\":0.0000,\"ssim\":1.00000,\"psnr\":null}\n" +
                   ended_line);
     // Green 4 of 255 everywhere: the mean square error is 16 / 3.
-    const std::string json =
+    std::string json =
         run_cli({"--report=json", "--auto-display", "tms9918", "say \"hi\".bmp"}, dir.path()).out;
-    EXPECT_NE(json.find("\"display\":\"tms9918\""), std::string::npos) << json;
     const double psnr = 10 * std::log10(255.0 * 255 * 3 / 16);
+    EXPECT_NE(json.find("\"display\":\"tms9918\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"psnr\":" + decimals("%.3f", psnr) + "}"), std::string::npos) << json;
 
-    test::write_file(dir / "n.bmp", test::make_noise_bmp(32, 16, 7));
-    const std::string search =
-        run_cli({"--report=json", "--auto", "--auto-budget=1", "--palette", "2", "n.bmp"},
-                dir.path())
-            .out;
-    const std::size_t at = search.find(",\"auto\":{");
-    ASSERT_NE(at, std::string::npos) << search;
+    write_file(dir / "n.bmp", make_noise_bmp(32, 16, 7));
+    json = run_cli({"--report=json", "--auto", "--auto-budget=1", "--palette", "2", "n.bmp"},
+                   dir.path())
+               .out;
+    const std::size_t search = json.find(",\"auto\":{\"start_delta_e_mean\":");
+    ASSERT_NE(search, std::string::npos) << json;
     const auto number_after = [&](const std::string& key, std::size_t from) {
-        return std::stod(search.substr(search.find(key, from) + key.size()));
+        return std::stod(json.substr(json.find(key, from) + key.size()));
     };
-    const double chosen = number_after(",\"delta_e_mean\":", at);
-    EXPECT_LE(chosen, number_after("\"start_delta_e_mean\":", at));
+    const double chosen = number_after(",\"delta_e_mean\":", search);
+    EXPECT_LE(chosen, number_after("\"start_delta_e_mean\":", search));
     EXPECT_EQ(number_after("\"delta_e_mean\":", 0), chosen);  // the report measures the result
-    EXPECT_NE(search.find("\"palette\":2,"), std::string::npos) << search;
-    EXPECT_NE(search.find(" --palette 2 "), std::string::npos);
+    EXPECT_NE(json.find("\"palette\":2,"), std::string::npos);
+    EXPECT_NE(json.find(" --palette 2 "), std::string::npos);
 }
 
 TEST(AutoOption, PrintsACommandLineThatReproducesEachResultOnAnyNumberOfThreads) {
-    test::ScratchDir dir;
-    test::write_file(dir / "a.bmp", test::make_noise_bmp(16, 16, 4));
-    test::write_file(dir / "it's b.bmp", test::make_noise_bmp(24, 16, 5));
-    test::write_text(dir / "my palettes.txt", test::msx2_only_config());  // to be named again
+    ScratchDir dir;
+    write_file(dir / "a.bmp", make_noise_bmp(16, 16, 4));
+    write_file(dir / "it's b.bmp", make_noise_bmp(24, 16, 5));
+    write_text(dir / "my palettes.txt", msx2_only_config());  // to be named again
     std::string first;
     for (const char* jobs : {"1", "2"}) {
-        const test::ProgramResult r =
+        const ProgramResult r =
             run_cli({"-q", "--auto", "--report", "--auto-budget", "1", "-j", jobs, "--config",
                      "my palettes.txt", "--gamma", "-3", "--mix", "off", "a.bmp", "it's b.bmp"},
                     dir.path());
         ASSERT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(r.out, first.empty() ? first = r.out : first);
     }
-    const auto auto_a = test::read_file(dir / "a.S02"),
-               auto_b = test::read_file(dir / "it's b.S02");
+    const auto auto_a = read_file(dir / "a.S02"), auto_b = read_file(dir / "it's b.S02");
     std::filesystem::remove(dir / "a.S02");
     std::filesystem::remove(dir / "it's b.S02");
     // Per file: the figures of the result, the search, the command line.
-    const std::vector<std::string> out = lines(first);
-    ASSERT_EQ(out.size(), 7u) << first;
+    const std::vector<std::string> out = split(first, '\n');
+    ASSERT_EQ(out.size(), 8u) << first;
     for (std::size_t i : {0, 3}) {
         const std::string &figures = out[i], &search = out[i + 1], &command = out[i + 2];
         const std::size_t mean = figures.find(" mean ") + 6;
@@ -130,11 +107,11 @@ TEST(AutoOption, PrintsACommandLineThatReproducesEachResultOnAnyNumberOfThreads)
         ASSERT_TRUE(command.starts_with("lumaweave-cli --config 'my palettes.txt' ")) << command;
         EXPECT_EQ(command.find("--auto"), std::string::npos) << command;
         // Through a shell, as a user pastes it.
-        const std::string shell = "'" + test::cli_program + "' -q" + command.substr(13);
-        EXPECT_EQ(test::Program({"/bin/sh", "-c", shell}, dir.path()).wait().out, ended_line);
+        const std::string shell = "'" + cli_program + "' -q" + command.substr(13);
+        EXPECT_EQ(Program({"/bin/sh", "-c", shell}, dir.path()).wait().out, ended_line);
     }
     EXPECT_TRUE(out[0].starts_with("a.bmp: CIEDE2000") && out[2].ends_with(" a.bmp")) << first;
     EXPECT_TRUE(out[3].starts_with("it's b.bmp: ") && out[5].ends_with(" 'it'\\''s b.bmp'"));
-    EXPECT_EQ(test::read_file(dir / "a.S02"), auto_a);
-    EXPECT_EQ(test::read_file(dir / "it's b.S02"), auto_b);
+    EXPECT_EQ(read_file(dir / "a.S02"), auto_a);
+    EXPECT_EQ(read_file(dir / "it's b.S02"), auto_b);
 }
