@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
+
 #include "support/run_program.hpp"
 
 using namespace lumaweave;
@@ -30,30 +32,38 @@ void expect_no_temporary_file(const fs::path& folder) {
 
 }  // namespace
 
-TEST(CommandLine, OptionsSetTheirFieldsAndOthersKeepTheirInitialValues) {
+TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     ScratchDir dir;
     put(dir / "p.bmp", 32);
     expect_failure(run_cli({}, dir.path()), "", msg::select_a_file);
     expect_ended(run_cli({"notes.txt", "a.png"}, dir.path()));
     expect_ended(run_cli({"p.bmp"}, dir.path()));  // no progress off a terminal
-    const auto initial = converted_vram(dir / "p.bmp");
-    EXPECT_EQ(read_file(dir / "p.S02"), initial);
+    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp"));
     EXPECT_FALSE(fs::exists(dir / "TEST_p.bmp"));
-
+    // Words for check boxes, "=" forms and numbers; the last of a repeated option counts.
+    const char* options =
+        "--hue 3 --quiet --hue=-4 --palette 2 --dither-order=0 --mitigation off "
+        "--lumi-sort 0 --vertical-error-ratio=6 --gamma -3 --color-d 5 "
+        "--index-r=on --index-0 0 p.bmp";
+    expect_ended(run_cli(split(options, ' '), dir.path()));
     ConversionSettings s{.vertical_error_ratio = 6, .palette = 2, .dither_order = 0, .hue = -4};
     s.lumi_sort = s.index_0 = 0, s.mitigation = s.index_r = 1, s.gamma = -3, s.color_d = 5;
-    const auto expected = converted_vram(dir / "p.bmp", s);
-    ASSERT_NE(expected, initial);
-    // Words for check boxes, "=" forms and numbers; the last of a repeated option counts.
-    for (const char* line :
-         {"--quiet --hue -4 --palette 2 --dither-order 0 --mitigation off --lumi-sort=off "
-          "--vertical-error-ratio 6 --gamma=-3 --color-d 5 --index-r on --index-0 off p.bmp",
-          "--hue 3 --mitigation 1 --lumi-sort 0 --index-r=1 --index-0 0 --palette=2 "
-          "--dither-order=0 --vertical-error-ratio=6 --gamma -3 --color-d=5 --hue=-4 p.bmp"}) {
-        fs::remove(dir / "p.S02");
-        expect_ended(run_cli(split(line, ' '), dir.path()));
-        EXPECT_EQ(read_file(dir / "p.S02"), expected);
-    }
+    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", s));
+    DefaultPalettes changed;
+    changed.msx1 = changed.msx2;
+    const auto with_changed = converted_vram(dir / "p.bmp", {}, changed);
+    // The palettes of lumaweave_config.txt in the current folder, or of the file --config names.
+    std::ofstream(dir / "lumaweave_config.txt") << msx2_only_config();
+    expect_ended(run_cli({"p.bmp"}, dir.path()));
+    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
+    fs::rename(dir / "lumaweave_config.txt", dir / "mine.txt");
+    expect_ended(run_cli({"--config=mine.txt", "p.bmp"}, dir.path()));
+    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
+    // A missing one ends the program before any conversion.
+    fs::remove(dir / "p.S02");
+    expect_failure(run_cli({"--config", "absent.txt", "p.bmp"}, dir.path()),
+                   "absent.txt: ", msg::file_not_found);
+    EXPECT_FALSE(fs::exists(dir / "p.S02"));
 }
 
 TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOptions) {
@@ -61,48 +71,25 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOpt
     put(dir / "p.bmp");
     // The arguments after the file, separated by "|", then what the refusal names.
     for (const std::string refusal :
-         {"--palette|3 => '3' for --palette",
-          "--hue|7 => '7' for --hue",
-          "--hue|-5 => '-5' for --hue",
-          "--vertical-error-ratio|9 => --vertical-error-ratio",
-          "--vertical-error-ratio|6x => '6x'",
-          "--vertical-error-ratio| => ''",
+         {"--palette|3 => '3' for --palette", "--hue|-5 => '-5' for --hue",
+          "--vertical-error-ratio|6x => '6x'", "--vertical-error-ratio| => ''",
           "--vertical-error-ratio|99999999999 => '99999999999'",
-          "--gamma|-11 => --gamma",
-          "--color-d|15 => --color-d",
-          "--mitigation|0 => --mitigation",
-          "--mitigation|2 => on|off (on = 3, off = 1)",
-          "--lumi-sort|yes => --lumi-sort",
-          "--lumi-sort|2 => --lumi-sort",
-          "--brightness|on => --brightness",
-          "--edge-calc| 1 => --edge-calc",
-          "--palette= => '' for --palette",
+          "--mitigation|2 => on|off (on = 3, off = 1)", "--lumi-sort|yes => --lumi-sort",
+          "--brightness|on => --brightness", "--edge-calc| 1 => --edge-calc",
           "--vertical_error_ratio|6 => unknown option --vertical_error_ratio",
-          "--export=yes => --export",
-          "-j|0 => -j",
-          "--jobs|65 => --jobs",
-          "-jx => -j",
-          "-x => -x",
-          "--hue => --hue needs a value",
-          "--config => --config",
-          "--auto-budget|0 => '0' for --auto-budget",
-          "--auto-budget|10001 => --auto-budget; it takes 1..10000",
-          "--auto-budget=2.5 => '2.5'",
+          "--export=yes => --export", "--jobs|65 => --jobs", "-jx => -j",
+          "--hue => --hue needs a value", "--config => --config",
+          "--auto-budget|0 => '0' for --auto-budget", "--auto=yes => --auto takes no value",
           "--auto-display|vga => 'vga' for --auto-display; it takes table|tms9918",
-          "--auto-display=TMS9918 => 'TMS9918'",
-          "--report=xml => 'xml' for --report",
-          "--report= => '' for --report",
-          "--auto=yes => --auto takes no value"}) {
+          "--report=xml => 'xml' for --report"}) {
         const std::size_t arrow = refusal.find(" => ");
-        std::vector<std::string> args = split(refusal.substr(0, arrow), '|');
-        args.insert(args.begin(), "p.bmp");
+        std::vector<std::string> args = split("p.bmp|" + refusal.substr(0, arrow), '|');
         const ProgramResult r = run_cli(args, dir.path());
         EXPECT_EQ(std::tie(r.exit_code, r.out), std::tuple(2, "")) << refusal;
         EXPECT_NE(r.err.find(refusal.substr(arrow + 4)), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("--help"), std::string::npos) << refusal;
     }
     EXPECT_FALSE(fs::exists(dir / "p.S02"));
-
     const ProgramResult r = run_cli({"--help"}, dir.path());
     EXPECT_EQ(r.exit_code, 0);
     for (const SettingField& field : setting_fields()) {
@@ -111,37 +98,10 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOpt
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
     for (const char* line :
-         {"\n  --vertical-error-ratio 0..8, initial 8\n",
-          "\n  --palette 1|2 (1 = MSX1, 2 = MSX2), initial 1\n", "\n  --hue -4..6, initial 0\n",
-          "\n  --mitigation on|off (on = 3, off = 1), initial on\n",
-          "\n  --edge-emph on|off (on = 1, off = 0), initial off\n", "--export", "--config FILE",
+         {"\n  --mitigation on|off (on = 3, off = 1), initial on\n", "--export", "--config FILE",
           "-j, --jobs N", "--quiet", "\n  --report[=text|json]\n", "\n  --auto ",
-          "\n  --auto-budget N ", "(initial 8)", "\n  --auto-display table|tms9918\n"})
+          "\n  --auto-budget N ", "\n  --auto-display table|tms9918\n"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line;
-}
-
-TEST(CommandLine, PaletteConfigurationIsReadAtStart) {
-    ScratchDir dir;
-    put(dir / "p.bmp", 32);
-    DefaultPalettes changed;
-    changed.msx1 = changed.msx2;
-    const auto with_changed = converted_vram(dir / "p.bmp", {}, changed);
-    ASSERT_NE(with_changed, converted_vram(dir / "p.bmp"));
-    // lumaweave_config.txt in the current folder, or the file --config names.
-    write_text(dir / "lumaweave_config.txt", msx2_only_config());
-    expect_ended(run_cli({"p.bmp"}, dir.path()));
-    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
-    fs::rename(dir / "lumaweave_config.txt", dir / "mine.txt");
-    fs::remove(dir / "p.S02");
-    expect_ended(run_cli({"--config=mine.txt", "p.bmp"}, dir.path()));
-    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
-    // An incomplete or missing one ends the program before any conversion.
-    fs::remove(dir / "p.S02");
-    write_text(dir / "lumaweave_config.txt", "* MSX1 palette 0 0 0 1 1 1\n* MSX2 palette");
-    expect_failure(run_cli({"p.bmp"}, dir.path()), msg::config_not_enough, "* MSX1 palette");
-    expect_failure(run_cli({"--config", "absent.txt", "p.bmp"}, dir.path()),
-                   "absent.txt: ", msg::file_not_found);
-    EXPECT_FALSE(fs::exists(dir / "p.S02"));
 }
 
 TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile) {
@@ -153,30 +113,21 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
     EXPECT_EQ(read_file(dir / odd_output), converted_vram(dir / odd));
     EXPECT_EQ(fs::file_size(dir / "TEST_my pic ü 写真.bmp"), 54u + 32 * 96);
     EXPECT_EQ(fs::file_size(dir / "TEST_-dash.bmp"), 54u + 32 * 144);
-
     // The first failure ends the batch with its message; nothing after it is written.
     fs::create_directory(dir / "folder.bmp");
     ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0644), 0);  // refused, not waited on
     put(dir / "b.bmp");
     fs::create_directory(dir / "b.S02");
-    fs::create_directory(dir / "locked");
-    put(dir / "locked" / "p.bmp");
-    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    const bool superuser = ::geteuid() == 0;  // who writes anywhere
-    for (const auto& [name, message] :
-         {std::pair{"folder.bmp", msg::file_cannot_open},
-          {"pipe.bmp", msg::file_cannot_open},
-          {"none/p.bmp", msg::file_not_found},
-          {"b.bmp", msg::could_not_create},
-          {superuser ? "b.bmp" : "locked/p.bmp", msg::could_not_create}}) {
+    for (const auto& [name, message] : {std::pair{"folder.bmp", msg::file_cannot_open},
+                                        {"pipe.bmp", msg::file_cannot_open},
+                                        {"none/p.bmp", msg::file_not_found},
+                                        {"b.bmp", msg::could_not_create}}) {
         fs::remove(dir / "-dash.S02");
         fs::remove(dir / odd_output);
         expect_failure(run_cli({"--", "-dash.bmp", name, odd}, dir.path()),
                        std::string(name) + ": ", message);
         EXPECT_TRUE(fs::exists(dir / "-dash.S02") && !fs::exists(dir / odd_output)) << name;
     }
-    fs::permissions(dir / "locked", fs::perms::owner_all);
-    EXPECT_EQ(read_file(dir / "locked" / "p.bmp"), make_noise_bmp(16, 16, 1));
     expect_no_temporary_file(dir.path());
 }
 
@@ -185,21 +136,17 @@ TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
     ScratchDir dir;
     put(dir / "a.bmp");
     write_file(dir / "large.bmp", make_noise_bmp(256, 192, 2));
-    for (const char* jobs : {"1", "2"}) {
-        fs::remove(dir / "a.S02");
-        std::vector<std::string> args = {cli_program, "-j", jobs, "a.bmp"};
-        args.insert(args.end(), 40, "large.bmp");
-        Program program(args, dir.path());
-        while (program.running() && !fs::exists(dir / "a.S02"))
-            ::usleep(2000);
-        ASSERT_TRUE(program.running());
-        program.send(SIGINT);
-        const ProgramResult r = program.wait();
-        EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
-                  std::tuple(130, "", std::string(msg::stopped) + "\n"))
-            << jobs;
-        expect_no_temporary_file(dir.path());
-    }
+    std::vector<std::string> args = {cli_program, "-j", "2", "a.bmp"};
+    args.insert(args.end(), 40, "large.bmp");
+    Program program(args, dir.path());
+    while (program.running() && !fs::exists(dir / "a.S02"))
+        ::usleep(2000);
+    ASSERT_TRUE(program.running());
+    program.send(SIGINT);
+    const ProgramResult r = program.wait();
+    EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
+              std::tuple(130, "", std::string(msg::stopped) + "\n"));
+    expect_no_temporary_file(dir.path());
 }
 
 TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
@@ -207,11 +154,9 @@ TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
     put(dir / "a.bmp");
     put(dir / "b.bmp");
     ProgramResult r = run_cli({"a.bmp", "b.bmp"}, dir.path(), true);
-    EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(r.err.find("[                    ]   0% 1/2 a.bmp"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("[##########          ]  50% 2/2 b.bmp"), std::string::npos) << r.err;
-    EXPECT_TRUE(r.err.ends_with("\r\033[K"));  // the bar is cleared before the end
+    EXPECT_TRUE(r.exit_code == 0 && r.err.ends_with("\r\033[K"));  // cleared before the end
     r = run_cli({"--quiet", "a.bmp", "b.bmp"}, dir.path(), true);
-    EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.err.find('%'), std::string::npos) << r.err;
+    EXPECT_TRUE(r.exit_code == 0 && r.err.find('%') == std::string::npos) << r.err;
 }

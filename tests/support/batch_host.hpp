@@ -37,15 +37,12 @@ struct RecordingHost final : BatchHost {
     explicit RecordingHost(Batch& b) : batch(b) {}
     Batch& batch;
     bool export_on = false, preview_on = true;
-    std::vector<std::string> messages, list;
+    std::vector<std::string> messages;
     // Per file started: its index (-1 if the batch was not busy) and the progress it showed.
     std::vector<int> started, progress;
-    int previews = 0, event_rounds = 0;
+    int event_rounds = 0;
     std::function<void(int round)> on_events = [](int) {};  // in the events after each file
 
-    void clear_file_list() override { list.clear(); }
-    void append_file_list(const std::string& name) override { list.push_back(name); }
-    void draw_preview() override { ++previews; }
     bool shows_preview() override { return preview_on; }
     bool export_requested() override { return export_on; }
     void process_pending_events() override { on_events(++event_rounds); }

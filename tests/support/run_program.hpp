@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <utility>
 
 #include "support/batch_host.hpp"
@@ -27,10 +26,6 @@ inline std::vector<std::string> split(const std::string& text, char separator) {
 inline std::string text(const std::filesystem::path& path) {
     const std::vector<std::uint8_t> bytes = read_file(path);
     return {bytes.begin(), bytes.end()};
-}
-
-inline void write_text(const std::filesystem::path& path, const std::string& text) {
-    write_file(path, {text.begin(), text.end()});
 }
 
 struct ProgramResult {
@@ -68,9 +63,8 @@ class Program {
     ProgramResult wait() {
         ProgramResult r;
         char buffer[4096];  // reads from the terminal fail (EIO) once the program has ended
-        for (ssize_t n; terminal_ && ((n = ::read(tty_, buffer, sizeof buffer)) > 0 ||
-                                      (n < 0 && errno == EINTR));)
-            r.err.append(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+        for (ssize_t n; terminal_ && (n = ::read(tty_, buffer, sizeof buffer)) > 0;)
+            r.err.append(buffer, static_cast<std::size_t>(n));
         if (!std::exchange(waited_, true)) ::waitpid(pid_, &status_, 0);
         if (WIFEXITED(status_)) r.exit_code = WEXITSTATUS(status_);
         if (!terminal_) r.out = text(capture_ / "out"), r.err = text(capture_ / "err");
