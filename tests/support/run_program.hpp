@@ -1,6 +1,4 @@
-// Running a program from a test: in a given folder, with its output captured, either to its end
-// or in the background (so a test can signal it), optionally with its error output on a
-// pseudo-terminal.
+// Running lumaweave-cli (or another program) in a folder with its output captured.
 #pragma once
 
 #include <fcntl.h>
@@ -9,128 +7,91 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
+#include <utility>
+
+#include "support/batch_host.hpp"
 
 namespace lumaweave::test {
 
+inline const std::string cli_program = LUMAWEAVE_CLI;
+inline const std::string ended_line = std::string(msg::ended) + "\n";
+
+inline std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> out(1);
+    for (char c : text)
+        c == separator ? out.emplace_back() : out.back() += c;
+    return out;
+}
+
+inline std::string text(const std::filesystem::path& path) {
+    const std::vector<std::uint8_t> bytes = read_file(path);
+    return {bytes.begin(), bytes.end()};
+}
+
 struct ProgramResult {
-    int exit_code = -1;    // -1 when it did not exit normally
-    int signal = 0;        // the signal that ended it, if any
-    std::string out, err;  // standard output and standard error
+    int exit_code = -1;  // -1 when it did not exit normally
+    std::string out, err;
 };
 
+// Runs `argv` in `folder` in the background; on `terminal` its standard error is a
+// pseudo-terminal and its standard output is discarded.
 class Program {
   public:
-    // Starts `program` with `args` in `folder`; stdout and stderr go to files in `capture`.
-    Program(const std::string& program, const std::vector<std::string>& args,
-            const std::filesystem::path& folder, const std::filesystem::path& capture)
-        : out_path_(capture / "stdout.txt"), err_path_(capture / "stderr.txt") {
-        std::vector<std::string> argv_strings{program};
-        argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::vector<char*> argv;
-            for (std::string& s : argv_strings)
-                argv.push_back(s.data());
-            argv.push_back(nullptr);
-            const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int in = ::open("/dev/null", O_RDONLY);
-            if (out < 0 || err < 0 || in < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
-                ::dup2(in, 0) < 0 || ::chdir(folder.c_str()) != 0) {
-                ::_exit(127);
-            }
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
+    Program(std::vector<std::string> argv, const std::filesystem::path& folder,
+            bool terminal = false)
+        : terminal_(terminal),
+          pid_(terminal ? ::forkpty(&tty_, nullptr, nullptr, nullptr) : ::fork()) {
+        if (pid_ != 0) return;
+        std::vector<char*> args;
+        for (std::string& s : argv)
+            args.push_back(s.data());
+        args.push_back(nullptr);
+        const auto to = [](const std::filesystem::path& file, int fd) {
+            return ::dup2(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), fd) >= 0;
+        };
+        if ((terminal ? to("/dev/null", 1) : to(capture_ / "out", 1) && to(capture_ / "err", 2)) &&
+            ::chdir(folder.c_str()) == 0)
+            ::execv(args[0], args.data());
+        ::_exit(127);
     }
     ~Program() {
-        if (pid_ > 0 && !waited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (!waited_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
+        if (terminal_) ::close(tty_);
     }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    bool running() {
-        if (waited_) return false;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            waited_ = true;
-            status_ = status;
-        }
-        return !waited_;
-    }
+    bool running() { return !waited_ && !(waited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_); }
     void send(int sig) { ::kill(pid_, sig); }
-
     ProgramResult wait() {
-        if (!waited_) {
-            ::waitpid(pid_, &status_, 0);
-            waited_ = true;
-        }
         ProgramResult r;
+        char buffer[4096];  // reads from the terminal fail (EIO) once the program has ended
+        for (ssize_t n; terminal_ && (n = ::read(tty_, buffer, sizeof buffer)) > 0;)
+            r.err.append(buffer, static_cast<std::size_t>(n));
+        if (!std::exchange(waited_, true)) ::waitpid(pid_, &status_, 0);
         if (WIFEXITED(status_)) r.exit_code = WEXITSTATUS(status_);
-        if (WIFSIGNALED(status_)) r.signal = WTERMSIG(status_);
-        r.out = slurp(out_path_);
-        r.err = slurp(err_path_);
+        if (!terminal_) r.out = text(capture_ / "out"), r.err = text(capture_ / "err");
         return r;
     }
 
   private:
-    static std::string slurp(const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    std::filesystem::path out_path_, err_path_;
-    pid_t pid_ = -1;
-    bool waited_ = false;
-    int status_ = 0;
+    ScratchDir capture_;
+    bool terminal_, waited_ = false;
+    int tty_ = -1, status_ = 0;
+    pid_t pid_;
 };
 
-// Runs the program to its end with standard error on a pseudo-terminal (as in an interactive
-// shell); returns what it wrote there. Standard output goes to /dev/null.
-inline ProgramResult run_on_terminal(const std::string& program,
-                                     const std::vector<std::string>& args,
-                                     const std::filesystem::path& folder) {
-    ProgramResult r;
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid < 0) return r;
-    if (pid == 0) {
-        std::vector<std::string> strings{program};
-        strings.insert(strings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& s : strings)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null < 0 || ::dup2(null, 1) < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    char buffer[4096];
-    while (true) {
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n > 0) {
-            r.err.append(buffer, static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;  // EIO once the program has ended and closed the terminal
-        }
-    }
-    ::close(master);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-    return r;
+// Runs lumaweave-cli with `args` in `folder` to its end.
+inline ProgramResult run_cli(const std::vector<std::string>& args,
+                             const std::filesystem::path& folder, bool terminal = false) {
+    std::vector<std::string> argv{cli_program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Program(argv, folder, terminal).wait();
+}
+
+// A palette configuration whose MSX1 table is the MSX2 one.
+inline std::string msx2_only_config() {
+    std::string table;
+    for (std::size_t i = 0; i < DefaultPalettes{}.msx2.size(); ++i)
+        table += std::to_string(DefaultPalettes{}.msx2[i]) + (i % 3 == 2 ? " " : ",");
+    return "* MSX1 palette\n" + table + "\n* MSX2 palette\n" + table + "\n";
 }
 
 }  // namespace lumaweave::test
