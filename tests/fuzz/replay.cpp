@@ -1,60 +1,40 @@
-// Runs saved inputs through a fuzz target's harness without libFuzzer, with any compiler:
-//   lumaweave_fuzz_replay TARGET FILE_OR_FOLDER...     (TARGET: convert, s05 or config)
-// Prints each input that breaks a check and exits 1 if any did. Useful to reproduce a finding
-// in a debugger, or to measure the coverage of a corpus.
+// Runs saved inputs through a fuzz target without libFuzzer, with any compiler, e.g. to follow
+// a finding in a debugger or to measure a corpus's coverage. Prints each input that breaks a
+// rule; exits 1 if any did.   Usage: lumaweave_fuzz_replay convert|s05|config FILE_OR_FOLDER...
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 #include "fuzz/harness.hpp"
 
-namespace {
-
 namespace fs = std::filesystem;
-using namespace lumaweave;
-
-std::vector<std::uint8_t> read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-}  // namespace
+using namespace lumaweave::fuzz;
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
+    const auto* target = std::find_if(std::begin(targets), std::end(targets), [&](const Target& t) {
+        return argc > 1 && std::string(argv[1]) == t.name;
+    });
+    if (argc < 3 || target == std::end(targets)) {
         std::fprintf(stderr, "usage: %s convert|s05|config FILE_OR_FOLDER...\n", argv[0]);
-        return 2;
-    }
-    const std::string target = argv[1];
-    auto run = target == "convert"  ? fuzz::run_convert
-               : target == "s05"    ? fuzz::run_s05
-               : target == "config" ? fuzz::run_config
-                                    : nullptr;
-    if (run == nullptr) {
-        std::fprintf(stderr, "unknown target %s\n", argv[1]);
         return 2;
     }
     std::vector<fs::path> files;
     for (int i = 2; i < argc; ++i) {
-        if (fs::is_directory(argv[i])) {
-            for (const auto& entry : fs::directory_iterator(argv[i])) {
-                if (entry.is_regular_file()) files.push_back(entry.path());
-            }
-        } else {
-            files.emplace_back(argv[i]);
-        }
+        if (!fs::is_directory(argv[i])) files.emplace_back(argv[i]);
+        if (!fs::is_directory(argv[i])) continue;
+        for (const auto& entry : fs::directory_iterator(argv[i]))
+            if (entry.is_regular_file()) files.push_back(entry.path());
     }
-    fuzz::Workspace ws;
+    Workspace ws;
     int failed = 0;
     for (const fs::path& file : files) {
-        const std::string failure = run(ws, read_bytes(file));
-        if (!failure.empty()) {
-            std::printf("%s: %s\n", file.c_str(), failure.c_str());
-            ++failed;
-        }
+        std::ifstream in(file, std::ios::binary);
+        const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+        const std::string failure = target->run(ws, bytes);
+        if (!failure.empty()) std::printf("%s: %s\n", file.c_str(), failure.c_str());
+        failed += !failure.empty();
     }
     std::printf("%zu inputs, %d failed\n", files.size(), failed);
     return failed == 0 ? 0 : 1;

@@ -1,6 +1,5 @@
-// Driving the real dialog in GUI tests: the toolkit started once for the test program, message
-// boxes answered and recorded, real mouse and keyboard input, waiting for events, and reading
-// back what is on the screen.
+// Driving the real dialog: message boxes answered and recorded, real input, waiting for events,
+// and the screen read back.
 #pragma once
 
 #include <wx/app.h>
@@ -15,57 +14,40 @@
 #include <string>
 #include <vector>
 
-#include "support/screen_capture.hpp"
-
 namespace lumaweave::test {
 
-// Answers every message box with OK without showing it, and keeps what it said.
+// Answers every message box with OK without showing it; keeps the texts, and the last caption
+// and style.
 class MessageBoxes final : public wxModalDialogHook {
   public:
-    struct Shown {
-        std::string message, caption;
-        long style;
-    };
     MessageBoxes() { Register(); }
-    ~MessageBoxes() override { Unregister(); }
-
-    std::vector<Shown> shown;
-
-    std::vector<std::string> messages() const {
-        std::vector<std::string> m;
-        for (const Shown& s : shown)
-            m.push_back(s.message);
-        return m;
-    }
+    std::vector<std::string> shown;
+    std::string caption;
+    long style = 0;
 
   protected:
     int Enter(wxDialog* dialog) override {
         auto* box = dynamic_cast<wxMessageDialog*>(dialog);
         if (box == nullptr) return wxID_NONE;  // other dialogs run as usual
-        shown.push_back({box->GetMessage().utf8_string(), box->GetTitle().utf8_string(),
-                         box->GetMessageDialogStyle()});
+        shown.push_back(box->GetMessage().utf8_string());
+        caption = box->GetTitle().utf8_string();
+        style = box->GetMessageDialogStyle();
         return wxID_OK;
     }
 };
 
-// Lets the toolkit handle what is waiting (input, paints, posted calls).
-inline void pump(int rounds = 3) {
-    for (int i = 0; i < rounds; ++i) {
-        wxTheApp->Yield(true);
-        wxMilliSleep(5);
-    }
-}
-
-// Pumps until the condition holds or about ten seconds have passed; returns the condition.
-inline bool pump_until(const std::function<bool()>& condition) {
-    for (int i = 0; i < 2000 && !condition(); ++i) {
+// Handles waiting events until the condition holds, at most `rounds` times; returns it.
+inline bool pump_until(const std::function<bool()>& condition, int rounds = 2000) {
+    for (int i = 0; i < rounds && !condition(); ++i) {
         wxTheApp->Yield(true);
         wxMilliSleep(5);
     }
     return condition();
 }
+inline void pump(int rounds = 3) {
+    pump_until([] { return false; }, rounds);
+}
 
-// Shows the window and waits until it is on the screen where it says it is.
 inline void show_and_wait(wxWindow& window) {
     window.Show();
     window.Raise();
@@ -73,38 +55,22 @@ inline void show_and_wait(wxWindow& window) {
     pump(20);
 }
 
-// A real click with the system's pointer, a few pixels into the control from its left edge,
-// at its middle height: on the indicator of a check box or radio button.
+// A real click at x pixels into the control (default: on a check box's or radio's indicator).
 inline void click(wxWindow& control, int x = -1) {
     const wxSize size = control.GetSize();
-    const wxPoint at =
-        control.ClientToScreen(wxPoint(x >= 0 ? x : std::min(8, size.x / 2), size.y / 2));
     wxUIActionSimulator input;
-    input.MouseMove(at);
+    input.MouseMove(control.ClientToScreen({x >= 0 ? x : std::min(8, size.x / 2), size.y / 2}));
     pump(2);
     input.MouseClick();
     pump(4);
 }
 
-// A real key press sent to the window that has the keyboard focus.
 inline void press_key(int key) {
-    wxUIActionSimulator input;
-    input.Char(key);
+    wxUIActionSimulator().Char(key);
     pump(4);
 }
 
-// The pixels the screen shows in a rectangle of a window's client area.
-inline wxImage screen_image(wxWindow& window, const wxRect& client_rect) {
-    window.Update();
-    pump(2);
-    const wxPoint origin = window.ClientToScreen(client_rect.GetTopLeft());
-    const int w = client_rect.GetWidth(), h = client_rect.GetHeight();
-    const std::vector<std::uint8_t> rgb = capture_screen(origin.x, origin.y, w, h);
-    wxImage image(w, h, /*clear=*/true);
-    if (rgb.size() == static_cast<std::size_t>(w) * h * 3) {
-        std::copy(rgb.begin(), rgb.end(), image.GetData());
-    }
-    return image;
-}
+// The pixels the screen shows in a rectangle of a window's client area (screen_capture.cpp).
+wxImage screen_image(wxWindow& window, const wxRect& client_rect);
 
 }  // namespace lumaweave::test
