@@ -1,5 +1,4 @@
-// The block fitting: one candidate's evaluation, the dominant channel, the two-colour ordering,
-// and whole pictures fitted by both searches.
+// Tie rules, bounds and roundings of the block fitting that whole photos rarely isolate.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,15 +11,13 @@
 using namespace lumaweave;
 using test::BlockBytes;
 using test::grey;
-using test::msx1;
 
 namespace {
 
-constexpr std::int64_t rejection_value = 0x07FFFFFFFFFFFFFF;
 constexpr auto column = FitMode::column, vertical = FitMode::vertical_cell,
                circular = FitMode::circular_cell;
 
-// Evaluates candidate (upper, lower) of the one-block picture; patterns checked unless pu < 0.
+// Candidate (pair, pair) of the one-block picture p: its error and patterns (unless pu < 0).
 void expect_evaluation(const test::PreparedPicture& p, FitMode mode, int upper, int lower,
                        std::int64_t error, int pu, int pl) {
     auto conv = p.build();
@@ -38,101 +35,62 @@ void expect_evaluation(const test::PreparedPicture& p, FitMode mode, int upper, 
     }
 }
 
-// The two-colour ordering of a block whose distances are all 1000, or when given d, in column j
-// d[j] = {upper to 15, lower to 2, upper to 2, lower to 15}.
-BlockBytes ordered(BlockBytes b, const int (*d)[4] = nullptr) {
-    test::PreparedPicture p;
-    p.color = [](int, int) { return grey(0); };
-    auto conv = p.build();
-    for (int j = 0; j < 8; ++j) {
-        auto &upper = conv->distance[j], &lower = conv->distance[max_width + j];
-        upper.fill(1000);
-        lower.fill(1000);
-        if (d)
-            std::tie(upper[15], lower[2], upper[2], lower[15]) =
-                std::tie(d[j][0], d[j][1], d[j][2], d[j][3]);
-    }
-    std::uint8_t v[4];
-    std::copy(b.begin(), b.end(), v);
-    order_two_colors(*conv, 0, 0, v[0], v[1], v[2], v[3]);
-    return {v[0], v[1], v[2], v[3]};
-}
-
 }  // namespace
 
 // Grey `upper` above grey `lower` (MSX1), both rows fitted with `pair`, weights wu and wl, error
-// scale su above and 255 below; distances 3 d^2 ("Brightness" "No") unless said.
+// scale 192 above with "Sp"; distances 3 d^2 ("Brightness" "No") unless said.
 TEST(Evaluation, GreyBlocks) {
     struct Case {
         FitMode mode;
-        int ratio, lumi_sort, sp, brightness, upper, lower, wu, wl, su, pair;
-        std::int64_t error;
-        int pu, pl;
-    };
-    const Case cases[] = {
-        // 100 takes 14 (20172 x 2), passes all of -82; 18 takes 1 (972 x 3); lower first: 62460.
-        {column, 8, 1, 0, 0, 100, 100, 2, 3, 255, 0x1E, 8 * 43260, 0x00, 0xFF},
-        // "Sp" scales by the passing pixel's 192: (-82 x 192) >> 8 = -62 (floor), 38 takes black.
-        {column, 8, 1, 1, 0, 100, 100, 2, 3, 192, 0x1E, 8 * (40344 + 12996), 0x00, 0xFF},
+        int ratio, lumi_sort, sp, brightness, upper, lower, wu, wl, pair, error, pu, pl;
+    } const cases[] = {
+        // 100 takes 14 and passes (-82 x 192) >> 8 = -62 (floor); 38 takes black.
+        {column, 8, 1, 1, 0, 100, 100, 2, 3, 0x1E, 8 * (40344 + 12996), 0x00, 0xFF},
         // 0 takes 14 and passes -182; the receiver is held at -96 (-48 with "Brightness").
-        {column, 8, 1, 0, 0, 0, 0, 1, 1, 255, 0xEF, 8 * (3 * 182 * 182 + 231852), 0xFF, 0xFF},
-        {column, 8, 1, 0, 1, 0, 0, 1, 1, 255, 0xEF, 8 * (7 * 182 * 182 + 370300), 0xFF, 0xFF},
+        {column, 8, 1, 0, 0, 0, 0, 1, 1, 0xEF, 8 * (3 * 182 * 182 + 231852), 0xFF, 0xFF},
+        {column, 8, 1, 0, 1, 0, 0, 1, 1, 0xEF, 8 * (7 * 182 * 182 + 370300), 0xFF, 0xFF},
         // Equally far from both colours: the background.
-        {column, 8, 1, 0, 0, 0, 0, 1, 1, 255, 0x01, 0, 0x00, 0x00},
+        {column, 8, 1, 0, 0, 0, 0, 1, 1, 0x01, 0, 0x00, 0x00},
         // Both orders cost 48387 + 3: the lower-first order wins the tie.
-        {column, 8, 1, 0, 0, 128, 128, 1, 1, 255, 0x1F, 8 * 48390, 0xFF, 0x00},
+        {column, 8, 1, 0, 0, 128, 128, 1, 1, 0x1F, 8 * 48390, 0xFF, 0x00},
         // Upper first 39675 + 75 against 43200 + 75: strictly smaller, taken.
-        {column, 8, 1, 0, 0, 140, 120, 1, 1, 255, 0x1F, 8 * 39750, 0x00, 0xFF},
-        // Cells, r = 8: either order 78150 a cell; the tie goes to the lower-first one, if it runs.
-        {vertical, 8, 1, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 78150, 0x00, 0xFF},
-        {circular, 8, 1, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 78150, 0x00, 0xFF},
-        {vertical, 8, 0, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 78150, 0xFF, 0x00},
-        {circular, 8, 0, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 78150, 0xFF, 0x00},
-        // r = 0: the whole error goes sideways, so the row's second pixel takes white.
-        {vertical, 0, 0, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 78150, 0xAA, 0xAA},
-        {circular, 0, 0, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 78150, 0x55, 0xAA},
+        {column, 8, 1, 0, 0, 140, 120, 1, 1, 0x1F, 8 * 39750, 0x00, 0xFF},
+        // Cells: either order 78150 a cell; the tie goes to the lower-first one, if it runs.
+        {vertical, 8, 1, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 78150, 0x00, 0xFF},
+        {circular, 8, 0, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 78150, 0xFF, 0x00},
         // r = 4: each half share rounded down on its own (-420 >> 3 = -53).
-        {vertical, 4, 0, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 96258, 0xAA, 0x55},
-        {circular, 4, 0, 0, 0, 100, 100, 1, 1, 255, 0x1F, 4 * 89874, 0x55, 0xAA},
-        // "Sp" in cells: P10 and P11 receive (100 x 192) >> 8 = 75 and take white at 175.
-        {vertical, 8, 0, 1, 0, 100, 100, 1, 1, 192, 0x1F, 4 * (2 * 30000 + 2 * 19200), 0xFF, 0},
+        {vertical, 4, 0, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 96258, 0xAA, 0x55},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
         test::PreparedPicture p;
         p.color = [&c](int, int y) { return grey(y == 0 ? c.upper : c.lower); };
         p.weight = [&c](int, int y) { return y == 0 ? c.wu : c.wl; };
-        p.error_scale = [&c](int, int y) { return y == 0 ? c.su : 255; };
+        p.error_scale = [&c](int, int y) { return y == 0 && c.sp ? 192 : 255; };
         std::tie(p.settings.vertical_error_ratio, p.settings.lumi_sort, p.settings.sp,
                  p.settings.brightness) = std::tie(c.ratio, c.lumi_sort, c.sp, c.brightness);
         expect_evaluation(p, c.mode, c.pair, c.pair, c.error, c.pu, c.pl);
     }
 }
 
-// The lower-left pixel is one step of red off colour 2: an admitted candidate costs 2, a refused
-// one the rejection value in place of its running error. Luminance: 1 < 4 < 2 < 14 < 10 < 11 < 15.
+// The lower-left pixel is one step of red off colour 2: an admitted candidate costs 2 (patterns
+// pu, pl), a refused one (pu < 0) the rejection value. Luminance: 1 < 4 < 2 < 14 < 10 < 11 < 15.
 TEST(Evaluation, InversionLimit) {
     struct Case {
         const char *upper, *lower;
-        int upper_pair, lower_pair;
         FitMode mode;
-        int mitigation, optimization, lumi_sort;
-        std::int64_t error;
-        int pu, pl;
-    };
-    const Case cases[] = {
+        int upper_pair, lower_pair, mitigation, lumi_sort, pu, pl;
+    } const cases[] = {
         // 11 above 2 and 10: two darker-below columns pass only with "Mitigation", three never.
-        {"BB444444", "2A2A2A2A", 0x4B, 0x2A, column, 3, 1, 1, 2, 0x3F, 0xAA},
-        {"BB444444", "2A2A2A2A", 0x4B, 0x2A, column, 1, 1, 1, rejection_value, -1, -1},
-        {"BBB44444", "2A2A2A2A", 0x4B, 0x2A, column, 3, 1, 1, rejection_value, -1, -1},
-        {"BBB44444", "2A2A2A2A", 0x4B, 0x2A, column, 3, 0, 1, 2, 0x1F, 0xAA},  // no "Optimizat"
+        {"BB444444", "2A2A2A2A", column, 0x4B, 0x2A, 3, 1, 0x3F, 0xAA},
+        {"BB444444", "2A2A2A2A", column, 0x4B, 0x2A, 1, 1, -1, -1},
+        {"BBB44444", "2A2A2A2A", column, 0x4B, 0x2A, 3, 1, -1, -1},
         // Two colours in use never break it.
-        {"FFFFFFFF", "11111111", 0x1F, 0x1F, column, 1, 1, 1, 2, 0x00, 0xFF},
+        {"FFFFFFFF", "11111111", column, 0x1F, 0x1F, 1, 1, 0x00, 0xFF},
         // 15 above 14 once; with "Lumi Sort" cells count unfitted columns as 15 over 14: refused.
-        {"4F444444", "2E222222", 0x4F, 0x2E, column, 3, 1, 1, 2, 0xBF, 0xBF},
-        {"4F444444", "2E222222", 0x4F, 0x2E, vertical, 3, 1, 1, rejection_value, -1, -1},
-        {"4F444444", "2E222222", 0x4F, 0x2E, circular, 3, 1, 1, rejection_value, -1, -1},
-        {"4F444444", "2E222222", 0x4F, 0x2E, vertical, 3, 1, 0, 2, 0xBF, 0xBF},
+        {"4F444444", "2E222222", column, 0x4F, 0x2E, 3, 1, 0xBF, 0xBF},
+        {"4F444444", "2E222222", circular, 0x4F, 0x2E, 3, 1, -1, -1},
+        {"4F444444", "2E222222", vertical, 0x4F, 0x2E, 3, 0, 0xBF, 0xBF},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << &c - cases);
@@ -142,17 +100,17 @@ TEST(Evaluation, InversionLimit) {
             v.r = static_cast<std::uint8_t>(v.r + (x == 0 && y == 1));
             return v;
         };
-        std::tie(p.settings.mitigation, p.settings.optimization, p.settings.lumi_sort) =
-            std::tie(c.mitigation, c.optimization, c.lumi_sort);
-        p.settings.vertical_error_ratio = 4;
-        expect_evaluation(p, c.mode, c.upper_pair, c.lower_pair, c.error, c.pu, c.pl);
+        std::tie(p.settings.mitigation, p.settings.lumi_sort, p.settings.vertical_error_ratio) =
+            std::tuple(c.mitigation, c.lumi_sort, 4);
+        expect_evaluation(p, c.mode, c.upper_pair, c.lower_pair, c.pu < 0 ? rejection_error : 2,
+                          c.pu, c.pl);
     }
 }
 
 // The largest sum over block (8, 2) wins, ties to the earlier channel; the pixels around are blue.
 TEST(BlockSearch, DominantChannel) {
-    const std::uint8_t cases[][4] = {{10, 10, 10, 0}, {0, 0, 0, 0}, {5, 9, 9, 1}, {5, 5, 9, 2},
-                                     {9, 9, 5, 0},    {9, 5, 9, 0}, {5, 9, 5, 1}};
+    const std::uint8_t cases[][4] = {
+        {10, 10, 10, 0}, {0, 0, 0, 0}, {5, 9, 9, 1}, {5, 5, 9, 2}, {9, 5, 9, 0}};
     for (const auto& c : cases) {
         auto conv = test::conversion_with(24, 6, [&c](int x, int y) {
             return x / 8 == 1 && y / 2 == 1 ? test::Color{c[0], c[1], c[2]}
@@ -162,124 +120,34 @@ TEST(BlockSearch, DominantChannel) {
     }
 }
 
-TEST(TwoColourOrdering, OnePairLowerNumberFirstAndTheDarkerColourAboveWhereItCostsLittle) {
-    // 15 above 2: one pair 0x2F, bits where 2 shows; a column flips where 2 (d0 + d1) >= d2 + d3.
-    const int d[8][4] = {{10, 15, 25, 25},  // 50 >= 50: flips
-                         {10, 15, 25, 26},  // 50 < 51
-                         {0, 0, 1, 0},      // 0 < 1
-                         {0, 0, 0, 0},      // 0 >= 0: flips
-                         {0, 0, 500, 500}, {0, 0, 500, 500}, {0, 0, 500, 500}, {0, 0, 500, 500}};
-    EXPECT_EQ(ordered({0x00, 0x00, 0x2F, 0x12}, d), (BlockBytes{0x90, 0x6F, 0x2F, 0x2F}));
-    // All distances equal: 2 above 15 stays, so do 1 above 0 (as bright) and one-colour columns.
+// A block of two colours gets one pair, lower number first, and in column j the darker colour
+// above where 2 (d0 + d1) >= d2 + d3: d[4j..4j+3] are the distances of the upper pixel to 15,
+// the lower to 2, the upper to 2 and the lower to 15 (all 0 unless given).
+TEST(TwoColourOrdering, OnePairAndTheDarkerColourAboveWhereItCostsLittle) {
+    auto ordered = [](BlockBytes b, std::array<int, 32> d = {}) {
+        test::PreparedPicture p;
+        p.color = [](int, int) { return grey(0); };
+        auto conv = p.build();
+        for (int j = 0; j < 8; ++j) {
+            auto &upper = conv->distance[j], &lower = conv->distance[max_width + j];
+            std::tie(upper[15], lower[2], upper[2], lower[15]) =
+                std::tie(d[4 * j], d[4 * j + 1], d[4 * j + 2], d[4 * j + 3]);
+        }
+        std::uint8_t v[4];
+        std::copy(b.begin(), b.end(), v);
+        order_two_colors(*conv, 0, 0, v[0], v[1], v[2], v[3]);
+        return BlockBytes{v[0], v[1], v[2], v[3]};
+    };
+    // 15 above 2: flips at 50 >= 50 and 0 >= 0, not at 50 < 51 or 0 < 1.
+    EXPECT_EQ(ordered({0x00, 0x00, 0x2F, 0x12},
+                      {10, 15, 25,  25,  10, 15, 25,  26,  0, 0, 1,   0,   0, 0, 0,   0,
+                       0,  0,  500, 500, 0,  0,  500, 500, 0, 0, 500, 500, 0, 0, 500, 500}),
+              (BlockBytes{0x90, 0x6F, 0x2F, 0x2F}));
+    // 2 above 15 stays, so does 1 above 0 (as bright); one colour or three: unchanged.
     EXPECT_EQ(ordered({0xFF, 0x00, 0x23, 0x2F}), (BlockBytes{0xFF, 0x00, 0x2F, 0x2F}));
     EXPECT_EQ(ordered({0x00, 0xFF, 0x01, 0x01}), (BlockBytes{0x00, 0xFF, 0x01, 0x01}));
-    EXPECT_EQ(ordered({0x80, 0x80, 0x2F, 0x2F}), (BlockBytes{0x80, 0x80, 0x2F, 0x2F}));
-    // One colour (2 on both rows) or three: unchanged.
     EXPECT_EQ(ordered({0xFF, 0xFF, 0x2F, 0x23}), (BlockBytes{0xFF, 0xFF, 0x2F, 0x23}));
     EXPECT_EQ(ordered({0xF0, 0xFF, 0x2F, 0x34}), (BlockBytes{0xF0, 0xFF, 0x2F, 0x34}));
-}
-
-// Flat pictures: the first entry of least error wins, and then every later block from the front.
-TEST(WholePicture, FlatPictures) {
-    struct Case {
-        test::Color colour;
-        int ratio, dither, lumi_sort, mix, color_no0;
-        BlockBytes expected;
-    };
-    const Case cases[] = {
-        // Only pairs holding colour 14 on both rows fit exactly.
-        {msx1[14], 8, 1, 1, 1, 0, {0, 0, 0x1E, 0x1E}},
-        {msx1[14], 8, 1, 1, 1, 1, {0, 0, 0x0E, 0x0E}},
-        {msx1[14], 4, 0, 1, 0, 0, {0, 0, 0x1E, 0x1E}},
-        {msx1[14], 4, 0, 1, 0, 1, {0, 0, 0x0E, 0x0E}},
-        {msx1[14], 0, 1, 0, 0, 0, {0, 0, 0x1E, 0x1E}},
-        {msx1[14], 0, 1, 0, 0, 1, {0, 0, 0x0E, 0x0E}},
-        // Black: entry 0, black (1) its foreground, or 0x01 with "Color No.0".
-        {msx1[1], 8, 1, 1, 1, 0, {0xFF, 0xFF, 0x12, 0x12}},
-        {msx1[1], 8, 1, 1, 1, 1, {0, 0, 1, 1}},
-        // Grey 128, black and white: 7 x 127^2 + 7 a column, first with (0x12, 0x1F), then 0x2F.
-        {grey(128), 8, 1, 0, 1, 0, {0, 0, 0x12, 0x1F}},
-        {grey(128), 8, 1, 1, 1, 0, {0xFF, 0, 0x2F, 0x2F}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-        test::PreparedPicture p;
-        p.width = 24;
-        p.height = 16;
-        p.color = [&c](int, int) { return c.colour; };
-        p.weight = [](int, int) { return 256; };
-        ConversionSettings& s = p.settings;
-        std::tie(s.vertical_error_ratio, s.dither_order, s.lumi_sort, s.mix, s.color_no0) =
-            std::tie(c.ratio, c.dither, c.lumi_sort, c.mix, c.color_no0);
-        if (c.colour.r == 128) p.palette = test::palette_of({0, 0, 0}, {{15, {255, 255, 255}}});
-        auto conv = p.fit_both();
-        for (int y = 0; y < 16; y += 2) {
-            for (int x = 0; x < 24; x += 8)
-                ASSERT_EQ(test::block_bytes(*conv, x, y), c.expected) << "block " << x << "," << y;
-        }
-    }
-}
-
-// Rows of two colours (never 0) cost 0 with their exact pairs only; without "Lumi Sort" and
-// "Optimizat" nothing is excluded or refused: per row the lower number first, bits where it shows.
-TEST(WholePicture, TwoColoursPerRowAreRepresentedExactly) {
-    struct Row {
-        int a, b, bits;  // colours, where a shows
-    };
-    auto row = [](int x, int y) {
-        const int i = y * 4 + x / 8;
-        return Row{1 + i % 15, 1 + (i + 1 + i / 15) % 15, 1 + i * 97 % 254};
-    };
-    auto pair = [](const Row& r) { return std::min(r.a, r.b) * 16 + std::max(r.a, r.b); };
-    auto pattern = [](const Row& r) { return r.a < r.b ? r.bits : ~r.bits & 0xFF; };
-    using V = std::tuple<int, int, int, int, int, int>;  // Mix, ratio, dither, Sp, ...
-    for (const V& v : {V{1, 8, 1, 1, 1, 1}, V{0, 8, 0, 0, 0, 0}, V{0, 5, 0, 1, 1, 1},
-                       V{0, 0, 1, 0, 1, 0}, V{1, 3, 0, 1, 0, 1}}) {
-        test::PreparedPicture p;
-        p.width = 32;
-        p.height = 16;
-        p.color = [&row](int x, int y) {
-            const Row r = row(x, y);
-            return msx1[(r.bits & (0x80 >> x % 8)) ? r.a : r.b];
-        };
-        p.weight = [](int, int) { return 256; };
-        ConversionSettings& s = p.settings;
-        s.lumi_sort = s.optimization = 0;
-        std::tie(s.mix, s.vertical_error_ratio, s.dither_order, s.sp, s.brightness, s.block_noise) =
-            v;
-        SCOPED_TRACE(testing::Message() << "mix " << s.mix << " ratio " << s.vertical_error_ratio);
-        auto conv = p.fit_both();
-        for (int y = 0; y < 16; y += 2) {
-            for (int x = 0; x < 32; x += 8) {
-                const Row u = row(x, y), l = row(x, y + 1);
-                ASSERT_EQ(test::block_bytes(*conv, x, y),
-                          (BlockBytes{pattern(u), pattern(l), pair(u), pair(l)}))
-                    << "block " << x << "," << y;
-            }
-        }
-    }
-}
-
-// Blocks 0, 1, 3 move their one exact entry to the front of the red, green, red list; white
-// blocks 2, 4 (red) meet (0x8F, 0x8F) first, then behind (0x89, 0x89); 5 (green) (0x3F, 0x3F).
-TEST(WholePicture, WinnersMoveToTheFrontOfTheirChannelsList) {
-    const BlockBytes expected[] = {{0x55, 0xAA, 0x8F, 0x8F}, {0xCC, 0x33, 0x3F, 0x3F},
-                                   {0x00, 0x00, 0x8F, 0x8F}, {0xF0, 0x0F, 0x89, 0x89},
-                                   {0x00, 0x00, 0x8F, 0x8F}, {0x00, 0xFF, 0x3F, 0x3F}};
-    for (int mix : {0, 1}) {
-        SCOPED_TRACE(mix ? "column mode" : "cell mode");
-        test::PreparedPicture p;
-        p.width = 48;
-        p.color = [](int x, int y) {
-            return test::msx1_at(y == 0 ? "F8F8F8F833FF33FFFFFFFFFF88889999FFFFFFFFFFFFFFFF"
-                                        : "8F8F8F8FFF33FF33FFFFFFFF99998888FFFFFFFF33333333",
-                                 x);
-        };
-        p.settings.lumi_sort = 0;
-        p.settings.mix = mix;
-        auto conv = p.fit_both();
-        for (int b = 0; b < 6; ++b)
-            EXPECT_EQ(test::block_bytes(*conv, 8 * b, 0), expected[b]) << "block " << b;
-    }
 }
 
 // Block 1 meets block 0's winner (0x13, 0x12) at error 300, then (0x12, 0x12) with row bounds 300

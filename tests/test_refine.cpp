@@ -1,8 +1,7 @@
-// The block-noise refinement: when it runs, which blocks test A and test B select, and the choice
-// between the best single-colour and the best patterned answer of its column search.
+// The block-noise refinement: the bounds of tests A and B, and of its choice between the best
+// single-colour and the best patterned answer.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <tuple>
 
 #include "support/fitting_fixture.hpp"
@@ -12,59 +11,53 @@ using test::BlockBytes;
 using test::grey;
 
 // White block 0 gets (0x1F, 0x1F); block 1 moves its only exact entry (0x8F, 0x8F) to the front,
-// which a re-fit of block 0 takes. Result weights 319, source weights too but at (3, 1).
+// which a re-fit of block 0 takes. Result weights 319, source weights too but at (3, 1). Test A
+// runs with "Block Noise", or with "Mix" (ratio 8 and "Lumi Sort").
 TEST(Refinement, TestASelectsAWeightDifferenceAbove150) {
-    // Source weight at (3, 1), "Block Noise", "Mix" (with ratio 8 and "Lumi Sort": test A too).
     for (auto [weight, block_noise, mix, refitted] :
          {std::tuple{169, 1, 0, false}, std::tuple{168, 1, 0, true}, std::tuple{169, 0, 1, false},
           std::tuple{168, 0, 1, true}, std::tuple{64, 0, 0, false}}) {  // the last: no pass
         test::PreparedPicture p;
         p.width = 16;
-        p.settings.block_noise = block_noise;
-        p.settings.mix = mix;
-        p.settings.sp = 0;
+        std::tie(p.settings.block_noise, p.settings.mix, p.settings.sp) =
+            std::tuple(block_noise, mix, 0);
         p.color = [](int x, int y) {
             return test::msx1_at(y == 0 ? "FFFFFFFFF8F8F8F8" : "FFFFFFFFF8888888", x);
         };
         p.weight = [weight](int x, int y) { return x == 3 && y == 1 ? weight : 319; };
         auto conv = p.fit_both();
-        EXPECT_EQ(test::block_bytes(*conv, 0, 0),
-                  (BlockBytes{0x00, 0x00, refitted ? 0x8F : 0x1F, refitted ? 0x8F : 0x1F}))
-            << "weight " << weight << ", mix " << mix;
+        const int pair = refitted ? 0x8F : 0x1F;
+        EXPECT_EQ(test::block_bytes(*conv, 0, 0), (BlockBytes{0, 0, pair, pair})) << weight << mix;
         EXPECT_EQ(test::block_bytes(*conv, 8, 0), (BlockBytes{0x55, 0x7F, 0x8F, 0x8F}));
     }
 }
 
 // Colours 0, 1 black, 2..15 white: dark block 0 gets entry 0 (0x01, 0x01); block 1 moves (0x02,
-// 0x02) to the front, which a re-fit takes. Source weights 255, 64 below the result's, but 254 at
-// `heavy`; a column counts when its two pixels' differences from black add up to more than 64.
+// 0x02) to the front, which a re-fit takes. Test B ("Mix" out of column mode) needs three columns
+// whose two pixels' differences from black add up to more than 64, and whose source weights (255,
+// but 254 at pixel `heavy`) lie 64 below the result's.
 TEST(Refinement, TestBSelectsThreeDriftingColumns) {
-    const std::array<int, 8> drift64{40, 40, 32, 30, 30, 30, 30, 30},
-        drift65{40, 40, 33, 30, 30, 30, 30, 30};
-    // Upper and lower values, the pixel of weight 254, "Mix" (else "Block Noise"), re-fitted.
-    for (auto [upper, lower, heavy_x, heavy_y, mix, refitted] :
-         {std::tuple{drift64, drift65, -1, -1, 1, true},      // columns 0, 1 and 2 count
-          std::tuple{drift64, drift64, -1, -1, 1, false},     // column 2 does not: two
-          std::tuple{drift64, drift65, 2, 1, 1, false},       // a weight difference of 65 keeps
-          std::tuple{drift64, drift65, 2, 0, 1, false},       // column 2 out, in either row
-          std::tuple{drift64, drift65, -1, -1, 0, false}}) {  // no column mode: no pass
+    // Block 0 is 40, 40, 32, 30... above 40, 40, `lower2`, 30...
+    for (auto [lower2, heavy, refitted] :
+         {std::tuple{33, -1, true},     // columns 0, 1 and 2 count
+          std::tuple{32, -1, false},    // column 2 does not: two
+          std::tuple{33, 18, false},    // a weight difference of 65 keeps column 2 out,
+          std::tuple{33, 2, false}}) {  // in either row
         test::PreparedPicture p;
         p.width = 16;
         ConversionSettings& s = p.settings;
-        s.lumi_sort = s.optimization = s.dither_order = s.sp = 0;
-        s.mix = mix;
-        s.block_noise = 1 - mix;
+        s.lumi_sort = s.optimization = s.dither_order = s.sp = s.block_noise = 0;
         s.color_no0 = 1;
         p.palette = test::palette_of({255, 255, 255}, {{0, {0, 0, 0}}, {1, {0, 0, 0}}});
-        p.color = [upper, lower](int x, int y) {
-            if (x < 8) return grey(y == 0 ? upper[x] : lower[x]);
+        p.color = [lower2](int x, int y) {
+            if (x < 8) return grey(x < 2 ? 40 : x > 2 ? 30 : y == 0 ? 32 : lower2);
             return grey(((y == 0 ? 0xB4 : 0xCA) & (0x80 >> (x - 8))) ? 0 : 255);
         };
-        p.weight = [=](int x, int y) { return x == heavy_x && y == heavy_y ? 254 : 255; };
+        p.weight = [heavy](int x, int y) { return y * 16 + x == heavy ? 254 : 255; };
         auto conv = p.fit_both();
         EXPECT_EQ(test::block_bytes(*conv, 0, 0),
                   (refitted ? BlockBytes{0xFF, 0xFF, 0x02, 0x02} : BlockBytes{0, 0, 0x01, 0x01}))
-            << "heavy " << heavy_x << "," << heavy_y << ", mix " << mix;
+            << lower2 << " " << heavy;
         EXPECT_EQ(test::block_bytes(*conv, 8, 0), (BlockBytes{0xB4, 0xCA, 0x02, 0x02}));
     }
 }

@@ -1,39 +1,29 @@
-// Pictures prepared by hand up to the block fitting, fitted with the fast search and with the
-// straightforward one, which must write the same bytes.
+// Pictures prepared by hand up to the block fitting.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdint>
-#include <functional>
 #include <initializer_list>
-#include <memory>
 #include <optional>
-#include <utility>
 
-#include "convert/convert.hpp"
 #include "formats/vram.hpp"
 #include "support/conversion_fixture.hpp"
 
 namespace lumaweave::test {
 
-// The MSX1 palette as the fitting sees it (0..255, Hue 0).
-// clang-format off
-inline constexpr std::array<Color, 16> msx1 = {{
-    {0, 0, 0}, {0, 0, 0}, {109, 182, 109}, {145, 218, 145}, {109, 72, 255}, {145, 109, 255},
-    {182, 109, 72}, {109, 182, 218}, {218, 109, 72}, {218, 145, 109}, {182, 218, 109},
-    {218, 218, 145}, {72, 145, 36}, {182, 109, 182}, {182, 182, 182}, {255, 255, 255}}};
-// clang-format on
+// Colour k of a 0..7 palette table on the 0..255 scale (Hue 0).
+inline Color table_color(const PaletteTable& t, int k) {
+    auto v = [&](int i) { return static_cast<std::uint8_t>(t[3 * k + i] * 255 / 7); };
+    return {v(0), v(1), v(2)};
+}
 
 // Column x of a row of MSX1 colour numbers given as hex digits, such as "F8F8F8F8".
 inline Color msx1_at(const char* row, int x) {
-    return msx1[row[x] <= '9' ? row[x] - '0' : row[x] - 'A' + 10];
+    return table_color(DefaultPalettes{}.msx1, row[x] <= '9' ? row[x] - '0' : row[x] - 'A' + 10);
 }
 
 inline Color grey(int v) {
-    const auto c = static_cast<std::uint8_t>(v);
-    return {c, c, c};
+    return {std::uint8_t(v), std::uint8_t(v), std::uint8_t(v)};
 }
 
 // Colour `rest` but the colours given by number.
@@ -45,7 +35,7 @@ inline Palette palette_of(Rgb rest, std::initializer_list<std::pair<int, Rgb>> g
     return p;
 }
 
-// The bytes written for the 8x2 block at (x, y): upper and lower pattern, upper and lower pair.
+// The 8x2 block at (x, y): upper and lower pattern, upper and lower pair.
 using BlockBytes = std::array<int, 4>;
 
 inline BlockBytes block_bytes(const Conversion& conv, int x, int y) {
@@ -53,8 +43,7 @@ inline BlockBytes block_bytes(const Conversion& conv, int x, int y) {
             conv.vram[vram::colour_offset(x, y)], conv.vram[vram::colour_offset(x, y + 1)]};
 }
 
-// A conversion prepared up to the fitting: picture, weights and error scales as given, the
-// palette as given (MSX1 when none), and every fitting table built from them.
+// Picture, weights, error scales and palette (MSX1 when none) as given, fitting tables built.
 struct PreparedPicture {
     int width = 8, height = 2;
     std::function<Color(int, int)> color;
@@ -83,7 +72,7 @@ struct PreparedPicture {
         return conv;
     }
 
-    // The main pass and the refinement with both searches; returns the straightforward one's.
+    // Main pass and refinement by both searches; returns the straightforward one's conversion.
     std::unique_ptr<Conversion> fit_both() const {
         std::unique_ptr<Conversion> conv[2];
         for (bool reference : {false, true}) {
