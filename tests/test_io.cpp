@@ -17,13 +17,6 @@ static std::vector<std::uint8_t> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
-static std::string nums(int count, int first) {
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += std::to_string((first + i) % 8) + ",";
-    return text;
-}
-
 TEST(ReadWholeFile, ReadsIntoThePoolWithZeroedExtraBytesOrGivesItsMessage) {
     test::ScratchDir dir;
     ScratchPool pool;
@@ -70,7 +63,7 @@ TEST(ReadWholeFile, ShortReadIsAReadErrorThatTheConversionPassesOn) {
     GTEST_SKIP() << "no file here is shorter than its announced length";
 }
 
-// A refusal leaves what was there, and no temporary file beside it.
+// A refusal, even part-way, leaves what was there, and no temporary file beside it.
 TEST(WriteWholeFile, ReplacesAFileEntirelyOrKeepsIt) {
     test::ScratchDir dir;
     const std::vector<std::uint8_t> big(1000, 'N'), old{1, 2, 3};
@@ -86,8 +79,7 @@ TEST(WriteWholeFile, ReplacesAFileEntirelyOrKeepsIt) {
     EXPECT_TRUE(fs::is_empty(dir / "folder.S02"));
     EXPECT_EQ(write(dir / "missing" / "out.S02", big), msg::could_not_create);
     EXPECT_EQ(write(dir / "keep.S02" / "out.S02", big), msg::could_not_create);
-    // A write that fails part-way, at the process's file size limit.
-    rlimit saved{};
+    rlimit saved{};  // a write that fails part-way, at the process's file size limit
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
     small.rlim_cur = 64;
@@ -107,7 +99,7 @@ TEST(WriteWholeFile, ReplacesAFileEntirelyOrKeepsIt) {
 
 // Any non-digit separates numbers, "-" and the key's digit too; "*" or the end ends the list,
 // but a "*" ending a number goes with it; numbers saturate; the first exact key counts. Each
-// text lies in a buffer of its exact size, so the sanitizers catch a read past it.
+// text fills its buffer exactly, so the sanitizers catch a read past it.
 TEST(ConfigNumbers, ReadingRules) {
     const std::tuple<std::string, int, std::vector<std::int32_t>> cases[] = {
         {"* MSX1 palette:3;5;3 3 5 3 R3 G5 B3\n", 2, {3, 5, 3, 3, 5, 3, 3, 5, 3}},
@@ -115,7 +107,6 @@ TEST(ConfigNumbers, ReadingRules) {
         {"* MSX1 palette 1 2\n* MSX2 palette 3", 1, {1, 2, -5}},
         {"* MSX1 palette 7*8", 2, {7, 8}},
         {"* MSX1 palette 1 2", 1, {1, 2, -5}},
-        {"* MSX1 palette 1 23", 2, {1, 23}},
         {"* MSX1 palette 1 2 3 4", 2, {1, 2}},
         {"* msx1 palette 1 2 3", 0, {-5}},
         {"*MSX1 palette 1 2 3", 0, {-5}},
@@ -127,10 +118,9 @@ TEST(ConfigNumbers, ReadingRules) {
     for (const auto& [text, result, expected] : cases) {
         const std::vector<std::uint8_t> bytes = bytes_of(text);
         std::vector<std::int32_t> values(expected.size(), -5);  // -5: left untouched
-        EXPECT_EQ(read_config_numbers(bytes.data(), bytes.size(), msx1_palette_key, values.data(),
-                                      static_cast<int>(values.size())),
-                  result)
-            << text;
+        const int got = read_config_numbers(bytes.data(), bytes.size(), msx1_palette_key,
+                                            values.data(), static_cast<int>(values.size()));
+        EXPECT_EQ(got, result) << text;
         EXPECT_EQ(values, expected) << text;
     }
 }
@@ -140,6 +130,12 @@ TEST(PaletteConfig, ReplacesTheTablesOrReportsTheFirstIncompleteItem) {
     const std::string not_found = "設定項目が見付かりません : configuration item not found : ";
     const std::string not_enough = "設定数が不足しています : not enough settings : ";
     const std::string k1 = "* MSX1 palette", k2 = "* MSX2 palette";
+    auto nums = [](int count, int first) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += std::to_string((first + i) % 8) + ",";
+        return text;
+    };
     const DefaultPalettes built_in;
     const int m1_0 = built_in.msx1[0], m1_47 = built_in.msx1[47], m2_0 = built_in.msx2[0];
     // Text ("none": no file), message, the first and last MSX1 and the first MSX2 value after.
@@ -148,10 +144,10 @@ TEST(PaletteConfig, ReplacesTheTablesOrReportsTheFirstIncompleteItem) {
         {"", not_found + k1, {m1_0, m1_47, m2_0}},
         {"c\r\n" + k2 + "\r\n" + nums(48, 1) + "\r\n" + k1 + "\r\n" + nums(48, 3), "", {3, 2, 1}},
         {k1 + nums(48, 2), not_found + k2, {2, 1, m2_0}},
-        {k1 + nums(47, 2) + k2 + nums(48, 4), not_enough + k1, {2, m1_47, m2_0}},
-        {"* msx1 palette " + nums(48, 1) + k2 + nums(48, 1), not_found + k1, {m1_0, m1_47, m2_0}}};
+        {k1 + nums(47, 2) + k2 + nums(48, 4), not_enough + k1, {2, m1_47, m2_0}}};
+    test::ScratchDir dir;
     for (const auto& [text, message, after] : cases) {
-        test::ScratchDir dir;
+        fs::remove(dir / "c.txt");
         if (text != "none") test::write_file(dir / "c.txt", bytes_of(text));
         ScratchPool pool;
         DefaultPalettes p;

@@ -16,32 +16,6 @@ static std::unique_ptr<Conversion> tables_for(const ConversionSettings& s) {
     return conv;
 }
 
-// "Color No.0" and "Brightness" No, then Yes: 105 pairs without colour 0 or all 120, in order;
-// clamp to [-48, 303] and squares weighted 2, 4, 1, or [-96, 351] unweighted.
-TEST(FittingTables, DistinctCountPairListsClampAndSquares) {
-    auto conv = tables_for({});
-    const int distinct[][2] = {{0x0000, 1}, {0x1122, 2}, {0x1212, 2}, {0x1213, 3},
-                               {0x0123, 4}, {0xF00F, 2}, {0xFFFF, 1}};
-    for (const auto& [n, count] : distinct)
-        EXPECT_EQ(conv->distinct_count[n], count) << std::hex << n;
-    ASSERT_EQ(conv->pair_count, 105);
-    EXPECT_TRUE(conv->pairs[0] == 0x12 && conv->pairs[14] == 0x23 && conv->pairs[104] == 0xEF);
-    EXPECT_TRUE(conv->clamp_low == -48 && conv->clamp_high == 303);
-    EXPECT_EQ(conv->square_weight, (std::array{2, 4, 1}));
-    EXPECT_EQ(std::count(conv->bound_template.begin(), conv->bound_template.end(), -1), 8 * 256);
-    EXPECT_EQ(conv->distance[5 * max_width + 7][15], 2 * 195 * 195 + 4 * 165 * 165 + 135 * 135);
-
-    ConversionSettings s;
-    s.color_no0 = 1;
-    s.brightness = 0;
-    conv = tables_for(s);
-    ASSERT_EQ(conv->pair_count, 120);
-    EXPECT_TRUE(conv->pairs[0] == 0x01 && conv->pairs[15] == 0x12 && conv->pairs[119] == 0xEF);
-    EXPECT_TRUE(conv->clamp_low == -96 && conv->clamp_high == 351);
-    EXPECT_EQ(conv->square_weight, (std::array{1, 1, 1}));
-    EXPECT_EQ(conv->distance[0][15], 195 * 195 + 165 * 165 + 135 * 135);
-}
-
 // Luminances 0 (colours 0, 1), 15207 (2), 18807 (3), 18200 (14), 25500 (15). Excluded: darkest
 // below darker than brightest above, or with "Optimizat" a smaller sum below; never U over U.
 TEST(ExclusionTable, LumiSortRules) {
@@ -50,9 +24,7 @@ TEST(ExclusionTable, LumiSortRules) {
                             {0, 0x2E, 0x3F, 0}, {1, 0x2E, 0x1F, 1}, {1, 0x3E, 0x2F, 0},
                             {1, 0x01, 0x1F, 0}, {1, 0x1F, 0x01, 1}};
     for (const auto& c : cases) {
-        ConversionSettings s;
-        s.optimization = c[0];
-        auto conv = tables_for(s);
+        auto conv = tables_for({.optimization = c[0]});
         EXPECT_EQ(conv->excluded[c[1] * 256 + c[2]], c[3]) << std::hex << c[1] << " over " << c[2];
         for (int u = 0; u < 256; ++u)
             ASSERT_EQ(conv->excluded[u * 257], 0) << u;
@@ -60,25 +32,4 @@ TEST(ExclusionTable, LumiSortRules) {
         build_fitting_tables(*conv);
         EXPECT_EQ(std::count(conv->excluded.begin(), conv->excluded.end(), 0), 65536);
     }
-}
-
-// Taken after the colour reduction (127 becomes (127, 127, 109)), before "Edge Emph" (250: 255).
-TEST(PaletteDistanceMap, DistancesOfThePictureBeforeSharpening) {
-    test::ScratchDir dir;
-    test::write_file(dir / "p.bmp", test::make_bmp(16, 16, [](int x, int y) {
-                         const std::uint8_t v = x == 3 && y == 3 ? 250 : 100;
-                         return test::Color{v, v, v};
-                     }));
-    test::write_file(dir / "g.bmp", test::make_flat_bmp(16, 16, {127, 127, 127}));
-    ConversionSettings s;
-    s.col_reduction = 0;
-    s.edge_emph = 1;
-    auto conv = make_conversion();
-    ScratchPool pool;
-    ASSERT_EQ(convert_file(*conv, pool, (dir / "p.bmp").string(), s, DefaultPalettes{}), "");
-    EXPECT_EQ(conv->work[3 * max_width + 3].r, 255);
-    EXPECT_EQ(conv->distance[3 * max_width + 3][0], 7 * 250 * 250);
-    EXPECT_EQ(conv->distance[2 * max_width + 3][0], 7 * 100 * 100);
-    ASSERT_EQ(convert_file(*conv, pool, (dir / "g.bmp").string(), {}, DefaultPalettes{}), "");
-    EXPECT_EQ(conv->distance[0][0], 2 * 127 * 127 + 4 * 127 * 127 + 109 * 109);
 }

@@ -1,5 +1,5 @@
-// Conversions prepared by hand, for tests that run one stage on numbers they choose, small
-// helpers to edit BMP header fields, and companion palette files.
+// Conversions prepared by hand, for tests that run one stage on numbers they choose, and
+// companion palette files.
 #pragma once
 
 #include <array>
@@ -40,27 +40,6 @@ inline std::unique_ptr<Conversion> flat_conversion(int width, int height, Color 
                                                    const ConversionSettings& settings = {}) {
     return conversion_with(
         width, height, [c](int, int) { return c; }, settings);
-}
-
-inline Pixel& pixel(Conversion& conv, int x, int y) {
-    return conv.work[y * max_width + x];
-}
-
-inline void put32(std::vector<std::uint8_t>& file, std::size_t at, std::int64_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i)
-        file[at + i] = static_cast<std::uint8_t>(u >> (8 * i));
-}
-
-inline void put16(std::vector<std::uint8_t>& file, std::size_t at, std::uint16_t v) {
-    file[at] = static_cast<std::uint8_t>(v);
-    file[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-inline std::int32_t get32(const std::uint8_t* p) {
-    return static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 // A small deterministic generator, so that "random" pictures and mutations repeat exactly.
