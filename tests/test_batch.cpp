@@ -5,6 +5,7 @@
 #include "support/batch_host.hpp"
 
 using namespace lumaweave;
+using namespace lumaweave::test;
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
 using Ints = std::vector<int>;
@@ -14,26 +15,23 @@ namespace {
 class BatchTest : public ::testing::Test {
   protected:
     std::string put(const std::string& name, int width = 16) {
-        test::write_file(dir / name, test::make_noise_bmp(width, 16, 1));
-        return at(name);
+        return put_noise(dir / name, width);
     }
-    std::string at(const std::string& name) const { return (dir / name).string(); }
     bool exists(const std::string& name) const { return std::filesystem::exists(dir / name); }
-    Bytes read(const std::string& name) const { return test::read_file(dir / name); }
     // Runs the batch, which must end with `message`, shown once, and leave no state behind.
     void run(const std::string& message) {
-        host.messages.clear();
+        host.messages.clear(), host.started.clear(), host.progress.clear();
         EXPECT_EQ(batch.run_batch(host), message);
         EXPECT_EQ(host.messages, Names{message});
         EXPECT_EQ(std::tuple(batch.scratch().count(), batch.progress_percent(), batch.busy()),
                   std::tuple(0, 0, false));
     }
 
-    test::ScratchDir dir;
+    ScratchDir dir;
     ConversionSettings settings;
     DefaultPalettes palettes;
     Batch batch{settings, palettes};
-    test::RecordingHost host{batch};
+    RecordingHost host{batch};
 };
 
 }  // namespace
@@ -50,19 +48,20 @@ TEST(OutputNames, BmpTestAndTheNamesOfTheOutputs) {
     EXPECT_EQ(export_name("a/b\\c.bmp"), "a/b\\TEST_c.bmp");
 }
 
-TEST_F(BatchTest, ConvertsBmpNamesInAnyCaseAndSkipsOthers) {
-    const Names names = {put("a.BMP"), put("b.txt"), put("c.bmp"), put("d.bmp ")};
-    batch.on_drop_files(host, names);
+TEST_F(BatchTest, ConvertsBmpNamesInAnyCaseSkipsOthersAndEndsAtTheFirstFailure) {
+    write_file(dir / "f.S02", {1, 2, 3});  // an earlier output beyond the failure
+    batch.on_drop_files(host, {put("a.BMP"), put("b.txt"), put("c.bmp"), put("d.bmp "),
+                               put("narrow.bmp", 12), put("f.bmp")});
     host.on_events = [&](int round) {
         if (round == 1) settings.palette = 2;  // applies to the files not yet converted
     };
-    run(msg::ended);
-    EXPECT_EQ(host.started, (Ints{0, 2, 3}));
-    EXPECT_EQ(host.progress, (Ints{0, 50, 75}));  // skipped names count as passed
-    EXPECT_EQ(read("d..S02"), test::converted_vram(at("d.bmp "), settings));
-    settings.palette = 1;
-    EXPECT_EQ(read("a.S02"), test::converted_vram(at("a.BMP")));
-    EXPECT_FALSE(exists("b.S02") || exists("TEST_a.bmp"));  // "BMP Export" is "No"
+    run(msg::width_not_multiple_of_8);
+    EXPECT_EQ(host.started, (Ints{0, 2, 3, 4}));
+    EXPECT_EQ(host.progress, (Ints{0, 33, 50, 66}));  // skipped names count as passed
+    EXPECT_EQ(read_file(dir / "d..S02"), converted_vram(dir / "d.bmp ", settings));
+    EXPECT_EQ(read_file(dir / "a.S02"), converted_vram(dir / "a.BMP"));
+    EXPECT_EQ(read_file(dir / "f.S02"), (Bytes{1, 2, 3}));
+    EXPECT_FALSE(exists("b.S02") || exists("narrow.S02") || exists("TEST_a.bmp"));
 }
 
 TEST_F(BatchTest, StopRequestEndsTheBatchBeforeTheNextFileAndIsNotKept) {
@@ -79,39 +78,27 @@ TEST_F(BatchTest, StopRequestEndsTheBatchBeforeTheNextFileAndIsNotKept) {
         if (round == 4) batch.request_stop();
     };
     run(msg::ended);
-    host.started.clear();
-    host.progress.clear();
     run(msg::ended);
     EXPECT_EQ(host.started, (Ints{0, 1, 2}));
     EXPECT_EQ(host.progress, (Ints{0, 33, 66}));
-}
-
-TEST_F(BatchTest, FirstFailingFileEndsTheBatchWithItsMessage) {
-    test::write_file(dir / "c.S02", {1, 2, 3});  // an earlier output beyond the failure
-    batch.on_drop_files(host, {put("a.bmp"), put("narrow.bmp", 12), put("c.bmp")});
-    run(msg::width_not_multiple_of_8);
-    EXPECT_EQ(host.started, (Ints{0, 1}));
-    EXPECT_TRUE(exists("a.S02") && !exists("narrow.S02"));
-    EXPECT_EQ(read("c.S02"), (Bytes{1, 2, 3}));
 }
 
 TEST_F(BatchTest, ExportIsAStandardDoubleSizeBmpOfThePreview) {
     settings.mix = settings.block_noise = 0;  // quicker; the export does not depend on them
     host.export_on = true;
     // 24 x 20: the batch converts 16 of the 20 rows.
-    for (const auto& [width, height, export_height] :
-         {std::array{256, 192, 384}, std::array{16, 16, 32}, std::array{24, 20, 32}}) {
-        Bytes source = test::make_noise_bmp(width, height, 2);
+    for (const auto& [width, height, export_height] : {std::array{16, 16, 32}, {24, 20, 32}}) {
+        Bytes source = make_noise_bmp(width, height, 2);
         // Fields a standard header does not copy, and the resolution (38, 42), which it keeps.
         for (int at : {2, 6, 34, 38, 42, 46, 50})
             bmp::put_i32(&source[at], 1000 + at);
         bmp::put_i32(&source[14], 108);
         bmp::put_u16(&source[26], 0);
-        test::write_file(dir / "s.bmp", source);
-        batch.on_drop_files(host, {at("s.bmp")});
+        write_file(dir / "s.bmp", source);
+        batch.on_drop_files(host, {(dir / "s.bmp").string()});
         run(msg::ended);
         // A standard header, then the preview's rows bottom-up.
-        Bytes expected = test::make_flat_bmp(2 * width, export_height, {});
+        Bytes expected = make_flat_bmp(2 * width, export_height, {});
         for (int at : {38, 42})
             bmp::put_i32(&expected[at], 1000 + at);
         const std::size_t row = 2 * width * 3;
@@ -119,13 +106,13 @@ TEST_F(BatchTest, ExportIsAStandardDoubleSizeBmpOfThePreview) {
             std::copy_n(batch.conversion().preview.begin() + 54 +
                             (export_height - 1 - j) * preview_row_bytes,
                         row, expected.begin() + 54 + j * row);
-        EXPECT_TRUE(read("TEST_s.bmp") == expected) << width;
+        EXPECT_TRUE(read_file(dir / "TEST_s.bmp") == expected) << width;
     }
 }
 
 TEST_F(BatchTest, DropOf100000NamesIsRefusedAndLeavesNothingToConvert) {
-    batch.on_drop_files(host, {put("a.bmp")});
-    Names many(file_list_capacity, at("a.bmp"));
+    const Names many(file_list_capacity, put("a.bmp"));
+    batch.on_drop_files(host, {many[0]});
     batch.on_drop_files(host, many);
     EXPECT_EQ(host.messages, Names{msg::too_many_files});
     EXPECT_EQ(batch.file_count(), 0);

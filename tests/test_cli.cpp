@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "support/run_program.hpp"
+#include "support/batch_host.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::test;
@@ -12,16 +12,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void put(const fs::path& file, int width = 16) {
-    write_file(file, make_noise_bmp(width, 16, 1));
-}
-
 void expect_ended(const ProgramResult& r) {
     EXPECT_EQ(std::tie(r.exit_code, r.out, r.err), std::tuple(0, ended_line, ""));
 }
 
-void expect_failure(const ProgramResult& r, const std::string& prefix, const char* message) {
-    EXPECT_EQ(std::tie(r.exit_code, r.out, r.err), std::tuple(1, "", prefix + message + "\n"));
+void expect_failure(const ProgramResult& r, const std::string& message) {
+    EXPECT_EQ(std::tie(r.exit_code, r.out, r.err), std::tuple(1, "", message + "\n"));
 }
 
 // No half-written output is left in `folder`.
@@ -34,41 +30,38 @@ void expect_no_temporary_file(const fs::path& folder) {
 
 TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     ScratchDir dir;
-    put(dir / "p.bmp", 32);
-    expect_failure(run_cli({}, dir.path()), "", msg::select_a_file);
-    expect_ended(run_cli({"notes.txt", "a.png"}, dir.path()));
-    expect_ended(run_cli({"p.bmp"}, dir.path()));  // no progress off a terminal
-    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp"));
-    EXPECT_FALSE(fs::exists(dir / "TEST_p.bmp"));
+    put_noise(dir / "p.bmp", 32);
+    expect_failure(run_cli({}, dir.path()), msg::select_a_file);
     // Words for check boxes, "=" forms and numbers; the last of a repeated option counts.
-    const char* options =
-        "--hue 3 --quiet --hue=-4 --palette 2 --dither-order=0 --mitigation off "
-        "--lumi-sort 0 --vertical-error-ratio=6 --gamma -3 --color-d 5 "
-        "--index-r=on --index-0 0 p.bmp";
-    expect_ended(run_cli(split(options, ' '), dir.path()));
+    expect_ended(run_cli(split("--hue 3 --quiet --hue=-4 --palette 2 --dither-order=0 "
+                               "--mitigation off --lumi-sort 0 --vertical-error-ratio=6 --gamma "
+                               "-3 --color-d 5 --index-r=on --index-0 0 p.bmp",
+                               ' '),
+                         dir.path()));
     ConversionSettings s{.vertical_error_ratio = 6, .palette = 2, .dither_order = 0, .hue = -4};
     s.lumi_sort = s.index_0 = 0, s.mitigation = s.index_r = 1, s.gamma = -3, s.color_d = 5;
     EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", s));
+    EXPECT_FALSE(fs::exists(dir / "TEST_p.bmp"));
+    // The palettes of lumaweave_config.txt in the current folder, or of the file --config names;
+    // a missing one ends the program before any conversion.
     DefaultPalettes changed;
     changed.msx1 = changed.msx2;
-    const auto with_changed = converted_vram(dir / "p.bmp", {}, changed);
-    // The palettes of lumaweave_config.txt in the current folder, or of the file --config names.
     std::ofstream(dir / "lumaweave_config.txt") << msx2_only_config();
     expect_ended(run_cli({"p.bmp"}, dir.path()));
-    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
+    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", {}, changed));
     fs::rename(dir / "lumaweave_config.txt", dir / "mine.txt");
+    fs::remove(dir / "p.S02");
     expect_ended(run_cli({"--config=mine.txt", "p.bmp"}, dir.path()));
-    EXPECT_EQ(read_file(dir / "p.S02"), with_changed);
-    // A missing one ends the program before any conversion.
+    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", {}, changed));
     fs::remove(dir / "p.S02");
     expect_failure(run_cli({"--config", "absent.txt", "p.bmp"}, dir.path()),
-                   "absent.txt: ", msg::file_not_found);
+                   std::string("absent.txt: ") + msg::file_not_found);
     EXPECT_FALSE(fs::exists(dir / "p.S02"));
 }
 
 TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOptions) {
     ScratchDir dir;
-    put(dir / "p.bmp");
+    put_noise(dir / "p.bmp");
     // The arguments after the file, separated by "|", then what the refusal names.
     for (const std::string refusal :
          {"--palette|3 => '3' for --palette", "--hue|-5 => '-5' for --hue",
@@ -83,8 +76,8 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOpt
           "--auto-display|vga => 'vga' for --auto-display; it takes table|tms9918",
           "--report=xml => 'xml' for --report"}) {
         const std::size_t arrow = refusal.find(" => ");
-        std::vector<std::string> args = split("p.bmp|" + refusal.substr(0, arrow), '|');
-        const ProgramResult r = run_cli(args, dir.path());
+        const ProgramResult r =
+            run_cli(split("p.bmp|" + refusal.substr(0, arrow), '|'), dir.path());
         EXPECT_EQ(std::tie(r.exit_code, r.out), std::tuple(2, "")) << refusal;
         EXPECT_NE(r.err.find(refusal.substr(arrow + 4)), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("--help"), std::string::npos) << refusal;
@@ -107,16 +100,15 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOpt
 TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile) {
     ScratchDir dir;
     const std::string odd = "my pic ü 写真.bmp", odd_output = "my pic ü 写真.S02";
-    put(dir / odd);
-    put(dir / "-dash.bmp", 24);
+    put_noise(dir / odd);
+    put_noise(dir / "-dash.bmp", 24);
     expect_ended(run_cli({"--quiet", "--export", "--", odd, "-dash.bmp"}, dir.path()));
     EXPECT_EQ(read_file(dir / odd_output), converted_vram(dir / odd));
-    EXPECT_EQ(fs::file_size(dir / "TEST_my pic ü 写真.bmp"), 54u + 32 * 96);
-    EXPECT_EQ(fs::file_size(dir / "TEST_-dash.bmp"), 54u + 32 * 144);
+    EXPECT_TRUE(fs::exists(dir / "TEST_my pic ü 写真.bmp") && fs::exists(dir / "TEST_-dash.bmp"));
     // The first failure ends the batch with its message; nothing after it is written.
     fs::create_directory(dir / "folder.bmp");
     ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0644), 0);  // refused, not waited on
-    put(dir / "b.bmp");
+    put_noise(dir / "b.bmp");
     fs::create_directory(dir / "b.S02");
     for (const auto& [name, message] : {std::pair{"folder.bmp", msg::file_cannot_open},
                                         {"pipe.bmp", msg::file_cannot_open},
@@ -125,7 +117,7 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
         fs::remove(dir / "-dash.S02");
         fs::remove(dir / odd_output);
         expect_failure(run_cli({"--", "-dash.bmp", name, odd}, dir.path()),
-                       std::string(name) + ": ", message);
+                       std::string(name) + ": " + message);
         EXPECT_TRUE(fs::exists(dir / "-dash.S02") && !fs::exists(dir / odd_output)) << name;
     }
     expect_no_temporary_file(dir.path());
@@ -134,8 +126,8 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
 TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
     // A small picture, then large ones: once its ".S02" exists the batch is inside its list.
     ScratchDir dir;
-    put(dir / "a.bmp");
-    write_file(dir / "large.bmp", make_noise_bmp(256, 192, 2));
+    put_noise(dir / "a.bmp");
+    put_noise(dir / "large.bmp", 256, 192, 2);
     std::vector<std::string> args = {cli_program, "-j", "2", "a.bmp"};
     args.insert(args.end(), 40, "large.bmp");
     Program program(args, dir.path());
@@ -151,8 +143,8 @@ TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
 
 TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
     ScratchDir dir;
-    put(dir / "a.bmp");
-    put(dir / "b.bmp");
+    put_noise(dir / "a.bmp");
+    put_noise(dir / "b.bmp");
     ProgramResult r = run_cli({"a.bmp", "b.bmp"}, dir.path(), true);
     EXPECT_NE(r.err.find("[                    ]   0% 1/2 a.bmp"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("[##########          ]  50% 2/2 b.bmp"), std::string::npos) << r.err;

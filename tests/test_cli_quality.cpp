@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "quality/measure.hpp"
-#include "support/run_program.hpp"
+#include "support/batch_host.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::test;
@@ -22,23 +22,23 @@ std::string decimals(const char* format, double v) {
 
 TEST(ReportOption, PrintsEachFilesFiguresInListOrderAsTextOrJsonAndChangesNoOutput) {
     ScratchDir dir;
-    write_file(dir / "b.bmp", make_noise_bmp(24, 16, 1));
-    write_file(dir / "a.bmp", make_noise_bmp(16, 16, 2));
-    ASSERT_EQ(run_cli({"-q", "b.bmp", "notes.txt", "a.bmp"}, dir.path()).exit_code, 0);
-    const auto plain_a = read_file(dir / "a.S02"), plain_b = read_file(dir / "b.S02");
-    const auto f = quality::measure_conversion(*converted(dir / "b.bmp"), quality::Display::table);
-    const std::string b_figures = "b.bmp: CIEDE2000 (blurred) mean " +
-                                  decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +
-                                  decimals("%.4f", f.delta_e_p95) + ", SSIM ";
+    put_noise(dir / "b.bmp", 24);
+    put_noise(dir / "a.bmp", 16, 16, 2);
     const ProgramResult r =
         run_cli({"-q", "--report", "-j", "2", "b.bmp", "notes.txt", "a.bmp"}, dir.path());
     EXPECT_EQ(std::tie(r.exit_code, r.err), std::tuple(0, ""));
     const std::vector<std::string> out = split(r.out, '\n');
     ASSERT_EQ(out.size(), 4u) << r.out;
-    EXPECT_TRUE(out[0].starts_with(b_figures) && out[0].ends_with("(display table)")) << r.out;
+    const auto f = quality::measure_conversion(*converted(dir / "b.bmp"), quality::Display::table);
+    EXPECT_TRUE(out[0].starts_with("b.bmp: CIEDE2000 (blurred) mean " +
+                                   decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +
+                                   decimals("%.4f", f.delta_e_p95) + ", SSIM ") &&
+                out[0].ends_with("(display table)"))
+        << r.out;
     EXPECT_TRUE(out[1].starts_with("a.bmp: CIEDE2000 (blurred) mean ")) << r.out;
     EXPECT_EQ(out[2] + "\n", ended_line);
-    EXPECT_TRUE(read_file(dir / "a.S02") == plain_a && read_file(dir / "b.S02") == plain_b);
+    EXPECT_EQ(read_file(dir / "a.S02"), converted_vram(dir / "a.bmp"));
+    EXPECT_EQ(read_file(dir / "b.S02"), converted_vram(dir / "b.bmp"));
     // Black converts to black exactly; a real MSX1 chip shows it as (0, 4, 0).
     write_file(dir / "say \"hi\".bmp", make_flat_bmp(16, 16, {0, 0, 0}));
     EXPECT_EQ(run_cli({"--report=json", "say \"hi\".bmp"}, dir.path()).out,
@@ -48,15 +48,15 @@ TEST(ReportOption, PrintsEachFilesFiguresInListOrderAsTextOrJsonAndChangesNoOutp
     // Green 4 of 255 everywhere: the mean square error is 16 / 3.
     const std::string json =
         run_cli({"--report=json", "--auto-display", "tms9918", "say \"hi\".bmp"}, dir.path()).out;
-    const double psnr = 10 * std::log10(255.0 * 255 * 3 / 16);
     EXPECT_NE(json.find("\"display\":\"tms9918\""), std::string::npos) << json;
+    const double psnr = 10 * std::log10(255.0 * 255 * 3 / 16);
     EXPECT_TRUE(json.ends_with(decimals("\"psnr\":%.3f}\n", psnr) + ended_line)) << json;
 }
 
 TEST(AutoOption, PrintsACommandLineThatReproducesEachResultOnAnyNumberOfThreads) {
     ScratchDir dir;
-    write_file(dir / "a.bmp", make_noise_bmp(16, 16, 4));
-    write_file(dir / "it's b.bmp", make_noise_bmp(24, 16, 5));
+    put_noise(dir / "a.bmp", 16, 16, 4);
+    put_noise(dir / "it's b.bmp", 24, 16, 5);
     std::ofstream(dir / "my palettes.txt") << msx2_only_config();  // to be named again
     std::string first;
     for (const char* jobs : {"1", "2"}) {
@@ -72,11 +72,7 @@ TEST(AutoOption, PrintsACommandLineThatReproducesEachResultOnAnyNumberOfThreads)
     const std::vector<std::string> out = split(first, '\n');
     ASSERT_EQ(out.size(), 8u) << first;
     for (std::size_t i : {0, 3}) {
-        const std::string &figures = out[i], &search = out[i + 1], &command = out[i + 2];
-        const std::size_t mean = figures.find(" mean ") + 6;
-        EXPECT_NE(search.find("-> " + figures.substr(mean, figures.find(',') - mean) + " ("),
-                  std::string::npos)
-            << search;
+        const std::string& command = out[i + 2];
         ASSERT_TRUE(command.starts_with("lumaweave-cli --config 'my palettes.txt' ")) << command;
         EXPECT_EQ(command.find("--auto"), std::string::npos) << command;
         // Through a shell, as a user pastes it.

@@ -1,12 +1,18 @@
-// What the batch, command-line and quality tests share: a file converted on its own, and a
-// BatchHost that records what the batch asks of its platform.
+// What the batch, command-line and quality tests share: pictures written and converted on their
+// own, a BatchHost that records what the batch asks of its platform, and the program run.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "batch/batch.hpp"
 #include "batch/output.hpp"
@@ -15,6 +21,12 @@
 #include "support/conversion_fixture.hpp"
 
 namespace lumaweave::test {
+
+inline std::string put_noise(const std::filesystem::path& file, int width = 16, int height = 16,
+                             std::uint32_t seed = 1) {
+    write_file(file, make_noise_bmp(width, height, seed));
+    return file.string();
+}
 
 inline std::unique_ptr<Conversion> converted(const std::filesystem::path& source,
                                              const ConversionSettings& settings = {},
@@ -52,5 +64,82 @@ struct RecordingHost final : BatchHost {
         progress.push_back(batch.progress_percent());
     }
 };
+
+inline const std::string cli_program = LUMAWEAVE_CLI;
+inline const std::string ended_line = std::string(msg::ended) + "\n";
+
+inline std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> out(1);
+    for (char c : text)
+        c == separator ? out.emplace_back() : out.back() += c;
+    return out;
+}
+
+struct ProgramResult {
+    int exit_code = -1;  // -1 when it did not exit normally
+    std::string out, err;
+};
+
+// Runs `argv` in `folder` in the background; on `terminal` its standard error is a
+// pseudo-terminal and its standard output is discarded.
+class Program {
+  public:
+    Program(std::vector<std::string> argv, const std::filesystem::path& folder,
+            bool terminal = false)
+        : terminal_(terminal),
+          pid_(terminal ? ::forkpty(&tty_, nullptr, nullptr, nullptr) : ::fork()) {
+        if (pid_ != 0) return;
+        std::vector<char*> args;
+        for (std::string& s : argv)
+            args.push_back(s.data());
+        args.push_back(nullptr);
+        const auto to = [](const std::filesystem::path& file, int fd) {
+            return ::dup2(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), fd) >= 0;
+        };
+        if ((terminal ? to("/dev/null", 1) : to(capture_ / "out", 1) && to(capture_ / "err", 2)) &&
+            ::chdir(folder.c_str()) == 0)
+            ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ~Program() {
+        if (!waited_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
+        if (terminal_) ::close(tty_);
+    }
+    bool running() { return !waited_ && !(waited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_); }
+    void send(int sig) { ::kill(pid_, sig); }
+    ProgramResult wait() {
+        ProgramResult r;
+        char buffer[4096];  // reads from the terminal fail (EIO) once the program has ended
+        for (ssize_t n; terminal_ && (n = ::read(tty_, buffer, sizeof buffer)) > 0;)
+            r.err.append(buffer, static_cast<std::size_t>(n));
+        if (!std::exchange(waited_, true)) ::waitpid(pid_, &status_, 0);
+        if (WIFEXITED(status_)) r.exit_code = WEXITSTATUS(status_);
+        for (auto [text, name] : {std::pair{&r.out, "out"}, {&r.err, "err"}}) {
+            const std::vector<std::uint8_t> bytes = read_file(capture_ / name);
+            if (!terminal_) text->assign(bytes.begin(), bytes.end());
+        }
+        return r;
+    }
+
+  private:
+    ScratchDir capture_;
+    bool terminal_, waited_ = false;
+    int tty_ = -1, status_ = 0;
+    pid_t pid_;
+};
+
+inline ProgramResult run_cli(std::vector<std::string> args, const std::filesystem::path& folder,
+                             bool terminal = false) {
+    args.insert(args.begin(), cli_program);
+    return Program(args, folder, terminal).wait();
+}
+
+// A palette configuration whose MSX1 table is the MSX2 one.
+inline std::string msx2_only_config() {
+    std::string table;
+    for (int v : DefaultPalettes{}.msx2)
+        table += std::to_string(v) + " ";
+    return "* MSX1 palette\n" + table + "\n* MSX2 palette\n" + table + "\n";
+}
 
 }  // namespace lumaweave::test
