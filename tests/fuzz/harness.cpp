@@ -1,12 +1,9 @@
 #include "fuzz/harness.hpp"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string_view>
 #include <vector>
 
@@ -17,6 +14,7 @@
 #include "io/config.hpp"
 #include "io/file_io.hpp"
 #include "io/messages.hpp"
+#include "support/test_pictures.hpp"
 
 namespace lumaweave::fuzz {
 
@@ -29,25 +27,11 @@ struct Reader {
     Input bytes;
     std::size_t pos = 0;
     std::uint8_t byte() { return pos < bytes.size() ? bytes[pos++] : 0; }
-};
-
-void write_bytes(const fs::path& path, Input bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-ConversionSettings read_settings(Reader& in) {
-    ConversionSettings settings;
-    for (const SettingField& f : setting_fields()) {
-        std::vector<std::int32_t> values;
-        if (f.kind == ControlKind::check_box) values.push_back(f.clear_value);
-        for (const SettingControl& c : f.controls)
-            values.push_back(c.value);
-        settings.*(f.member) = values[in.byte() % values.size()];
+    std::size_t u16() {
+        const std::size_t low = byte();
+        return low | std::size_t{byte()} << 8;
     }
-    return settings;
-}
+};
 
 // The message loading must give, from the header checks in their order.
 std::string expected_message(Input file, int correction) {
@@ -68,95 +52,55 @@ std::string expected_message(Input file, int correction) {
     return {};
 }
 
-// A successful conversion: its size, the decoded source, the VRAM image, a preview that shows
-// exactly what the VRAM image holds, and the "TEST_" picture made from the preview.
+// A successful conversion: its size, the VRAM image, a preview that shows exactly what the VRAM
+// image holds, and the "TEST_" picture made from the preview. (Source decoding is left to the
+// loading tests, which check it at its edges.)
 std::string check_converted(Conversion& conv, Input source, const ConversionSettings& s) {
     const int src_width = bmp::get_i32(&source[bmp::width_at]);
     const int src_height = bmp::get_i32(&source[bmp::height_at]);
     const int width = src_width - (s.horizontal_position_correction != 0 ? 8 : 0);
     const int height = src_height - src_height % 8;
     if (conv.width != width || conv.height != height) return "working size differs";
-    // Source columns from the correction on; of the rows beyond a multiple of 8, half are
-    // dropped at the bottom (the file's first rows), the rest at the top.
-    const std::uint8_t* pixels = &source[bmp::get_i32(&source[bmp::pixel_offset_at])];
-    for (int y = 0; y < max_height; ++y) {
-        for (int x = 0; x < max_width; ++x) {
-            Rgb want{0, 0, 0};
-            if (x < width && y < height) {
-                const std::uint8_t* p = pixels +
-                                        (height - 1 - y + src_height % 8 / 2) * 3 * src_width +
-                                        3 * (s.horizontal_position_correction + x);
-                want = {p[2], p[1], p[0]};
-            }
-            const Rgb& got = conv.source[y * max_width + x];
-            if (got.r != want.r || got.g != want.g || got.b != want.b) {
-                return "source pixel (" + std::to_string(x) + ", " + std::to_string(y) +
-                       ") decoded wrong";
-            }
-        }
-    }
-
-    const auto& v = conv.vram;
-    const std::uint8_t bsave[7] = {0xFE, 0, 0, 0xFF, 0x37, 0, 0};
-    if (!std::equal(bsave, bsave + 7, v.begin())) return "BSAVE header wrong";
-    for (std::size_t n = 0; n < vram::name_table_bytes; ++n) {
-        if (v[vram::bsave_header + vram::name_table + n] != n % 256) return "name table wrong";
-    }
-    for (int y = 0; y < max_height; ++y) {
-        for (int x = 0; x < max_width; x += 8) {
-            const std::uint8_t pattern = v[vram::pattern_offset(x, y)];
-            const std::uint8_t pair = v[vram::colour_offset(x, y)];
-            if (x >= width || y >= height) {
-                if (pattern != 0 || pair != 0) return "VRAM written outside the picture";
-            } else if (pair >> 4 == (pair & 15)) {
-                return "colour byte with equal colours";
-            } else if (!s.color_no0 && (pair >> 4 == 0 || (pair & 15) == 0)) {
-                return "colour 0 used while not allowed";
-            }
-        }
-    }
     for (const Rgb& c : conv.display) {
         for (const std::int32_t channel : {c.r, c.g, c.b}) {
             if (channel < 0 || channel > 255 || 255 * ((channel * 7 + 254) / 255) / 7 != channel)
                 return "display colour off the 0..7 scale";
         }
     }
-    // Each picture pixel drawn 2 x 2 in its display colour, black elsewhere.
-    for (int row = 0; row < 2 * max_height; ++row) {
-        for (int column = 0; column < 2 * max_width; ++column) {
-            const int x = column / 2, y = row / 2;
-            Rgb c{0, 0, 0};
-            if (x < width && y < height) {
-                const std::uint8_t pair = v[vram::colour_offset(x, y)];
-                c = conv.display[v[vram::pattern_offset(x, y)] & (0x80 >> (x & 7)) ? pair >> 4
-                                                                                   : pair & 15];
-            }
-            const std::uint8_t* out =
-                &conv.preview[bmp::header_size + row * preview_row_bytes + 3 * column];
-            if (out[0] != c.b || out[1] != c.g || out[2] != c.r) {
-                return "preview differs from the VRAM image";
+    // The "TEST_" picture: a standard 24-bit BMP of the preview at twice the working size,
+    // keeping the source's resolution fields.
+    std::vector<std::uint8_t> expected = test::make_flat_bmp(2 * width, 2 * height, {});
+    std::copy_n(&source[38], 8, &expected[38]);
+    const auto& v = conv.vram;
+    for (int y = 0; y < max_height; ++y) {
+        for (int x = 0; x < max_width; ++x) {
+            const bool inside = x < width && y < height;
+            const std::uint8_t pattern = v[vram::pattern_offset(x, y)];
+            const std::uint8_t pair = v[vram::colour_offset(x, y)];
+            if (!inside && (pattern != 0 || pair != 0)) return "VRAM written outside the picture";
+            if (inside && pair >> 4 == (pair & 15)) return "colour byte with equal colours";
+            if (inside && !s.color_no0 && (pair >> 4 == 0 || (pair & 15) == 0))
+                return "colour 0 used while not allowed";
+            // Drawn 2 x 2 in its display colour, black outside the picture.
+            const Rgb c = inside ? conv.display[pattern & (0x80 >> (x & 7)) ? pair >> 4 : pair & 15]
+                                 : Rgb{0, 0, 0};
+            for (const int row : {2 * y, 2 * y + 1}) {
+                const std::uint8_t* out =
+                    &conv.preview[bmp::header_size + row * preview_row_bytes + 6 * x];
+                if (std::memcmp(out, out + 3, 3) != 0 || out[0] != c.b || out[1] != c.g ||
+                    out[2] != c.r) {
+                    return "preview differs from the VRAM image";
+                }
+                if (inside)
+                    std::copy_n(out, 6,
+                                &expected[54 + ((2 * height - 1 - row) * 2 * width + 2 * x) * 3]);
             }
         }
     }
-
-    // The "TEST_" picture: a 24-bit BMP at twice the working size, the preview's rows bottom-up.
-    const std::size_t size = build_export_image(conv), row_bytes = 6 * width;  // a multiple of 4
-    const std::uint8_t* image = conv.export_image.data();
-    if (size != bmp::header_size + row_bytes * 2 * height || image[0] != 'B' || image[1] != 'M' ||
-        bmp::get_u32(image + 2) != size || bmp::get_i32(image + bmp::pixel_offset_at) != 54 ||
-        bmp::get_i32(image + bmp::width_at) != 2 * width ||
-        bmp::get_i32(image + bmp::height_at) != 2 * height ||
-        bmp::get_u16(image + bmp::bits_per_pixel_at) != 24 ||
-        bmp::get_u32(image + bmp::compression_at) != 0 ||
-        bmp::get_u32(image + 34) != size - bmp::header_size) {
-        return "export header wrong";
-    }
-    for (int j = 0; j < 2 * height; ++j) {
-        if (std::memcmp(image + bmp::header_size + j * row_bytes,
-                        &conv.preview[bmp::header_size + (2 * height - 1 - j) * preview_row_bytes],
-                        row_bytes) != 0) {
-            return "export pixels differ from the preview";
-        }
+    const std::size_t size = build_export_image(conv);
+    if (!std::equal(expected.begin(), expected.end(), conv.export_image.begin(),
+                    conv.export_image.begin() + size)) {
+        return "export picture wrong";
     }
     return {};
 }
@@ -164,22 +108,19 @@ std::string check_converted(Conversion& conv, Input source, const ConversionSett
 // A plain reading of the configuration rules, to compare read_config_numbers against.
 int plain_config_numbers(std::string_view text, std::string_view key, std::int32_t* destination,
                          int n) {
-    const std::size_t position = text.find(key);
-    if (position == std::string_view::npos) return 0;
-    std::size_t scan = position + 8;
-    auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+    std::size_t scan = text.find(key);
+    if (scan == std::string_view::npos) return 0;
+    scan += 8;
+    auto digit = [&] { return text[scan] >= '0' && text[scan] <= '9'; };
     for (int j = 0; j < n; ++j) {
-        while (scan < text.size() && !digit(scan)) {
+        for (; scan < text.size() && !digit(); ++scan) {
             if (text[scan] == '*') return 1;
-            ++scan;
         }
         if (scan >= text.size()) return 1;
         std::int64_t value = 0;
-        while (scan < text.size() && digit(scan)) {
+        for (; scan < text.size() && digit(); ++scan)
             value = std::min<std::int64_t>(value * 10 + (text[scan] - '0'), INT32_MAX);
-            ++scan;
-        }
-        if (scan < text.size()) ++scan;  // the byte that ends a number goes with it
+        scan += scan < text.size();  // the byte that ends a number goes with it
         destination[j] = static_cast<std::int32_t>(value);
     }
     return 2;
@@ -187,55 +128,41 @@ int plain_config_numbers(std::string_view text, std::string_view key, std::int32
 
 }  // namespace
 
-Workspace::Workspace() {
-    std::string pattern = (fs::temp_directory_path() / "lumaweave-fuzz-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    dir = pattern;
-}
-
-Workspace::~Workspace() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-}
-
-ConversionSettings convert_settings(Input input) {
-    Reader in{input};
-    return read_settings(in);
-}
-
 std::string run_convert(Workspace& ws, Input input) {
     Reader in{input};
-    const ConversionSettings settings = read_settings(in);
+    ConversionSettings settings;
+    for (const SettingField& f : setting_fields()) {
+        std::vector<std::int32_t> values;
+        if (f.kind == ControlKind::check_box) values.push_back(f.clear_value);
+        for (const SettingControl& c : f.controls)
+            values.push_back(c.value);
+        settings.*(f.member) = values[in.byte() % values.size()];
+    }
     const fs::path source_path = ws.dir / "p.bmp", companion_path = ws.dir / "p.s05";
     std::error_code ec;
     fs::remove_all(companion_path, ec);
-    const std::uint8_t companion = in.byte();
+    const int companion = in.byte();
     if ((companion & 3) == 1 || (companion & 3) == 2) {
-        std::size_t length = s05::palette_offset + s05::palette_bytes;
-        if ((companion & 3) == 2) {
-            length = in.byte();
-            length |= std::size_t{in.byte()} << 8;
-        }
-        std::vector<std::uint8_t> file(length, 0);
+        const std::size_t full = s05::palette_offset + s05::palette_bytes;
+        const std::size_t length = (companion & 3) == 2 ? in.u16() : full;
+        std::vector<std::uint8_t> file(std::max(length, full), 0);
         const std::uint8_t bsave[7] = {0xFE, 0x00, 0x00, 0x9F, 0x76, 0x00, 0x00};
-        std::copy_n(bsave, std::min<std::size_t>(7, length), file.begin());
-        for (std::size_t i = 0; i < s05::palette_bytes; ++i) {
-            const std::uint8_t b = in.byte();
-            if (s05::palette_offset + i < length) file[s05::palette_offset + i] = b;
-        }
-        write_bytes(companion_path, file);
+        std::copy_n(bsave, 7, file.begin());
+        for (std::size_t i = s05::palette_offset; i < full; ++i)
+            file[i] = in.byte();
+        file.resize(length);
+        test::write_file(companion_path, file);
     } else if ((companion & 3) == 3) {
         fs::create_directory(companion_path);
     }
     DefaultPalettes palettes;
-    if (companion & 4) {
-        for (std::int32_t& value : settings.palette == 2 ? palettes.msx2 : palettes.msx1) {
-            const std::uint8_t b = in.byte();
-            value = b == 255 ? INT32_MAX : b;
-        }
+    for (std::int32_t& value : settings.palette == 2 ? palettes.msx2 : palettes.msx1) {
+        if (!(companion & 4)) break;
+        const std::uint8_t b = in.byte();
+        value = b == 255 ? INT32_MAX : b;
     }
     const Input source = input.subspan(in.pos);
-    write_bytes(source_path, source);
+    test::write_file(source_path, {source.begin(), source.end()});
 
     Conversion& conv = *ws.conversion;
     const auto vram_before = conv.vram;
@@ -249,28 +176,22 @@ std::string run_convert(Workspace& ws, Input input) {
 }
 
 std::string run_s05(Workspace& ws, Input input) {
-    const fs::path path = ws.dir / "p.s05";
-    write_bytes(path, input);
-    const FileContents file = read_whole_file(ws.pool, path.string(), s05::read_extra);
-    std::string failure;
-    if (!file.message.empty()) {
-        failure = "reading failed: " + file.message;
-    } else if (file.length != input.size() || !std::equal(input.begin(), input.end(), file.data) ||
-               !std::all_of(file.data + file.length, file.data + file.length + s05::read_extra,
-                            [](std::uint8_t b) { return b == 0; })) {
+    test::write_file(ws.dir / "p.s05", {input.begin(), input.end()});
+    const FileContents file =
+        read_whole_file(ws.pool, (ws.dir / "p.s05").string(), s05::read_extra);
+    const std::vector<std::uint8_t> zeros(s05::read_extra, 0);
+    std::string failure = file.message;
+    if (failure.empty() &&
+        (file.length != input.size() || !std::equal(input.begin(), input.end(), file.data) ||
+         !std::equal(zeros.begin(), zeros.end(), file.data + file.length)))
         failure = "file contents or padding wrong";
-    } else {
-        // Each value is its nibble, taken as 7 when larger; bytes past the end read as 0.
-        const PaletteTable colours = s05::read_palette(file.data);
-        auto at = [&](std::size_t i) { return i < input.size() ? input[i] : 0; };
-        for (std::size_t k = 0; k < 16 && failure.empty(); ++k) {
-            const int first = at(s05::palette_offset + 2 * k);
-            const int second = at(s05::palette_offset + 2 * k + 1);
-            const std::int32_t want[3] = {std::min(first >> 4, 7), std::min(second & 15, 7),
-                                          std::min(first & 15, 7)};
-            if (!std::equal(want, want + 3, colours.begin() + 3 * k))
-                failure = "colour " + std::to_string(k) + " decoded wrong";
-        }
+    // Colour k: red the high and blue the low nibble of byte 2k, green the low nibble of byte
+    // 2k + 1, each taken as 7 when larger; bytes past the end read as 0.
+    const PaletteTable colours = failure.empty() ? s05::read_palette(file.data) : PaletteTable{};
+    for (std::size_t i = 0; i < colours.size() && failure.empty(); ++i) {
+        const std::size_t at = s05::palette_offset + i / 3 * 2 + (i % 3 == 1);
+        const int nibble = at >= input.size() ? 0 : i % 3 == 0 ? input[at] >> 4 : input[at] & 15;
+        if (colours[i] != std::min(nibble, 7)) failure = "palette value " + std::to_string(i);
     }
     ws.pool.free_all();
     return failure;
@@ -278,22 +199,20 @@ std::string run_s05(Workspace& ws, Input input) {
 
 std::string run_config(Workspace& ws, Input input) {
     const int n = input.empty() ? 48 : input[0] % 49;
-    const Input text = input.empty() ? input : input.subspan(1);
+    const Input text = input.subspan(!input.empty());
     // An exact-size copy: any read past the text is a sanitizer report.
     const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[text.size()]);
     std::copy(text.begin(), text.end(), exact.get());
     const std::string_view view(reinterpret_cast<const char*>(exact.get()), text.size());
     for (const char* key : {msx1_palette_key, msx2_palette_key}) {
-        std::array<std::int32_t, 52> got, want;
-        got.fill(-1);  // never read: numbers are unsigned
-        want.fill(-1);
+        std::vector<std::int32_t> got(52, -1), want(52, -1);  // -1: never read, all unsigned
         const int r = read_config_numbers(exact.get(), text.size(), key, got.data(), n);
         if (r != plain_config_numbers(view, key, want.data(), n) || got != want)
             return "reading \"" + std::string(key) + "\" differs, result " + std::to_string(r);
     }
 
     const fs::path path = ws.dir / "config.txt";
-    write_bytes(path, text);
+    test::write_file(path, {text.begin(), text.end()});
     DefaultPalettes loaded, want;
     const std::string message = load_palette_config(ws.pool, loaded, path.string());
     ws.pool.free_all();

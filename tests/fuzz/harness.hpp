@@ -5,13 +5,13 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
 
 #include "convert/conversion.hpp"
 #include "io/scratch_pool.hpp"
+#include "support/test_pictures.hpp"
 
 namespace lumaweave::fuzz {
 
@@ -19,9 +19,7 @@ using Input = std::span<const std::uint8_t>;
 
 // A private temporary folder, and one conversion object and pool reused as the program does.
 struct Workspace {
-    Workspace();
-    ~Workspace();
-    std::filesystem::path dir;
+    test::ScratchDir dir;
     std::unique_ptr<Conversion> conversion = make_conversion();
     ScratchPool pool;
 };
@@ -33,9 +31,7 @@ struct Workspace {
 // bytes following, and whose bit 2 has 48 bytes follow that replace the default palette table
 // in use (255 standing for the largest number); the rest is the ".bmp" file. The fuzz target
 // skips inputs longer than max_convert_input, to keep each run quick.
-inline constexpr std::size_t settings_bytes = 23;
 inline constexpr std::size_t max_convert_input = 16384;
-ConversionSettings convert_settings(Input input);
 std::string run_convert(Workspace& ws, Input input);
 // The input is a whole ".s05" file, read as a picture's companion palette.
 std::string run_s05(Workspace& ws, Input input);

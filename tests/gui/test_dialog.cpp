@@ -1,13 +1,19 @@
 // The real dialog, driven as a user would: real clicks and keys, drops through its drop target,
-// and the screen read back.
+// and the screen read back; message boxes answered and recorded. The pictures are noise, with
+// detail in every block, so that options change the result.
 #include <gtest/gtest.h>
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/dcmemory.h>
 #include <wx/dnd.h>
 #include <wx/listbox.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
+#include <wx/uiaction.h>
+#include <wx/weakref.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,11 +21,12 @@
 
 #include "app/converter_dialog.hpp"
 #include "app/dialog_template.hpp"
+#include "batch/output.hpp"
 #include "convert/convert.hpp"
+#include "formats/vram.hpp"
 #include "io/messages.hpp"
 #include "quality/auto_settings.hpp"
-#include "support/gui_harness.hpp"
-#include "support/test_pictures.hpp"
+#include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::app;
@@ -29,19 +36,30 @@ using Picture = std::array<std::uint8_t, bmp_image_bytes>;
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 
+namespace lumaweave::test {
+// The pixels the screen shows in a rectangle of a window's client area (screen_capture.cpp).
+wxImage screen_image(wxWindow& window, const wxRect& client_rect);
+}  // namespace lumaweave::test
+
 namespace {
 
-// A picture with detail in every block, so that options change the result.
-Bytes busy_picture(int w, int h, int seed) {
-    return test::make_bmp(w, h, [seed](int x, int y) {
-        return test::Color{static_cast<std::uint8_t>((x * 37 + y * 11 + seed * 70) & 0xFF),
-                           static_cast<std::uint8_t>((y * 23 + (x ^ y) * 5 + seed * 30) & 0xFF),
-                           static_cast<std::uint8_t>((x * y + seed * 90) & 0xFF)};
-    });
-}
+// Answers every message box with OK without showing it, and keeps its text: marked when the
+// box is not a plain one (OK only, no icon) with the program's name as caption.
+struct MessageBoxes final : wxModalDialogHook {
+    MessageBoxes() { Register(); }
+    int Enter(wxDialog* dialog) override {
+        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+        if (box == nullptr) return wxID_NONE;  // other dialogs run as usual
+        const long kind = box->GetMessageDialogStyle() & (wxOK | wxCANCEL | wxYES_NO | wxICON_MASK);
+        const bool plain = kind == (wxOK | wxICON_NONE) && box->GetTitle() == "lumaweave";
+        shown.push_back(std::string(plain ? "" : "(not plain) ") + box->GetMessage().utf8_string());
+        return wxID_OK;
+    }
+    std::vector<std::string> shown;
+};
 
 // A conversion computed apart from the dialog (valid until the next call).
-const Conversion& reference(const std::string& path, const S& settings) {
+Conversion& reference(const std::string& path, const S& settings) {
     static const auto conv = make_conversion();
     ScratchPool pool;
     EXPECT_EQ(convert_file(*conv, pool, path, settings, DefaultPalettes{}), "") << path;
@@ -73,9 +91,44 @@ const Rule rules[] = {
 
 class DialogTest : public ::testing::Test {
   protected:
+    // Handles waiting events until the condition holds, at most `rounds` times; returns it.
+    static bool pump_until(const std::function<bool()>& condition, int rounds = 2000) {
+        for (int i = 0; i < rounds && !condition(); ++i) {
+            wxTheApp->Yield(true);
+            wxMilliSleep(5);
+        }
+        return condition();
+    }
+    static void pump(int rounds = 3) {
+        pump_until([] { return false; }, rounds);
+    }
+
+    static void show_and_wait(wxWindow& window) {
+        window.Show();
+        window.Raise();
+        pump_until([&] { return window.IsShownOnScreen(); });
+        pump(20);
+    }
+
+    // A real click at x pixels into the control (default: on a check box's or radio's indicator).
+    static void click_at(wxWindow& control, int x = -1) {
+        const wxSize size = control.GetSize();
+        wxUIActionSimulator input;
+        input.MouseMove(control.ClientToScreen({x >= 0 ? x : std::min(8, size.x / 2), size.y / 2}));
+        pump(2);
+        input.MouseClick();
+        pump(4);
+    }
+
+    // A real key press, to the window that has the focus (first given to `focus`, if any).
+    static void press_key(int key, wxWindow* focus = nullptr) {
+        if (focus != nullptr) focus->SetFocus();
+        wxUIActionSimulator().Char(key);
+        pump(4);
+    }
     void TearDown() override {
         if (dialog != nullptr) dialog->Destroy();
-        test::pump();
+        pump();
     }
     wxWindow& control(int id) { return *dialog->FindWindow(id); }
     bool selected(int id) {
@@ -84,22 +137,22 @@ class DialogTest : public ::testing::Test {
     }
     // A real click; a radio button or check box must then show it (true when it does).
     bool click(int id) {
-        if (dynamic_cast<wxButton*>(&control(id))) return test::click(control(id), 20), true;
+        if (dynamic_cast<wxButton*>(&control(id))) return click_at(control(id), 20), true;
         const bool want = dynamic_cast<wxRadioButton*>(&control(id)) || !selected(id);
-        test::click(control(id));
-        return test::pump_until([&] { return selected(id) == want; });
+        click_at(control(id));
+        return pump_until([&] { return selected(id) == want; });
     }
     // A toolkit event handled at once, for moments inside a batch that real input cannot hit.
-    void send(int id, wxEventType type = wxEVT_BUTTON) {
-        if (type == wxEVT_RADIOBUTTON) wxStaticCast(&control(id), wxRadioButton)->SetValue(true);
-        wxCommandEvent event(type, id);
+    void send(int id) {
+        auto* radio = dynamic_cast<wxRadioButton*>(&control(id));
+        if (radio != nullptr) radio->SetValue(true);
+        wxCommandEvent event(radio ? wxEVT_RADIOBUTTON : wxEVT_BUTTON, id);
         event.SetEventObject(&control(id));
         control(id).ProcessWindowEvent(event);
     }
     Strings listed() {
-        const wxArrayString names = wxStaticCast(&control(id_file_list), wxListBox)->GetStrings();
         Strings list;
-        for (const wxString& name : names)
+        for (const wxString& name : wxStaticCast(&control(id_file_list), wxListBox)->GetStrings())
             list.push_back(name.utf8_string());
         return list;
     }
@@ -116,19 +169,23 @@ class DialogTest : public ::testing::Test {
         ASSERT_NE(target, nullptr);
         EXPECT_EQ(target->OnDropFiles(10, 10, list), !dialog->batch().busy());
     }
-    // Runs the dialog modally, as the program does, with the script inside it.
-    int run_modal(const std::function<void()>& script) {
-        dialog->CallAfter([this, script] {
-            test::pump_until([this] { return dialog->IsShownOnScreen(); });
-            test::pump(10);
-            script();
-            if (dialog->IsModal()) dialog->EndModal(wxID_ABORT);
-        });
-        return dialog->ShowModal();
+    // A fresh dialog with three files dropped, each a little later in the batch.
+    void start() {
+        if (dialog != nullptr) dialog->Destroy();
+        dialog = new ConverterDialog;
+        boxes.shown.clear();
+        files.clear();
+        for (const std::string name : {"f0", "f1", "f2"}) {
+            files.push_back(put(name + ".bmp", test::make_noise_bmp(64, 48, files.size())));
+            fs::remove(dir / (name + ".S02"));
+        }
+        drop(files);
     }
     const Picture& preview() { return dialog->batch().conversion().preview; }
     // Pixels of the picture control on the screen that differ from the dialog's preview.
     int wrong_pixels() {
+        dialog->picture_control().Update();
+        pump(2);
         const wxImage image =
             test::screen_image(dialog->picture_control(), {0, 0, preview_width, preview_height});
         const std::uint8_t *shown = image.GetData(), *bgr = preview().data() + 54;
@@ -139,14 +196,15 @@ class DialogTest : public ::testing::Test {
     }
 
     test::ScratchDir dir;
-    test::MessageBoxes boxes;
+    MessageBoxes boxes;
     ConverterDialog* dialog = new ConverterDialog;
+    Strings files;
 };
 
 // A fresh dialog: the start-up selection, the controls at their places, a black preview and the
 // progress text. Before any drop an option click stores its value but shows nothing, "Auto" does
 // nothing and "Conversion" asks for a file.
-TEST_F(DialogTest, StartsUpAndWaitsForFiles) {
+TEST_F(DialogTest, StartsUpThenOptionClicksStoreTheirValueAndConvert) {
     const std::set<int> on = {1003, 1005, 1014, 1017, 1019, 1022, 1023, 1032, 1040, 1056,
                               1085, 1033, 1035, 1041, 1070, 1090, 1091, 1092, 1093};
     for (const TemplateItem& item : dialog_template()) {
@@ -161,7 +219,7 @@ TEST_F(DialogTest, StartsUpAndWaitsForFiles) {
     EXPECT_EQ(dialog->GetClientSize(), dialog->FromDIP(wxSize(761, 735)));
     EXPECT_TRUE(listed().empty());
 
-    test::show_and_wait(*dialog);
+    show_and_wait(*dialog);
     // Each control at its place, grown (if at all) to the right and about its middle, and
     // overlapping nothing but the group box that holds it.
     for (const TemplateItem& item : dialog_template()) {
@@ -181,60 +239,48 @@ TEST_F(DialogTest, StartsUpAndWaitsForFiles) {
     }
     PreviewControl& picture = dialog->picture_control();
     EXPECT_EQ(picture.GetClientSize(), dialog->FromDIP(wxSize(513, 384)));
-    EXPECT_EQ(picture.fit(), (PreviewFit{512, 384, 2}));
     EXPECT_EQ(wrong_pixels(), 0) << "preview not black";
     // "00%" 8 pixels right of the picture, level with its top.
     EXPECT_EQ(dialog->percent_rect().GetTopLeft(),
               picture.GetPosition() + wxPoint(picture.GetSize().x + dialog->FromDIP(8), 0));
-    const wxImage text = test::screen_image(*dialog, dialog->percent_rect());
-    EXPECT_GT(std::count_if(text.GetData(), text.GetData() + text.GetWidth() * text.GetHeight() * 3,
-                            [](unsigned char c) { return c < 128; }),
-              20)
-        << "no progress text drawn";
 
     ASSERT_TRUE(click(1015));
     ASSERT_TRUE(click(id_auto));
     EXPECT_EQ(dialog->settings(), (S{.palette = 2}));
     EXPECT_EQ(preview(), Picture{});
-    EXPECT_TRUE(boxes.shown.empty());
-    send(id_conversion);
-    EXPECT_EQ(boxes.shown, Strings{msg::select_a_file});
-}
+    ASSERT_TRUE(click(id_conversion));
+    EXPECT_TRUE(pump_until([&] { return boxes.shown == Strings{msg::select_a_file}; }));
 
-// Every option control, clicked (check boxes both ways), stores its value and converts file 0
-// again; so does a click or space-bar press on the radio button already selected. "Optimizat"
-// with "Lumi Sort" clear only stores its value, for the next conversion.
-TEST_F(DialogTest, OptionClicksStoreTheirValueAndConvert) {
-    const std::string file = put("p.bmp", busy_picture(48, 32, 1));
+    // Once a file is dropped, every option control, clicked (check boxes both ways), stores its
+    // value and converts file 0 again; so does a click or space-bar press on the radio button
+    // already selected. "Optimizat" with "Lumi Sort" clear only stores its value.
+    const std::string file = put("p.bmp", test::make_noise_bmp(48, 32, 1));
     drop({file});
-    test::show_and_wait(*dialog);
-    S want;
+    S want{.palette = 2};
     for (const Rule& r : rules) {
         for (int id = r.first; id <= r.last; ++id) {
             for (int round = 0; round < (r.first == r.last ? 2 : 1); ++round) {
                 ASSERT_TRUE(click(id)) << id << " did not take the click";
-                test::pump(2);
+                pump(2);
                 want.*r.member = selected(id) ? r.on(id) : r.off;
                 ASSERT_EQ(dialog->settings(), want) << "after a click on " << id;
                 ASSERT_EQ(preview(), reference(file, want).preview) << "after a click on " << id;
             }
         }
     }
-    for (const int seed : {2, 3}) {  // the file changes on disk: a conversion shows it
+    for (const bool key : {false, true}) {  // the file changes on disk: a conversion shows it
         const Picture before = preview();
-        put("p.bmp", busy_picture(48, 32, seed));
-        if (seed == 2) test::click(control(1047));
-        control(1047).SetFocus();
-        if (seed == 3) test::press_key(WXK_SPACE);
-        ASSERT_TRUE(test::pump_until([&] { return preview() != before; })) << "seed " << seed;
+        put("p.bmp", test::make_noise_bmp(48, 32, 2 + key));
+        key ? press_key(WXK_SPACE, &control(1047)) : click_at(control(1047));
+        ASSERT_TRUE(pump_until([&] { return preview() != before; })) << key;
         EXPECT_EQ(preview(), reference(file, want).preview);
     }
 
     ASSERT_TRUE(click(1033));  // "Lumi Sort" clear
     const Picture before = preview();
-    put("p.bmp", busy_picture(48, 32, 4));
+    put("p.bmp", test::make_noise_bmp(48, 32, 4));
     ASSERT_TRUE(click(1035));
-    test::pump(10);
+    pump(10);
     EXPECT_EQ(preview(), before) << "\"Optimizat\" converted with \"Lumi Sort\" clear";
     ASSERT_TRUE(click(1033));
     want.optimization = 0;
@@ -242,224 +288,151 @@ TEST_F(DialogTest, OptionClicksStoreTheirValueAndConvert) {
     EXPECT_EQ(preview(), reference(file, want).preview);
     want.optimization = 1;
     EXPECT_NE(preview(), reference(file, want).preview) << "the option shows on this picture";
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(boxes.shown, Strings{msg::select_a_file});
 }
 
 // A drop lists every name in order and shows file 0 on the screen, pixel for pixel at twice its
-// size; a later drop lists only its names; a file 0 that cannot be converted shows black.
-TEST_F(DialogTest, DropListsTheNamesAndShowsFileZero) {
-    const Strings names = {put("a.BMP", busy_picture(64, 48, 6)), put("b.txt", {'x'}),
-                           put("c.bmp", busy_picture(16, 16, 7))};
-    test::show_and_wait(*dialog);
+// size; a later drop lists only its names; a file 0 that cannot be converted shows black, and
+// "Auto" then changes nothing. On a good file 0 "Auto" searches from the settings in force and
+// applies what the search chooses to the record, the controls and the preview.
+TEST_F(DialogTest, DropShowsFileZeroAndAutoAppliesItsChoice) {
+    const Strings names = {put("a.BMP", test::make_noise_bmp(64, 48, 6)), put("b.txt", {'x'}),
+                           put("c.bmp", test::make_noise_bmp(16, 16, 7))};
+    show_and_wait(*dialog);
     drop(names);
     EXPECT_EQ(listed(), names);
     EXPECT_EQ(preview(), reference(names[0], S{}).preview);
-    EXPECT_TRUE(test::pump_until([&] { return wrong_pixels() == 0; })) << wrong_pixels();
+    EXPECT_TRUE(pump_until([&] { return wrong_pixels() == 0; })) << wrong_pixels();
     drop({names[2]});
     EXPECT_EQ(listed(), Strings{names[2]});
-    drop({put("bad.bmp", busy_picture(20, 16, 1))});  // width not a multiple of 8
+    drop({put("bad.bmp", test::make_noise_bmp(20, 16, 1))});  // width not a multiple of 8
     EXPECT_EQ(preview(), Picture{});
-    EXPECT_TRUE(test::pump_until([&] { return wrong_pixels() == 0; })) << wrong_pixels();
-    EXPECT_TRUE(boxes.shown.empty());
-}
+    EXPECT_TRUE(pump_until([&] { return wrong_pixels() == 0; })) << wrong_pixels();
 
-// "Conversion" writes the ".S02" of every ".bmp", with "BMP Export" "Yes" also the "TEST_"
-// picture, and reports the end in one plain message box.
-TEST_F(DialogTest, ConversionWritesTheOutputs) {
-    drop({put("a.bmp", busy_picture(32, 16, 1)), put("notes.txt", {'x'}),
-          put("b.bmp", busy_picture(16, 16, 2))});
-    test::show_and_wait(*dialog);
-    for (const int export_id : {id_export_no, id_export_yes}) {
-        fs::remove(dir / "TEST_a.bmp");
-        ASSERT_TRUE(click(export_id));
-        ASSERT_TRUE(click(id_conversion));
-        ASSERT_TRUE(test::pump_until([&] { return !boxes.shown.empty(); }));
-        test::pump(4);
-        EXPECT_EQ(boxes.shown, Strings{msg::ended});
-        boxes.shown.clear();
-        EXPECT_EQ(fs::exists(dir / "TEST_a.bmp"), export_id == id_export_yes);
-    }
-    EXPECT_EQ(boxes.caption, "lumaweave");
-    EXPECT_EQ(boxes.style & (wxOK | wxCANCEL | wxYES_NO | wxICON_MASK), wxOK | wxICON_NONE);
-    EXPECT_EQ(dialog->settings(), S{});  // "BMP Export" is no conversion option
-    EXPECT_FALSE(fs::exists(dir / "notes.S02"));
-    for (const std::string base : {"a", "b"}) {
-        const Conversion& conv = reference((dir / (base + ".bmp")).string(), S{});
-        EXPECT_EQ(test::read_file(dir / (base + ".S02")),
-                  Bytes(conv.vram.begin(), conv.vram.end()));
-        const Bytes exported = test::read_file(dir / ("TEST_" + base + ".bmp"));
-        EXPECT_EQ(exported.size(), 54u + 12 * conv.width * conv.height);
-    }
-}
-
-// "Auto" searches file 0 from the settings in force and applies what the search chooses to the
-// record, the controls and the preview; a file 0 the conversion refuses changes nothing.
-TEST_F(DialogTest, AutoAppliesTheChosenSettings) {
-    drop({put("bad.bmp", busy_picture(20, 16, 1))});
-    test::show_and_wait(*dialog);
     ASSERT_TRUE(click(1015));  // "MSX2"
     ASSERT_TRUE(click(1026));  // position correction 3
     const S start{.palette = 2, .horizontal_position_correction = 3};
     ASSERT_TRUE(click(id_auto));
-    test::pump(4);
+    pump(4);
     EXPECT_EQ(dialog->settings(), start);
     EXPECT_EQ(preview(), Picture{});
 
-    const std::string file = put("p.bmp", busy_picture(64, 48, 3));
-    drop({file});
-    const S chosen = quality::choose_settings(file, start, DefaultPalettes{}).chosen;
+    drop({names[0]});
+    const S chosen = quality::choose_settings(names[0], start, DefaultPalettes{}).chosen;
     ASSERT_NE(chosen, start);  // so that a button doing nothing shows
     ASSERT_TRUE(click(id_auto));
-    ASSERT_TRUE(test::pump_until([&] { return dialog->settings() != start; }));
-    test::pump(4);
+    ASSERT_TRUE(pump_until([&] { return dialog->settings() != start; }));
+    pump(4);
     EXPECT_EQ(dialog->settings(), chosen);
     for (const Rule& r : rules) {
         for (int id = r.first; id <= r.last; ++id)
             EXPECT_EQ(selected(id), chosen.*r.member == r.on(id)) << id;
     }
-    EXPECT_EQ(preview(), reference(file, chosen).preview);
-    S after = chosen;  // later clicks go on from there
-    after.edge_emph = !selected(1034);
-    ASSERT_TRUE(click(1034));
-    EXPECT_EQ(dialog->settings(), after);
+    EXPECT_EQ(preview(), reference(names[0], chosen).preview);
     EXPECT_TRUE(boxes.shown.empty());
 }
 
-// Escape and Enter end an idle dialog, as cancelled and as OK; "End" as OK.
-TEST_F(DialogTest, KeysAndEndCloseTheIdleDialog) {
-    EXPECT_EQ(run_modal([] { test::press_key(WXK_ESCAPE); }), wxID_CANCEL);
-    EXPECT_EQ(run_modal([this] {
-                  control(1014).SetFocus();
-                  test::press_key(WXK_RETURN);
-              }),
-              wxID_OK);
-    EXPECT_EQ(run_modal([this] { click(id_end); }), wxID_OK);
-    EXPECT_TRUE(boxes.shown.empty());
-}
-
-// A complete configuration file replaces the palettes; an incomplete one shows its message and
-// ends the program.
-TEST_F(DialogTest, ConfigurationFile) {
+// A complete configuration file replaces the palettes (an incomplete one: see run_program.sh).
+TEST_F(DialogTest, ConfigurationFileReplacesThePalettes) {
     std::string red;
     for (int i = 0; i < 16; ++i)
         red += "7 0 0 ";
-    const fs::path path = dir / "lumaweave_config.txt";
-    std::ofstream(path) << "* MSX1 palette\n" << red << "\n* MSX2 palette\n" << red;
-    EXPECT_TRUE(dialog->load_configuration(path.string()));
-    drop({put("p.bmp", busy_picture(16, 16, 1))});
+    std::ofstream(dir / "config.txt") << "* MSX1 palette\n" << red << "\n* MSX2 palette\n" << red;
+    EXPECT_TRUE(dialog->load_configuration((dir / "config.txt").string()));
+    drop({put("p.bmp", test::make_noise_bmp(16, 16, 1))});
     EXPECT_EQ(Bytes(preview().begin() + 54, preview().begin() + 57), (Bytes{0, 0, 255}));
-
-    std::ofstream(path) << "* MSX1 palette\n0,0,0  1,1,1\n";
-    const fs::path here = fs::current_path();
-    fs::current_path(dir.path());
-    EXPECT_EQ(dialog->run(), wxID_OK);
-    fs::current_path(here);
-    EXPECT_EQ(boxes.shown, Strings{std::string(msg::config_not_enough) + "* MSX1 palette"});
-    EXPECT_FALSE(dialog->IsShown());
 }
 
-// A fresh dialog with three files dropped, each a little later in the batch.
-class BatchTest : public DialogTest {
-  protected:
-    void start() {
-        if (dialog != nullptr) dialog->Destroy();
-        dialog = new ConverterDialog;
-        boxes.shown.clear();
-        files.clear();
-        for (int i = 0; i < 3; ++i) {
-            files.push_back(put("f" + std::to_string(i) + ".bmp", busy_picture(64, 48, i)));
-            fs::remove(fs::path(files[i]).replace_extension(".S02"));
-        }
-        drop(files);
-    }
-    // Which files have their ".S02" ("100": file 0 only); no half-written file is left.
-    std::string written() {
-        std::string done;
-        for (const auto& entry : fs::directory_iterator(dir.path())) {
-            if (entry.path().extension() != ".bmp")
-                EXPECT_EQ(fs::file_size(entry.path()), 14343u) << entry.path();
-        }
-        for (fs::path name : files)
-            done += fs::exists(name.replace_extension(".S02")) ? '1' : '0';
-        return done;
-    }
-    Strings files;
-    std::vector<int> progress;
-};
-
-// After file 0: "End", closing and destroying the window stop the batch before its next file
-// with one message (the dialog ends as OK, as cancelled, and is destroyed once the batch is
-// over); Escape ends the dialog but lets the batch finish.
-TEST_F(BatchTest, EndCloseDestroyAndEscapeDuringABatch) {
-    struct Case {
-        std::function<void()> act;
-        int rc;  // 0: run without a modal loop
-        const char* message;
-        std::string written;
+// Escape and Enter end an idle dialog, as cancelled and as OK; "End" as OK. After file 0 of a
+// batch, "End", closing and destroying the window (put off until the batch is over) stop it with
+// one message; Escape ends the dialog but lets the batch finish. Only whole ".S02" are written.
+TEST_F(DialogTest, KeysEndCloseAndDestroy) {
+    const auto escape_hook = [&] {
+        wxKeyEvent key(wxEVT_CHAR_HOOK);
+        key.m_keyCode = WXK_ESCAPE;
+        dialog->ProcessWindowEvent(key);
     };
-    const Case cases[] = {{[&] { send(id_end); }, wxID_OK, msg::stopped, "100"},
-                          {[&] { dialog->Close(); }, wxID_CANCEL, msg::stopped, "100"},
-                          {[&] {
-                               wxKeyEvent key(wxEVT_CHAR_HOOK);
-                               key.m_keyCode = WXK_ESCAPE;
-                               dialog->ProcessWindowEvent(key);
-                           },
-                           wxID_CANCEL, msg::ended, "111"},
-                          {[&] { dialog->Destroy(); }, 0, msg::stopped, "100"}};
-    for (const Case& c : cases) {
+    const struct {
+        std::function<void()> act;
+        int rc;               // 0: no modal loop
+        const char* message;  // none: the dialog is idle
+        std::string written;  // which files have their ".S02" ("100": file 0 only)
+    } cases[] = {{[] { press_key(WXK_ESCAPE); }, wxID_CANCEL, nullptr, "000"},
+                 {[&] { press_key(WXK_RETURN, &control(1014)); }, wxID_OK, nullptr, "000"},
+                 {[&] { click(id_end); }, wxID_OK, nullptr, "000"},
+                 {[&] { send(id_end); }, wxID_OK, msg::stopped, "100"},
+                 {[&] { dialog->Close(); }, wxID_CANCEL, msg::stopped, "100"},
+                 {escape_hook, wxID_CANCEL, msg::ended, "111"},
+                 {[&] { dialog->Destroy(); }, 0, msg::stopped, "100"}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         start();
         const auto script = [&] {
+            if (c.message == nullptr) return c.act();
             dialog->CallAfter(c.act);  // handled when the batch processes events after file 0
             send(id_conversion);
         };
-        if (c.rc != 0) {
-            EXPECT_EQ(run_modal(script), c.rc);
-        } else {
-            bool destroyed = false;
-            dialog->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& e) {
-                destroyed = destroyed || e.GetEventObject() == dialog;
-                e.Skip();
-            });
-            test::show_and_wait(*dialog);
+        if (c.rc == 0) {
+            const wxWeakRef<wxDialog> alive(dialog);
+            show_and_wait(*dialog);
             script();
-            ASSERT_TRUE(test::pump_until([&] { return destroyed; }));
+            ASSERT_TRUE(pump_until([&] { return !alive; }));
             dialog = nullptr;
+        } else {  // modally, as the program runs it
+            dialog->CallAfter([&] {
+                pump_until([&] { return dialog->IsShownOnScreen(); });
+                pump(10);
+                script();
+                if (dialog->IsModal()) dialog->EndModal(wxID_ABORT);
+            });
+            EXPECT_EQ(dialog->ShowModal(), c.rc);
         }
-        EXPECT_EQ(boxes.shown, Strings{c.message});
-        EXPECT_EQ(written(), c.written);
+        EXPECT_EQ(boxes.shown, c.message ? Strings{c.message} : Strings{});
+        std::string written;
+        for (fs::path name : files)
+            written += fs::exists(name.replace_extension(".S02")) ? '1' : '0';
+        EXPECT_EQ(written, c.written);
+        for (const fs::path& p : fs::directory_iterator(dir.path())) {
+            EXPECT_TRUE(p.extension() == ".S02" ? fs::file_size(p) == vram::file_size
+                                                : std::ranges::count(files, p.string()) == 1)
+                << p;
+        }
     }
 }
 
 // Between files the dialog takes options (for the files not yet converted), ignores drops,
-// "Auto" and a second "Conversion", and shows the progress.
-TEST_F(BatchTest, EventsBetweenFiles) {
+// "Auto" and a second "Conversion", and shows the progress. "BMP Export" "Yes" (no conversion
+// option) adds the "TEST_" pictures; the end comes in one message box.
+TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
     start();
-    test::show_and_wait(*dialog);
+    show_and_wait(*dialog);
+    ASSERT_TRUE(click(id_export_yes));
     // The batch's event processing ends with idle time: look at the dialog then.
-    dialog->Bind(wxEVT_IDLE, [this](wxIdleEvent& e) {
+    std::vector<int> progress;
+    dialog->Bind(wxEVT_IDLE, [&](wxIdleEvent& e) {
         e.Skip();
         const int now = dialog->batch().progress_percent();
         if (dialog->batch().busy() && (progress.empty() || progress.back() != now))
             progress.push_back(now);
     });
     dialog->CallAfter([&] {
-        send(1015, wxEVT_RADIOBUTTON);                      // "MSX2" after file 0
-        drop({put("other.bmp", busy_picture(16, 16, 9))});  // refused
+        send(1015);                                                 // "MSX2" after file 0
+        drop({put("other.bmp", test::make_noise_bmp(16, 16, 9))});  // refused
         send(id_auto);
         send(id_conversion);
     });
     send(id_conversion);
     EXPECT_EQ(boxes.shown, Strings{msg::ended});
     EXPECT_EQ(progress, (std::vector<int>{0, 33, 66}));
-    EXPECT_EQ(dialog->batch().progress_percent(), 0);
     EXPECT_EQ(listed(), files);
     EXPECT_EQ(dialog->settings(), (S{.palette = 2}));
     for (int i = 0; i < 3; ++i) {
-        const auto& vram = reference(files[i], i == 0 ? S{} : S{.palette = 2}).vram;
+        Conversion& conv = reference(files[i], {.palette = i == 0 ? 1 : 2});
+        const auto image = conv.export_image.begin();
         EXPECT_EQ(test::read_file(fs::path(files[i]).replace_extension(".S02")),
-                  Bytes(vram.begin(), vram.end()))
-            << i;
+                  Bytes(conv.vram.begin(), conv.vram.end()));
+        EXPECT_EQ(test::read_file(export_name(files[i])),
+                  Bytes(image, image + build_export_image(conv)));
     }
 }
 

@@ -2,14 +2,13 @@
 // device context can give contents that are no longer shown.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-
-#include "support/gui_harness.hpp"
+#include <wx/image.h>
+#include <wx/window.h>
 
 namespace lumaweave::test {
 
+// The window must be drawn and the drawing sent (the caller lets events run first).
 wxImage screen_image(wxWindow& window, const wxRect& r) {
-    window.Update();
-    pump(2);
     // A connection of our own: the toolkit's has sent its drawing (it flushes after painting).
     static Display* display = XOpenDisplay(nullptr);
     const wxPoint at = window.ClientToScreen(r.GetTopLeft());
