@@ -35,7 +35,7 @@ struct Random : test::Lcg {
 // so that colours repeat.
 ConversionSettings write_case(Random& rnd, const test::ScratchDir& dir, DefaultPalettes& palettes) {
     const int w = rnd(4) == 0 ? 48 + 8 * rnd(3) : 16 + 8 * rnd(4), h = 16 + rnd(17);
-    std::uint8_t bytes[fuzz::settings_bytes];
+    std::vector<std::uint8_t> bytes(setting_fields().size());
     for (std::uint8_t& b : bytes)
         b = std::uint8_t(rnd.next());
     ConversionSettings s = fuzz::convert_settings(bytes);

@@ -128,7 +128,7 @@ int plain_config_numbers(std::string_view text, std::string_view key, std::int32
 
 }  // namespace
 
-std::string run_convert(Workspace& ws, Input input) {
+ConversionSettings convert_settings(Input input) {
     Reader in{input};
     ConversionSettings settings;
     for (const SettingField& f : setting_fields()) {
@@ -138,6 +138,12 @@ std::string run_convert(Workspace& ws, Input input) {
             values.push_back(c.value);
         settings.*(f.member) = values[in.byte() % values.size()];
     }
+    return settings;
+}
+
+std::string run_convert(Workspace& ws, Input input) {
+    const ConversionSettings settings = convert_settings(input);
+    Reader in{input, setting_fields().size()};
     const fs::path source_path = ws.dir / "p.bmp", companion_path = ws.dir / "p.s05";
     std::error_code ec;
     fs::remove_all(companion_path, ec);

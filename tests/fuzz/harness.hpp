@@ -32,6 +32,8 @@ struct Workspace {
 // in use (255 standing for the largest number); the rest is the ".bmp" file. The fuzz target
 // skips inputs longer than max_convert_input, to keep each run quick.
 inline constexpr std::size_t max_convert_input = 16384;
+// The settings a convert input asks for (its first setting_fields().size() bytes).
+ConversionSettings convert_settings(Input input);
 std::string run_convert(Workspace& ws, Input input);
 // The input is a whole ".s05" file, read as a picture's companion palette.
 std::string run_s05(Workspace& ws, Input input);
