@@ -98,14 +98,6 @@ struct MixList {
 // then the 16 pure colours, with the "Dark Color" weights on the blends with colour 0.
 MixList build_mix_list(const Palette& working, const ConversionSettings& s);
 
-// The list entry a pixel snaps to: the first of least score.
-struct MixChoice {
-    int index;
-    std::int64_t score;
-};
-MixChoice best_mix_entry(const MixList& mix, const Palette& working, bool brightness,
-                         const Pixel& pixel);
-
 // Log-scaled edge strength of one channel's weighted sum of squared differences (0..511).
 std::int32_t edge_log(std::int32_t s);
 

@@ -49,22 +49,6 @@ MixList build_mix_list(const Palette& pal, const ConversionSettings& s) {
     return mix;
 }
 
-MixChoice best_mix_entry(const MixList& mix, const Palette& pal, bool brightness, const Pixel& p) {
-    auto dist = [&](const Rgb& c) {
-        return color_distance(brightness, p.r - c.r, p.g - c.g, p.b - c.b);
-    };
-    MixChoice choice{0, INT_MAX};
-    for (int i = 0; i < mix.count; ++i) {
-        const MixEntry& e = mix.entries[i];
-        const std::int64_t score = ((std::int64_t{dist(pal[e.a])} * e.weight_a +
-                                     std::int64_t{dist(pal[e.b])} * e.weight_b) >>
-                                    9) +
-                                   dist(e.color);
-        if (score < choice.score) choice = {i, score};
-    }
-    return choice;
-}
-
 namespace {
 
 // The mix list by field, padded to a multiple of 8 entries, for scoring many entries at once.
