@@ -217,8 +217,8 @@ __attribute__((target("avx2"))) void distances_avx2(const std::int32_t* pr, cons
 
 __attribute__((target("avx2"))) void received_distances_avx2(
     const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
-    const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp,
-    std::int32_t low, std::int32_t high, std::int32_t* d, std::int32_t* least) {
+    const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp, std::int32_t low,
+    std::int32_t high, std::int32_t* d, std::int32_t* least) {
     // The received values for the 16 colours, channel by channel.
     alignas(32) std::int32_t v[3][16];
     const std::int32_t* palette[3] = {pr, pg, pb};
@@ -272,28 +272,23 @@ __attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std
 
 #endif
 
-struct Table {
-    decltype(&pair_costs_plain) pair_costs;
-    decltype(&distances_plain) distances;
-    decltype(&received_distances_plain) received_distances;
-    decltype(&add_floor_terms_plain) add_floor_terms;
-    decltype(&below_plain) below;
-    decltype(&best_mix_plain) best_mix;
-};
+const Variant plain{pair_costs_plain,      distances_plain, received_distances_plain,
+                    add_floor_terms_plain, below_plain,     best_mix_plain};
 
-Table choose() {
 #ifdef LUMAWEAVE_X86_VECTORS
-    if (__builtin_cpu_supports("avx2")) {
-        return {pair_costs_avx2, distances_avx2, received_distances_avx2, add_floor_terms_avx2,
-                below_avx2, best_mix_avx2};
-    }
+const Variant vector{pair_costs_avx2,      distances_avx2, received_distances_avx2,
+                     add_floor_terms_avx2, below_avx2,     best_mix_avx2};
 #endif
-    return {pair_costs_plain, distances_plain, received_distances_plain, add_floor_terms_plain,
-            below_plain, best_mix_plain};
+
+const Variant* find_vector() {
+#ifdef LUMAWEAVE_X86_VECTORS
+    if (__builtin_cpu_supports("avx2")) return &vector;
+#endif
+    return nullptr;
 }
 
 // Chosen once, before main runs.
-const Table chosen = choose();
+const Variant chosen = find_vector() ? *find_vector() : plain;
 
 }  // namespace
 
@@ -329,6 +324,14 @@ void received_distances(const std::int32_t* pr, const std::int32_t* pg, const st
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap) {
     chosen.add_floor_terms(acc, own, other, alternative, n, cap);
+}
+
+const Variant& plain_variant() {
+    return plain;
+}
+
+const Variant* vector_variant() {
+    return find_vector();
 }
 
 }  // namespace lumaweave::kernels

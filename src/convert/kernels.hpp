@@ -45,4 +45,17 @@ int best_mix(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b
              const std::int32_t* wb, int count, const std::int32_t* weight,
              const std::int32_t* to_palette, std::int32_t pr, std::int32_t pg, std::int32_t pb);
 
+// Both versions by name, so that they can be compared where the processor has both.
+struct Variant {
+    decltype(&kernels::pair_costs) pair_costs;
+    decltype(&kernels::distances) distances;
+    decltype(&kernels::received_distances) received_distances;
+    decltype(&kernels::add_floor_terms) add_floor_terms;
+    decltype(&kernels::below) below;
+    decltype(&kernels::best_mix) best_mix;
+};
+const Variant& plain_variant();
+// Null where the processor lacks 256-bit integer vectors.
+const Variant* vector_variant();
+
 }  // namespace lumaweave::kernels
