@@ -7,13 +7,6 @@
 
 using namespace lumaweave;
 
-// A 16x16 picture of grey 50 whose pixel (4, 4) is (r, g, b).
-static std::unique_ptr<Conversion> one_pixel(std::array<int, 3> c, const ConversionSettings& s) {
-    auto conv = test::flat_conversion(16, 16, {50, 50, 50}, s);
-    conv->work[4 * max_width + 4] = {c[0], c[1], c[2], 0};
-    return conv;
-}
-
 // 32 ln s, truncated; capped.
 TEST(EdgeMeasure, LogScale) {
     EXPECT_EQ(edge_log(1), 0);
@@ -28,7 +21,7 @@ TEST(Adjustments, GammaIndexAndColorD) {
     for (const auto& [g, i, t] : gamma)
         EXPECT_EQ(gamma_table(g)[i], t) << g << " " << i;
     void (*passes[])(Conversion&) = {adjust_gamma, adjust_index, adjust_color_d};
-    // Pass (Gamma, Index on R and B, ColorD), its value, pixel before and after.
+    // Pass (Gamma, Index on R and B, ColorD), value, pixel (4, 4) amid grey 50 before and after.
     const int cases[][8] = {
         {0, 8, 0, 0, 0, 0, 0, 0},           {0, 8, 0, 0, 5, 0, 0, 9},
         {0, 8, 255, 0, 0, 255, 0, 0},       {1, 1, 250, 100, 100, 255, 100, 106},
@@ -36,9 +29,10 @@ TEST(Adjustments, GammaIndexAndColorD) {
     for (const auto& c : cases) {
         const int g = c[0] == 0 ? c[1] : 0, i = c[0] == 1, d = c[0] == 2 ? c[1] : 0;
         const ConversionSettings s{.gamma = g, .index_r = i, .index_b = i, .color_d = d};
-        auto conv = one_pixel({c[2], c[3], c[4]}, s);
+        auto conv = test::flat_conversion(16, 16, {50, 50, 50}, s);
+        Pixel& p = conv->work[4 * max_width + 4];
+        p = {c[2], c[3], c[4], 0};
         passes[c[0]](*conv);
-        const Pixel& p = conv->work[4 * max_width + 4];
         EXPECT_EQ((std::array{p.r, p.g, p.b}), (std::array{c[5], c[6], c[7]}))
             << "pass " << c[0] << " value " << c[1] << " on " << c[2] << "," << c[3] << "," << c[4];
     }

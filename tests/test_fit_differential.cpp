@@ -29,10 +29,9 @@ struct Random : test::Lcg {
 };
 
 // Writes p.bmp, 16 to 64 by 16 to 32 pixels: a background and rectangles of noise, flat colour,
-// palette colour, gradient, few palette colours, dark greys (where colours 0 and 1 tie) or
-// stripes. Each setting keeps its initial value one time in four (so that column mode stays
-// frequent), else takes any allowed value; one time in three the palette has few distinct values,
-// so that colours repeat.
+// palette colour, gradient, few palette colours, dark greys (colours 0 and 1 tie) or stripes.
+// Each setting keeps its initial value one time in four (column mode stays frequent); one time in
+// three the palette has few distinct values, so that colours repeat.
 ConversionSettings write_case(Random& rnd, const test::ScratchDir& dir, DefaultPalettes& palettes) {
     const int w = rnd(4) == 0 ? 48 + 8 * rnd(3) : 16 + 8 * rnd(4), h = 16 + rnd(17);
     std::vector<std::uint8_t> bytes(setting_fields().size());

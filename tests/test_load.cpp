@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
+#include "formats/s05.hpp"
 #include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
@@ -35,8 +37,7 @@ class LoadTest : public ::testing::Test {
 
 // Red = column, green = row, blue = column / 256.
 test::Color position(int x, int y) {
-    return {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
-            static_cast<std::uint8_t>(x >> 8)};
+    return {std::uint8_t(x), std::uint8_t(y), std::uint8_t(x >> 8)};
 }
 
 // Sets the little-endian field of `bytes` bytes at `at`.
@@ -120,12 +121,16 @@ TEST_F(LoadTest, DecodingAndHorizontalCorrection) {
 TEST_F(LoadTest, CompanionPalette) {
     EXPECT_EQ(companion_name("C:\\pics\\cat.BMP"), "C:\\pics\\cat.s05");
     const std::vector<std::uint8_t> picture = test::make_noise_bmp(16, 16, 21);
-    const auto colours = [](int k) { return std::array{k, 15 - k, k / 2}; };
-    test::write_file(dir_ / "p.s05", test::make_s05(colours, 0xF0));
-    ASSERT_EQ(load(picture), "");
+    std::vector<std::uint8_t> file(s05::palette_offset + 32 + 200, 0x5A);
     PaletteTable clamped;
-    for (int i = 0; i < 48; ++i)
-        clamped[i] = std::min(colours(i / 3)[i % 3], 7);
+    for (int k = 0; k < 16; ++k) {  // red k, green 15 - k (the high nibble ignored), blue k / 2
+        file[s05::palette_offset + 2 * k] = static_cast<std::uint8_t>(k << 4 | k / 2);
+        file[s05::palette_offset + 2 * k + 1] = static_cast<std::uint8_t>(0xF0 | (15 - k));
+        std::tie(clamped[3 * k], clamped[3 * k + 1], clamped[3 * k + 2]) =
+            std::tuple(std::min(k, 7), std::min(15 - k, 7), k / 2);
+    }
+    test::write_file(dir_ / "p.s05", file);
+    ASSERT_EQ(load(picture), "");
     EXPECT_EQ(companion_, clamped);
     test::write_file(dir_ / "p.s05", std::vector<std::uint8_t>(100, 0x77));
     ASSERT_EQ(load(picture), "");

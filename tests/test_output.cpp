@@ -6,19 +6,15 @@
 
 using namespace lumaweave;
 
+// Whole pictures cover every address; these localize a slip in the arithmetic or the header.
 TEST(VramLayout, AddressesHeaderAndNameTable) {
-    const int addresses[][3] = {{0, 0, 0},   {7, 0, 0},   {8, 0, 8},         {0, 1, 1},
-                                {0, 8, 256}, {9, 9, 265}, {255, 191, 0x17FF}};
-    for (const auto& [x, y, address] : addresses)
-        EXPECT_EQ(vram::pattern_address(x, y), static_cast<std::size_t>(address)) << x << "," << y;
-    EXPECT_EQ(vram::pattern_offset(9, 9), 7u + 265u);
-    EXPECT_EQ(vram::colour_offset(9, 9), 7u + 0x2000u + 265u);
+    EXPECT_EQ(vram::pattern_offset(9, 9), 7u + 256 + 8 + 1);
+    EXPECT_EQ(vram::colour_offset(9, 9), 7u + 0x2000 + 256 + 8 + 1);
     EXPECT_EQ(vram::colour_offset(255, 191) + 1, 14343u);  // the file's last byte
-
     std::array<std::uint8_t, vram::file_size> image{};
     vram::finish_image(image.data());
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(image[i], (std::array{0xFE, 0, 0, 0xFF, 0x37, 0, 0})[i]) << i;
+    EXPECT_EQ(std::vector(image.begin(), image.begin() + 7),
+              (std::vector<std::uint8_t>{0xFE, 0, 0, 0xFF, 0x37, 0, 0}));
     for (int i = 7; i < 14343; ++i)
         ASSERT_EQ(image[i], i >= 6151 && i < 6919 ? (i - 6151) % 256 : 0) << i;
 }

@@ -7,15 +7,6 @@
 
 using namespace lumaweave;
 
-// A 16x16 picture of (60, 90, 120) with the MSX1 palette (Hue 0) and its fitting tables built.
-static std::unique_ptr<Conversion> tables_for(const ConversionSettings& s) {
-    auto conv = test::flat_conversion(16, 16, {60, 90, 120}, s);
-    setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
-    build_distance_tables(*conv);
-    build_fitting_tables(*conv);
-    return conv;
-}
-
 // Luminances 0 (colours 0, 1), 15207 (2), 18807 (3), 18200 (14), 25500 (15). Excluded: darkest
 // below darker than brightest above, or with "Optimizat" a smaller sum below; never U over U.
 TEST(ExclusionTable, LumiSortRules) {
@@ -24,7 +15,10 @@ TEST(ExclusionTable, LumiSortRules) {
                             {0, 0x2E, 0x3F, 0}, {1, 0x2E, 0x1F, 1}, {1, 0x3E, 0x2F, 0},
                             {1, 0x01, 0x1F, 0}, {1, 0x1F, 0x01, 1}};
     for (const auto& c : cases) {
-        auto conv = tables_for({.optimization = c[0]});
+        auto conv = test::flat_conversion(16, 16, {60, 90, 120}, {.optimization = c[0]});
+        setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
+        build_distance_tables(*conv);
+        build_fitting_tables(*conv);
         EXPECT_EQ(conv->excluded[c[1] * 256 + c[2]], c[3]) << std::hex << c[1] << " over " << c[2];
         for (int u = 0; u < 256; ++u)
             ASSERT_EQ(conv->excluded[u * 257], 0) << u;

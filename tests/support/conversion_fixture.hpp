@@ -1,17 +1,13 @@
-// Conversions prepared by hand, for tests that run one stage on numbers they choose, and
-// companion palette files.
+// Conversions prepared by hand, for tests that run one stage on numbers they choose.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "convert/convert.hpp"
-#include "formats/s05.hpp"
 #include "support/test_pictures.hpp"
 
 namespace lumaweave::test {
@@ -63,19 +59,6 @@ inline std::vector<std::uint8_t> make_noise_bmp(int width, int height, std::uint
         return Color{static_cast<std::uint8_t>(lcg.next()), static_cast<std::uint8_t>(lcg.next()),
                      static_cast<std::uint8_t>(lcg.next())};
     });
-}
-
-// A SCREEN 5 BSAVE image whose palette holds colour k = (r, g, b) of colours(k), on the 0..7
-// scale; the bits the palette reader ignores hold ignored_nibble.
-inline std::vector<std::uint8_t> make_s05(const std::function<std::array<int, 3>(int)>& colours,
-                                          std::uint8_t ignored_nibble = 0x00) {
-    std::vector<std::uint8_t> file(s05::palette_offset + 32 + 200, 0x5A);
-    for (int k = 0; k < 16; ++k) {
-        const auto c = colours(k);
-        file[s05::palette_offset + 2 * k] = static_cast<std::uint8_t>(c[0] << 4 | c[2]);
-        file[s05::palette_offset + 2 * k + 1] = static_cast<std::uint8_t>(ignored_nibble | c[1]);
-    }
-    return file;
 }
 
 }  // namespace lumaweave::test
