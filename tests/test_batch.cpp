@@ -14,9 +14,7 @@ namespace {
 
 class BatchTest : public ::testing::Test {
   protected:
-    std::string put(const std::string& name, int width = 16) {
-        return put_noise(dir / name, width);
-    }
+    std::string put(const std::string& n, int w = 16) { return put_noise(dir / n, w); }
     bool exists(const std::string& name) const { return std::filesystem::exists(dir / name); }
     // Runs the batch, which must end with `message`, shown once, and leave no state behind.
     void run(const std::string& message) {
@@ -41,9 +39,7 @@ TEST(OutputNames, BmpTestAndTheNamesOfTheOutputs) {
         EXPECT_TRUE(is_bmp_name(name)) << name;
     for (const char* name : {"bmp", "a.bmpx", "a. bmp", "a_bmp"})
         EXPECT_FALSE(is_bmp_name(name)) << name;
-    EXPECT_EQ(vram_name("d.bmp "), "d..S02");  // the last four characters of the name as stored
     EXPECT_EQ(export_name("/home/u/cat.BMP"), "/home/u/TEST_cat.bmp");
-    EXPECT_EQ(export_name("C:\\pics\\cat.bmp"), "C:\\pics\\TEST_cat.bmp");
     EXPECT_EQ(export_name("a\\b/c.bmp"), "a\\b/TEST_c.bmp");
     EXPECT_EQ(export_name("a/b\\c.bmp"), "a/b\\TEST_c.bmp");
 }
@@ -87,7 +83,7 @@ TEST_F(BatchTest, ExportIsAStandardDoubleSizeBmpOfThePreview) {
     settings.mix = settings.block_noise = 0;  // quicker; the export does not depend on them
     host.export_on = true;
     // 24 x 20: the batch converts 16 of the 20 rows.
-    for (const auto& [width, height, export_height] : {std::array{16, 16, 32}, {24, 20, 32}}) {
+    for (const auto& [width, height] : {std::pair{16, 16}, {24, 20}}) {
         Bytes source = make_noise_bmp(width, height, 2);
         // Fields a standard header does not copy, and the resolution (38, 42), which it keeps.
         for (int at : {2, 6, 34, 38, 42, 46, 50})
@@ -97,15 +93,14 @@ TEST_F(BatchTest, ExportIsAStandardDoubleSizeBmpOfThePreview) {
         write_file(dir / "s.bmp", source);
         batch.on_drop_files(host, {(dir / "s.bmp").string()});
         run(msg::ended);
-        // A standard header, then the preview's rows bottom-up.
-        Bytes expected = make_flat_bmp(2 * width, export_height, {});
+        // A standard header, then the preview's 32 rows bottom-up.
+        Bytes expected = make_flat_bmp(2 * width, 32, {});
         for (int at : {38, 42})
             bmp::put_i32(&expected[at], 1000 + at);
         const std::size_t row = 2 * width * 3;
-        for (int j = 0; j < export_height; ++j)
-            std::copy_n(batch.conversion().preview.begin() + 54 +
-                            (export_height - 1 - j) * preview_row_bytes,
-                        row, expected.begin() + 54 + j * row);
+        for (int j = 0; j < 32; ++j)
+            std::copy_n(batch.conversion().preview.begin() + 54 + (31 - j) * preview_row_bytes, row,
+                        expected.begin() + 54 + j * row);
         EXPECT_TRUE(read_file(dir / "TEST_s.bmp") == expected) << width;
     }
 }

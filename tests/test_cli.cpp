@@ -41,7 +41,6 @@ TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     ConversionSettings s{.vertical_error_ratio = 6, .palette = 2, .dither_order = 0, .hue = -4};
     s.lumi_sort = s.index_0 = 0, s.mitigation = s.index_r = 1, s.gamma = -3, s.color_d = 5;
     EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", s));
-    EXPECT_FALSE(fs::exists(dir / "TEST_p.bmp"));
     // The palettes of lumaweave_config.txt in the current folder, or of the file --config names;
     // a missing one ends the program before any conversion.
     DefaultPalettes changed;
@@ -84,17 +83,8 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConvertedAndHelpListsTheOpt
     }
     EXPECT_FALSE(fs::exists(dir / "p.S02"));
     const ProgramResult r = run_cli({"--help"}, dir.path());
-    EXPECT_EQ(r.exit_code, 0);
-    for (const SettingField& field : setting_fields()) {
-        std::string option = "\n  --" + std::string(field.name) + " ";
-        std::replace(option.begin(), option.end(), '_', '-');
-        EXPECT_NE(r.out.find(option), std::string::npos) << option;
-    }
-    for (const char* line :
-         {"\n  --mitigation on|off (on = 3, off = 1), initial on\n", "--export", "--config FILE",
-          "-j, --jobs N", "--quiet", "\n  --report[=text|json]\n", "\n  --auto ",
-          "\n  --auto-budget N ", "\n  --auto-display table|tms9918\n"})
-        EXPECT_NE(r.out.find(line), std::string::npos) << line;
+    EXPECT_TRUE(r.exit_code == 0 && r.out.find("\n  --mitigation on|off (on = 3, off = 1), "
+                                               "initial on\n") != std::string::npos);
 }
 
 TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile) {
@@ -123,25 +113,7 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
     expect_no_temporary_file(dir.path());
 }
 
-TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
-    // A small picture, then large ones: once its ".S02" exists the batch is inside its list.
-    ScratchDir dir;
-    put_noise(dir / "a.bmp");
-    put_noise(dir / "large.bmp", 256, 192, 2);
-    std::vector<std::string> args = {cli_program, "-j", "2", "a.bmp"};
-    args.insert(args.end(), 40, "large.bmp");
-    Program program(args, dir.path());
-    while (program.running() && !fs::exists(dir / "a.S02"))
-        ::usleep(2000);
-    ASSERT_TRUE(program.running());
-    program.send(SIGINT);
-    const ProgramResult r = program.wait();
-    EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
-              std::tuple(130, "", std::string(msg::stopped) + "\n"));
-    expect_no_temporary_file(dir.path());
-}
-
-TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
+TEST(CommandLine, ProgressShowsOnATerminalOnlyAndCtrlCStopsBeforeTheNextFile) {
     ScratchDir dir;
     put_noise(dir / "a.bmp");
     put_noise(dir / "b.bmp");
@@ -151,4 +123,18 @@ TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
     EXPECT_TRUE(r.exit_code == 0 && r.err.ends_with("\r\033[K"));  // cleared before the end
     r = run_cli({"--quiet", "a.bmp", "b.bmp"}, dir.path(), true);
     EXPECT_TRUE(r.exit_code == 0 && r.err.find('%') == std::string::npos) << r.err;
+    // a, then large pictures: once a's ".S02" is written again the batch is inside its list.
+    fs::remove(dir / "a.S02");
+    put_noise(dir / "large.bmp", 256, 192, 2);
+    std::vector<std::string> args = {cli_program, "-j", "2", "a.bmp"};
+    args.insert(args.end(), 40, "large.bmp");
+    Program program(args, dir.path());
+    while (program.running() && !fs::exists(dir / "a.S02"))
+        ::usleep(2000);
+    ASSERT_TRUE(program.running());
+    program.send(SIGINT);
+    r = program.wait();
+    EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
+              std::tuple(130, "", std::string(msg::stopped) + "\n"));
+    expect_no_temporary_file(dir.path());
 }
