@@ -13,10 +13,6 @@ using quality::Picture;
 
 namespace {
 
-Picture grey(int width, int v) {
-    return {width, 16, std::vector<Rgb>(width * 16, Rgb{v, v, v})};
-}
-
 // L* of an sRGB grey by the textbook definitions, apart from the code under test.
 double lightness(int v) {
     const double c = v / 255.0;
@@ -36,8 +32,7 @@ TEST(Ciede2000, MatchesEveryPublishedTestPairBothWaysRound) {
         double expected = 0;
         ASSERT_TRUE(fields >> x.l >> x.a >> x.b >> y.l >> y.a >> y.b >> expected) << line;
         ++pairs;
-        // The published values have four decimals.
-        EXPECT_NEAR(quality::ciede2000(x, y), expected, 5e-5) << line;
+        EXPECT_NEAR(quality::ciede2000(x, y), expected, 5e-5) << line;  // published: 4 decimals
         EXPECT_NEAR(quality::ciede2000(y, x), expected, 5e-5) << line;
     }
     EXPECT_EQ(pairs, 34);
@@ -47,9 +42,10 @@ TEST(Figures, AKnownShiftOfGreysGivesItsCiede2000) {
     // For greys CIEDE2000 is the lightness term alone; the blur keeps flat pictures flat.
     const double l1 = lightness(100), l2 = lightness(150), m = (l1 + l2) / 2 - 50;
     const double expected = (l2 - l1) / (1 + 0.015 * m * m / std::sqrt(20 + m * m));
+    const auto grey = [](int v) { return Picture{64, 16, std::vector<Rgb>(64 * 16, {v, v, v})}; };
     quality::Meter meter;
-    meter.set_reference(grey(64, 100));
-    const quality::Figures f = meter.measure(grey(64, 150));
+    meter.set_reference(grey(100));
+    const quality::Figures f = meter.measure(grey(150));
     EXPECT_NEAR(f.delta_e_mean, expected, 1e-6);
     EXPECT_NEAR(f.delta_e_p95, expected, 1e-6);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,12 +47,11 @@ struct RecordingHost final : BatchHost {
     std::vector<std::string> messages;
     // Per file started: its index (-1 if the batch was not busy) and the progress it showed.
     std::vector<int> started, progress;
-    int event_rounds = 0;
-    std::function<void(int round)> on_events = [](int) {};  // in the events after each file
+    std::function<void()> on_events = [] {};  // in the events after each file
 
     bool shows_preview() override { return preview_on; }
     bool export_requested() override { return export_on; }
-    void process_pending_events() override { on_events(++event_rounds); }
+    void process_pending_events() override { on_events(); }
     void show_message(const std::string& text) override { messages.push_back(text); }
     void file_started(int index, const std::string&) override {
         started.push_back(batch.busy() ? index : -1);
@@ -76,26 +74,21 @@ struct ProgramResult {
     std::string out, err;
 };
 
-// Runs `argv` in `folder` in the background; on `terminal` its standard error is a
-// pseudo-terminal and its standard output is discarded.
+// Runs `argv` in `folder` in the background.
 class Program {
   public:
-    Program(std::vector<std::string> argv, const std::filesystem::path& folder,
-            bool terminal = false)
-        : pid_(terminal ? ::forkpty(&tty_, nullptr, nullptr, nullptr) : ::fork()) {
+    Program(std::vector<std::string> argv, const std::filesystem::path& folder) : pid_(::fork()) {
         waited_ = pid_ < 0;  // no program to signal or wait for
         if (pid_ != 0) return;
         std::vector<char*> args(argv.size() + 1);  // null-terminated
         std::ranges::transform(argv, args.begin(), [](std::string& s) { return s.data(); });
-        if (std::freopen(terminal ? "/dev/null" : (capture_ / "out").c_str(), "w", stdout) &&
-            (terminal || std::freopen((capture_ / "err").c_str(), "w", stderr)) &&
-            ::chdir(folder.c_str()) == 0)
+        if (std::freopen((capture_ / "out").c_str(), "w", stdout) &&
+            std::freopen((capture_ / "err").c_str(), "w", stderr) && ::chdir(folder.c_str()) == 0)
             ::execv(args[0], args.data());
         ::_exit(127);
     }
     ~Program() {
         if (!waited_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
-        if (tty_ >= 0) ::close(tty_);
     }
     bool running() { return !waited_ && !(waited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_); }
     void send(int sig) {
@@ -103,29 +96,25 @@ class Program {
     }
     ProgramResult wait() {
         ProgramResult r;
-        char buffer[4096];  // reads from the terminal fail (EIO) once the program has ended
-        for (ssize_t n; tty_ >= 0 && (n = ::read(tty_, buffer, sizeof buffer)) > 0;)
-            r.err.append(buffer, static_cast<std::size_t>(n));
         if (!std::exchange(waited_, true)) ::waitpid(pid_, &status_, 0);
         if (WIFEXITED(status_)) r.exit_code = WEXITSTATUS(status_);
         for (auto [text, name] : {std::pair{&r.out, "out"}, {&r.err, "err"}}) {
-            std::ifstream in(capture_ / name);  // none on a terminal
-            text->append(std::istreambuf_iterator<char>(in), {});
+            std::ifstream in(capture_ / name);
+            text->assign(std::istreambuf_iterator<char>(in), {});
         }
         return r;
     }
 
   private:
     ScratchDir capture_;
-    int tty_ = -1, status_ = -1;
+    int status_ = -1;
     bool waited_ = false;
     pid_t pid_;
 };
 
-inline ProgramResult run_cli(std::vector<std::string> args, const std::filesystem::path& folder,
-                             bool terminal = false) {
+inline ProgramResult run_cli(std::vector<std::string> args, const std::filesystem::path& folder) {
     args.insert(args.begin(), cli_program);
-    return Program(args, folder, terminal).wait();
+    return Program(args, folder).wait();
 }
 
 // A palette configuration whose MSX1 table is the MSX2 one.
