@@ -6,8 +6,6 @@
 #include "support/batch_host.hpp"
 
 using namespace lumaweave;
-using quality::Display;
-using quality::SearchResult;
 
 namespace {
 
@@ -35,11 +33,10 @@ TEST(SettingsSearch, NeverWorseWithinItsBudgetAndTheControlsValuesAndKeepsPalett
     quality::SettingsSearch search;
     ScratchPool pool;
     for (const auto& [path, budget, display, from] :
-         {std::tuple{tall, 0.25, Display::table, ConversionSettings{}},
-          std::tuple{tall, 0.5, Display::tms9918, ConversionSettings{}},
-          std::tuple{photo_like(dir, "wide.bmp", 72, 48), 0.4, Display::tms9918, start}}) {
-        const quality::SearchOptions options{.display = display, .budget = budget};
-        const SearchResult r = search.run(pool, path, from, {}, options);
+         {std::tuple{tall, 0.25, quality::Display::table, ConversionSettings{}},
+          std::tuple{photo_like(dir, "wide.bmp", 72, 48), 0.4, quality::Display::tms9918, start}}) {
+        const quality::SearchResult r =
+            search.run(pool, path, from, {}, {.display = display, .budget = budget});
         ASSERT_EQ(r.message, "");
         EXPECT_EQ(r.start, from);
         EXPECT_EQ(std::tuple(r.chosen.palette, r.chosen.horizontal_position_correction),
@@ -58,7 +55,7 @@ TEST(SettingsSearch, NeverWorseWithinItsBudgetAndTheControlsValuesAndKeepsPalett
     }
     EXPECT_NE(search.result().settings, start);  // better settings found for the last picture
     // A file that cannot be converted gives its message and the start.
-    const SearchResult narrow =
+    const quality::SearchResult narrow =
         quality::choose_settings(photo_like(dir, "n.bmp", 20, 16), start, {});
     EXPECT_EQ(std::tie(narrow.message, narrow.chosen),
               std::tie(msg::width_not_multiple_of_8, start));

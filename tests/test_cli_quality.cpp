@@ -1,6 +1,7 @@
 // lumaweave-cli's --report (text and JSON) and --auto, whose command lines reproduce the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -20,25 +21,19 @@ std::string decimals(const char* format, double v) {
 
 }  // namespace
 
-TEST(ReportOption, PrintsEachFilesFiguresInListOrderAsTextOrJsonAndChangesNoOutput) {
+TEST(ReportOption, PrintsEachFilesFiguresAsTextOrJsonAndChangesNoOutput) {
     ScratchDir dir;
     put_noise(dir / "b.bmp", 24);
-    put_noise(dir / "a.bmp", 16, 16, 2);
-    const ProgramResult r =
-        run_cli({"-q", "--report", "-j", "2", "b.bmp", "notes.txt", "a.bmp"}, dir.path());
+    const ProgramResult r = run_cli({"--report", "b.bmp"}, dir.path());
     EXPECT_EQ(std::tie(r.exit_code, r.err), std::tuple(0, ""));
-    const std::vector<std::string> out = split(r.out, '\n');
-    ASSERT_EQ(out.size(), 4u) << r.out;
     const auto f = quality::measure_conversion(*converted(dir / "b.bmp"), quality::Display::table);
-    EXPECT_TRUE(out[0].starts_with("b.bmp: CIEDE2000 (blurred) mean " +
-                                   decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +
-                                   decimals("%.4f", f.delta_e_p95) + ", SSIM ") &&
-                out[0].ends_with("(display table)"))
+    EXPECT_TRUE(std::ranges::count(r.out, '\n') == 2 &&
+                r.out.starts_with("b.bmp: CIEDE2000 (blurred) mean " +
+                                  decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +
+                                  decimals("%.4f", f.delta_e_p95) + ", SSIM ") &&
+                r.out.ends_with("(display table)\n" + ended_line))
         << r.out;
-    EXPECT_TRUE(out[1].starts_with("a.bmp: CIEDE2000 (blurred) mean ")) << r.out;
-    EXPECT_EQ(out[2] + "\n", ended_line);
-    EXPECT_EQ(read_file(dir / "a.S02"), converted_vram(dir / "a.bmp"));
-    EXPECT_EQ(read_file(dir / "b.S02"), converted_vram(dir / "b.bmp"));
+    EXPECT_EQ(read_file(dir / "b.S02"), converted_vram(dir / "b.bmp"));  // as without the report
     // Black converts to black exactly; a real MSX1 chip shows it as (0, 4, 0).
     write_file(dir / "say \"hi\".bmp", make_flat_bmp(16, 16, {0, 0, 0}));
     EXPECT_EQ(run_cli({"--report=json", "say \"hi\".bmp"}, dir.path()).out,

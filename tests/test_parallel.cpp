@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 #include "batch/parallel.hpp"
 #include "support/batch_host.hpp"
@@ -19,10 +20,11 @@ struct Outcome {
     std::map<std::string, std::vector<std::uint8_t>> files;  // the folder afterwards
 };
 
-// Runs the batch, with export, over `names` in a copy of `folder`, converting in place
-// (workers 0) or on worker threads.
-Outcome run(const fs::path& folder, const Names& names, int workers,
-            const ConversionSettings& settings = {}) {
+// Runs the batch, with export, over `names` in a copy of `folder`, in place (workers 0) or on
+// worker threads.
+const ConversionSettings settings{.palette = 2, .hue = 2, .index_0 = 0};
+
+Outcome run(const fs::path& folder, const Names& names, int workers) {
     ScratchDir dir;
     fs::copy(folder, dir.path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     Names paths;
@@ -31,17 +33,13 @@ Outcome run(const fs::path& folder, const Names& names, int workers,
     const DefaultPalettes palettes;
     Batch batch(settings, palettes);
     RecordingHost host(batch);
-    host.preview_on = false;
-    host.export_on = true;
+    host.preview_on = false, host.export_on = true;
     batch.on_drop_files(host, paths);
     Outcome out;
-    if (workers == 0) {
-        out.message = batch.run_batch(host);
-    } else {
-        ParallelConverter parallel(settings, palettes, paths, true, workers);
-        out.in_turn = parallel.jobs_converted_in_turn();
-        out.message = batch.run_batch(host, parallel);
-    }
+    std::optional<ParallelConverter> parallel;
+    if (workers > 0) parallel.emplace(settings, palettes, paths, true, workers);
+    out.in_turn = parallel ? parallel->jobs_converted_in_turn() : std::vector<int>{};
+    out.message = parallel ? batch.run_batch(host, *parallel) : batch.run_batch(host);
     for (const auto& entry : fs::directory_iterator(dir.path()))
         out.files[entry.path().filename().string()] = read_file(entry.path());
     return out;
@@ -62,14 +60,13 @@ TEST(ParallelBatch, WritesWhatTheSequentialBatchWritesUpToTheSameFirstFailure) {
         if (sizes[i][0] > 0)
             put_noise(d / names[i], sizes[i][0], sizes[i][1], static_cast<std::uint32_t>(i + 1));
     fs::create_symlink("TEST_y.bmp", d / "link.bmp");
-    const ConversionSettings settings{.palette = 2, .hue = 2, .index_0 = 0};
-    const Outcome sequential = run(d.path(), names, 0, settings);
+    const Outcome sequential = run(d.path(), names, 0);
     EXPECT_EQ(sequential.message, msg::height_exceeds_192);
     // What TEST_x.bmp held at the start would have given instead.
     EXPECT_NE(sequential.files.at("TEST_x.S02"),
-              run(d.path(), {"TEST_x.bmp"}, 0, settings).files.at("TEST_x.S02"));
+              run(d.path(), {"TEST_x.bmp"}, 0).files.at("TEST_x.S02"));
     for (int workers : {1, 2, 3}) {
-        const Outcome parallel = run(d.path(), names, workers, settings);
+        const Outcome parallel = run(d.path(), names, workers);
         EXPECT_TRUE(parallel.message == sequential.message && parallel.files == sequential.files);
         EXPECT_EQ(parallel.in_turn, (std::vector<int>{1, 4})) << workers;
     }

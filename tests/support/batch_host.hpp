@@ -2,21 +2,17 @@
 // own, a BatchHost that records what the batch asks of its platform, and the program run.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <utility>
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 
 #include "batch/batch.hpp"
 #include "batch/output.hpp"
-#include "convert/convert.hpp"
 #include "io/messages.hpp"
 #include "support/conversion_fixture.hpp"
 
@@ -37,7 +33,6 @@ inline std::unique_ptr<Conversion> converted(const std::filesystem::path& source
     return conv;
 }
 
-// The ".S02" that converting `source` on its own writes.
 inline std::vector<std::uint8_t> converted_vram(const std::filesystem::path& source,
                                                 const ConversionSettings& settings = {},
                                                 const DefaultPalettes& palettes = {}) {
@@ -52,12 +47,11 @@ struct RecordingHost final : BatchHost {
     std::vector<std::string> messages;
     // Per file started: its index (-1 if the batch was not busy) and the progress it showed.
     std::vector<int> started, progress;
-    int event_rounds = 0;
-    std::function<void(int round)> on_events = [](int) {};  // in the events after each file
+    std::function<void()> on_events = [] {};  // in the events after each file
 
     bool shows_preview() override { return preview_on; }
     bool export_requested() override { return export_on; }
-    void process_pending_events() override { on_events(++event_rounds); }
+    void process_pending_events() override { on_events(); }
     void show_message(const std::string& text) override { messages.push_back(text); }
     void file_started(int index, const std::string&) override {
         started.push_back(batch.busy() ? index : -1);
@@ -80,58 +74,47 @@ struct ProgramResult {
     std::string out, err;
 };
 
-// Runs `argv` in `folder` in the background; on `terminal` its standard error is a
-// pseudo-terminal and its standard output is discarded.
+// Runs `argv` in `folder` in the background.
 class Program {
   public:
-    Program(std::vector<std::string> argv, const std::filesystem::path& folder,
-            bool terminal = false)
-        : terminal_(terminal),
-          pid_(terminal ? ::forkpty(&tty_, nullptr, nullptr, nullptr) : ::fork()) {
+    Program(std::vector<std::string> argv, const std::filesystem::path& folder) : pid_(::fork()) {
+        waited_ = pid_ < 0;  // no program to signal or wait for
         if (pid_ != 0) return;
-        std::vector<char*> args;
-        for (std::string& s : argv)
-            args.push_back(s.data());
-        args.push_back(nullptr);
-        const auto to = [](const std::filesystem::path& file, int fd) {
-            return ::dup2(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), fd) >= 0;
-        };
-        if ((terminal ? to("/dev/null", 1) : to(capture_ / "out", 1) && to(capture_ / "err", 2)) &&
-            ::chdir(folder.c_str()) == 0)
+        std::vector<char*> args(argv.size() + 1);  // null-terminated
+        std::ranges::transform(argv, args.begin(), [](std::string& s) { return s.data(); });
+        if (std::freopen((capture_ / "out").c_str(), "w", stdout) &&
+            std::freopen((capture_ / "err").c_str(), "w", stderr) && ::chdir(folder.c_str()) == 0)
             ::execv(args[0], args.data());
         ::_exit(127);
     }
     ~Program() {
         if (!waited_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
-        if (terminal_) ::close(tty_);
     }
     bool running() { return !waited_ && !(waited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_); }
-    void send(int sig) { ::kill(pid_, sig); }
+    void send(int sig) {
+        if (!waited_) ::kill(pid_, sig);
+    }
     ProgramResult wait() {
         ProgramResult r;
-        char buffer[4096];  // reads from the terminal fail (EIO) once the program has ended
-        for (ssize_t n; terminal_ && (n = ::read(tty_, buffer, sizeof buffer)) > 0;)
-            r.err.append(buffer, static_cast<std::size_t>(n));
         if (!std::exchange(waited_, true)) ::waitpid(pid_, &status_, 0);
         if (WIFEXITED(status_)) r.exit_code = WEXITSTATUS(status_);
         for (auto [text, name] : {std::pair{&r.out, "out"}, {&r.err, "err"}}) {
-            const std::vector<std::uint8_t> bytes = read_file(capture_ / name);
-            if (!terminal_) text->assign(bytes.begin(), bytes.end());
+            std::ifstream in(capture_ / name);
+            text->assign(std::istreambuf_iterator<char>(in), {});
         }
         return r;
     }
 
   private:
     ScratchDir capture_;
-    bool terminal_, waited_ = false;
-    int tty_ = -1, status_ = 0;
+    int status_ = -1;
+    bool waited_ = false;
     pid_t pid_;
 };
 
-inline ProgramResult run_cli(std::vector<std::string> args, const std::filesystem::path& folder,
-                             bool terminal = false) {
+inline ProgramResult run_cli(std::vector<std::string> args, const std::filesystem::path& folder) {
     args.insert(args.begin(), cli_program);
-    return Program(args, folder, terminal).wait();
+    return Program(args, folder).wait();
 }
 
 // A palette configuration whose MSX1 table is the MSX2 one.
