@@ -143,7 +143,7 @@ ConversionSettings convert_settings(Input input) {
 
 std::string run_convert(Workspace& ws, Input input) {
     const ConversionSettings settings = convert_settings(input);
-    Reader in{input, setting_fields().size()};
+    Reader in{input, std::min(input.size(), setting_fields().size())};  // after the settings
     const fs::path source_path = ws.dir / "p.bmp", companion_path = ws.dir / "p.s05";
     std::error_code ec;
     fs::remove_all(companion_path, ec);
