@@ -2,10 +2,7 @@
 // fix in fuzz/regressions/<target>/) through the harness the fuzzers run.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "fuzz/harness.hpp"
-#include "support/test_pictures.hpp"
 
 using namespace lumaweave;
 namespace fs = std::filesystem;

@@ -1,7 +1,5 @@
-// What each fuzz target does with one input. The libFuzzer targets, the replay tool and the
-// regression test all call these, so a saved input replays exactly the run that found it. A run
-// returns the first rule its outcome breaks (empty when all held); crashes and sanitizer
-// reports are findings of their own.
+// What each fuzz target does with one input, for the libFuzzer targets, the replay tool and the
+// regression test alike. A run returns the first rule its outcome breaks (empty when all held).
 #pragma once
 
 #include <cstdint>

@@ -1,29 +1,22 @@
 // The real dialog, driven as a user would: real clicks and keys, drops through its drop target,
-// and the screen read back; message boxes answered and recorded. The pictures are noise, with
-// detail in every block, so that options change the result.
+// the screen read back, message boxes recorded. The pictures are noise, so options change them.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/button.h>
-#include <wx/checkbox.h>
 #include <wx/dcmemory.h>
 #include <wx/dnd.h>
-#include <wx/listbox.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
-#include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/uiaction.h>
 #include <wx/weakref.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "app/converter_dialog.hpp"
 #include "app/dialog_template.hpp"
 #include "batch/output.hpp"
-#include "convert/convert.hpp"
-#include "formats/vram.hpp"
 #include "io/messages.hpp"
 #include "quality/auto_settings.hpp"
 #include "support/conversion_fixture.hpp"
@@ -37,22 +30,18 @@ using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 
 namespace lumaweave::test {
-// The pixels the screen shows in a rectangle of a window's client area (screen_capture.cpp).
-wxImage screen_image(wxWindow& window, const wxRect& client_rect);
-}  // namespace lumaweave::test
+wxImage screen_image(wxWindow& window, const wxRect& client_rect);  // screen_capture.cpp
+}
 
 namespace {
 
-// Answers every message box with OK without showing it, and keeps its text: marked when the
-// box is not a plain one (OK only, no icon) with the program's name as caption.
+// Answers every message box with OK without showing it, and keeps its text.
 struct MessageBoxes final : wxModalDialogHook {
     MessageBoxes() { Register(); }
     int Enter(wxDialog* dialog) override {
         auto* box = dynamic_cast<wxMessageDialog*>(dialog);
         if (box == nullptr) return wxID_NONE;  // other dialogs run as usual
-        const long kind = box->GetMessageDialogStyle() & (wxOK | wxCANCEL | wxYES_NO | wxICON_MASK);
-        const bool plain = kind == (wxOK | wxICON_NONE) && box->GetTitle() == "lumaweave";
-        shown.push_back(std::string(plain ? "" : "(not plain) ") + box->GetMessage().utf8_string());
+        shown.push_back(box->GetMessage().utf8_string());
         return wxID_OK;
     }
     std::vector<std::string> shown;
@@ -66,9 +55,9 @@ Conversion& reference(const std::string& path, const S& settings) {
     return *conv;
 }
 
-// What a click stores, written apart from the settings table: control `id` of first..last,
-// selected or checked, sets `member` to value + step * (id - first); a cleared box sets `off`.
-// A rule of one control is a check box.
+// What a click stores, written apart from the settings table: control `id` of first..last (one
+// control: a check box), selected or checked, sets `member` to value + step * (id - first); a
+// cleared box sets `off`.
 struct Rule {
     int first, last;
     std::int32_t S::*member;
@@ -93,33 +82,19 @@ class DialogTest : public ::testing::Test {
   protected:
     // Handles waiting events until the condition holds, at most `rounds` times; returns it.
     static bool pump_until(const std::function<bool()>& condition, int rounds = 2000) {
-        for (int i = 0; i < rounds && !condition(); ++i) {
+        for (int i = 0; i < rounds && !(condition && condition()); ++i) {
             wxTheApp->Yield(true);
             wxMilliSleep(5);
         }
-        return condition();
+        return condition && condition();
     }
-    static void pump(int rounds = 3) {
-        pump_until([] { return false; }, rounds);
-    }
-
+    static void pump(int rounds = 3) { pump_until({}, rounds); }
     static void show_and_wait(wxWindow& window) {
         window.Show();
         window.Raise();
         pump_until([&] { return window.IsShownOnScreen(); });
         pump(20);
     }
-
-    // A real click at x pixels into the control (default: on a check box's or radio's indicator).
-    static void click_at(wxWindow& control, int x = -1) {
-        const wxSize size = control.GetSize();
-        wxUIActionSimulator input;
-        input.MouseMove(control.ClientToScreen({x >= 0 ? x : std::min(8, size.x / 2), size.y / 2}));
-        pump(2);
-        input.MouseClick();
-        pump(4);
-    }
-
     // A real key press, to the window that has the focus (first given to `focus`, if any).
     static void press_key(int key, wxWindow* focus = nullptr) {
         if (focus != nullptr) focus->SetFocus();
@@ -135,12 +110,19 @@ class DialogTest : public ::testing::Test {
         auto* radio = dynamic_cast<wxRadioButton*>(&control(id));
         return radio ? radio->GetValue() : wxStaticCast(&control(id), wxCheckBox)->GetValue();
     }
-    // A real click; a radio button or check box must then show it (true when it does).
+    // A real click (on a check box's or radio's indicator), which a radio button or check box
+    // must then show (true when it does).
     bool click(int id) {
-        if (dynamic_cast<wxButton*>(&control(id))) return click_at(control(id), 20), true;
-        const bool want = dynamic_cast<wxRadioButton*>(&control(id)) || !selected(id);
-        click_at(control(id));
-        return pump_until([&] { return selected(id) == want; });
+        const bool button = dynamic_cast<wxButton*>(&control(id)) != nullptr;
+        const bool want = button || dynamic_cast<wxRadioButton*>(&control(id)) || !selected(id);
+        const wxSize size = control(id).GetSize();
+        wxUIActionSimulator input;
+        input.MouseMove(
+            control(id).ClientToScreen({std::min(button ? 20 : 8, size.x / 2), size.y / 2}));
+        pump(2);
+        input.MouseClick();
+        pump(4);
+        return button || pump_until([&] { return selected(id) == want; });
     }
     // A toolkit event handled at once, for moments inside a batch that real input cannot hit.
     void send(int id) {
@@ -169,94 +151,68 @@ class DialogTest : public ::testing::Test {
         ASSERT_NE(target, nullptr);
         EXPECT_EQ(target->OnDropFiles(10, 10, list), !dialog->batch().busy());
     }
-    // A fresh dialog with three files dropped, each a little later in the batch.
+    // A fresh dialog with the three files dropped.
     void start() {
-        if (dialog != nullptr) dialog->Destroy();
+        dialog->Destroy();
         dialog = new ConverterDialog;
         boxes.shown.clear();
-        files.clear();
-        for (const std::string name : {"f0", "f1", "f2"}) {
-            files.push_back(put(name + ".bmp", test::make_noise_bmp(64, 48, files.size())));
-            fs::remove(dir / (name + ".S02"));
-        }
+        for (const std::string& file : files)
+            fs::remove(fs::path(file).replace_extension(".S02"));
         drop(files);
     }
     const Picture& preview() { return dialog->batch().conversion().preview; }
-    // Pixels of the picture control on the screen that differ from the dialog's preview.
-    int wrong_pixels() {
-        dialog->picture_control().Update();
-        pump(2);
-        const wxImage image =
-            test::screen_image(dialog->picture_control(), {0, 0, preview_width, preview_height});
-        const std::uint8_t *shown = image.GetData(), *bgr = preview().data() + 54;
-        int wrong = 0;
-        for (int i = 0; i < preview_width * preview_height; ++i, shown += 3, bgr += 3)
-            wrong += shown[0] != bgr[2] || shown[1] != bgr[1] || shown[2] != bgr[0];
-        return wrong;
-    }
 
     test::ScratchDir dir;
     MessageBoxes boxes;
     ConverterDialog* dialog = new ConverterDialog;
-    Strings files;
+    Strings files = {put("f0.bmp", test::make_noise_bmp(64, 48, 0)),
+                     put("f1.bmp", test::make_noise_bmp(64, 48, 1)),
+                     put("f2.bmp", test::make_noise_bmp(64, 48, 2))};
 };
 
-// A fresh dialog: the start-up selection, the controls at their places, a black preview and the
-// progress text. Before any drop an option click stores its value but shows nothing, "Auto" does
-// nothing and "Conversion" asks for a file.
-TEST_F(DialogTest, StartsUpThenOptionClicksStoreTheirValueAndConvert) {
+// A fresh dialog: the start-up selection, and the controls apart from each other. Before any drop
+// an option click only stores its value and "Auto" does nothing. A drop lists its names and shows
+// file 0 on the screen at twice its size; then every option click stores its value and converts
+// file 0 again, and "Auto" applies what the search chooses.
+TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
     const std::set<int> on = {1003, 1005, 1014, 1017, 1019, 1022, 1023, 1032, 1040, 1056,
                               1085, 1033, 1035, 1041, 1070, 1090, 1091, 1092, 1093};
+    EXPECT_TRUE(dialog->GetIcons().GetIcon(32).IsOk());
+    show_and_wait(*dialog);
+    // Each control, as the toolkit sized it, overlaps nothing but the group box that holds it.
     for (const TemplateItem& item : dialog_template()) {
         if (item.kind == ItemKind::radio_button || item.kind == ItemKind::check_box) {
             EXPECT_EQ(selected(item.id), on.contains(item.id)) << item.id;
         }
-    }
-    EXPECT_EQ(dialog->settings(), S{});
-    EXPECT_EQ(dialog->GetTitle(), "lumaweave");
-    EXPECT_TRUE(dialog->GetIcons().GetIcon(32).IsOk());
-    EXPECT_FALSE(dialog->HasFlag(wxRESIZE_BORDER));
-    EXPECT_EQ(dialog->GetClientSize(), dialog->FromDIP(wxSize(761, 735)));
-    EXPECT_TRUE(listed().empty());
-
-    show_and_wait(*dialog);
-    // Each control at its place, grown (if at all) to the right and about its middle, and
-    // overlapping nothing but the group box that holds it.
-    for (const TemplateItem& item : dialog_template()) {
         if (item.id < id_conversion) continue;
-        const PixelRect p = to_pixels(item.rect);
-        const wxRect want(dialog->FromDIP(wxPoint(p.x, p.y)),
-                          dialog->FromDIP(wxSize(p.width, p.height)));
         const wxRect got = control(item.id).GetRect();
-        EXPECT_EQ(got.x, want.x) << item.id;
-        EXPECT_GE(got.width, want.width) << item.id;
-        EXPECT_NEAR(got.y + got.height / 2.0, want.y + want.height / 2.0, 1) << item.id;
         for (wxWindow* other : dialog->GetChildren()) {
             EXPECT_TRUE(other == &control(item.id) || other->IsKindOf(wxCLASSINFO(wxStaticBox)) ||
                         !other->GetRect().Intersects(got))
                 << item.id << " overlaps \"" << other->GetLabel() << "\"";
         }
     }
-    PreviewControl& picture = dialog->picture_control();
-    EXPECT_EQ(picture.GetClientSize(), dialog->FromDIP(wxSize(513, 384)));
-    EXPECT_EQ(wrong_pixels(), 0) << "preview not black";
-    // "00%" 8 pixels right of the picture, level with its top.
-    EXPECT_EQ(dialog->percent_rect().GetTopLeft(),
-              picture.GetPosition() + wxPoint(picture.GetSize().x + dialog->FromDIP(8), 0));
 
     ASSERT_TRUE(click(1015));
     ASSERT_TRUE(click(id_auto));
-    EXPECT_EQ(dialog->settings(), (S{.palette = 2}));
-    EXPECT_EQ(preview(), Picture{});
-    ASSERT_TRUE(click(id_conversion));
-    EXPECT_TRUE(pump_until([&] { return boxes.shown == Strings{msg::select_a_file}; }));
-
-    // Once a file is dropped, every option control, clicked (check boxes both ways), stores its
-    // value and converts file 0 again; so does a click or space-bar press on the radio button
-    // already selected. "Optimizat" with "Lumi Sort" clear only stores its value.
-    const std::string file = put("p.bmp", test::make_noise_bmp(48, 32, 1));
-    drop({file});
     S want{.palette = 2};
+    EXPECT_EQ(dialog->settings(), want);
+    EXPECT_EQ(preview(), Picture{});
+
+    const Strings names = {put("p.BMP", test::make_noise_bmp(48, 32, 1)), put("b.txt", {'x'})};
+    const std::string& file = names[0];
+    drop(names);
+    EXPECT_EQ(listed(), names);
+    EXPECT_TRUE(pump_until([&] {  // the screen shows the preview, pixel for pixel
+        const wxImage image =
+            test::screen_image(dialog->picture_control(), {0, 0, preview_width, preview_height});
+        const std::uint8_t *shown = image.GetData(), *bgr = preview().data() + 54;
+        for (int i = 0; i < preview_width * preview_height; ++i, shown += 3, bgr += 3)
+            if (shown[0] != bgr[2] || shown[1] != bgr[1] || shown[2] != bgr[0]) return false;
+        return true;
+    }));
+    EXPECT_EQ(preview(), reference(file, want).preview);
+    // Check boxes both ways; "Optimizat" converts here, with "Lumi Sort" set.
     for (const Rule& r : rules) {
         for (int id = r.first; id <= r.last; ++id) {
             for (int round = 0; round < (r.first == r.last ? 2 : 1); ++round) {
@@ -268,90 +224,54 @@ TEST_F(DialogTest, StartsUpThenOptionClicksStoreTheirValueAndConvert) {
             }
         }
     }
-    for (const bool key : {false, true}) {  // the file changes on disk: a conversion shows it
+    // A click or space-bar press on the radio button already selected converts again: the
+    // file changes on disk in between.
+    for (const bool key : {false, true}) {
         const Picture before = preview();
-        put("p.bmp", test::make_noise_bmp(48, 32, 2 + key));
-        key ? press_key(WXK_SPACE, &control(1047)) : click_at(control(1047));
+        put("p.BMP", test::make_noise_bmp(48, 32, 2 + key));
+        key ? press_key(WXK_SPACE, &control(1047)) : (void)click(1047);
         ASSERT_TRUE(pump_until([&] { return preview() != before; })) << key;
         EXPECT_EQ(preview(), reference(file, want).preview);
     }
-
-    ASSERT_TRUE(click(1033));  // "Lumi Sort" clear
+    // "Optimizat" with "Lumi Sort" clear only stores its value.
+    ASSERT_TRUE(click(1033));
     const Picture before = preview();
-    put("p.bmp", test::make_noise_bmp(48, 32, 4));
+    put("p.BMP", test::make_noise_bmp(48, 32, 4));
     ASSERT_TRUE(click(1035));
     pump(10);
     EXPECT_EQ(preview(), before) << "\"Optimizat\" converted with \"Lumi Sort\" clear";
     ASSERT_TRUE(click(1033));
-    want.optimization = 0;
-    EXPECT_EQ(dialog->settings(), want);
-    EXPECT_EQ(preview(), reference(file, want).preview);
     want.optimization = 1;
     EXPECT_NE(preview(), reference(file, want).preview) << "the option shows on this picture";
-    EXPECT_EQ(boxes.shown, Strings{msg::select_a_file});
-}
+    want.optimization = 0;
+    EXPECT_EQ(preview(), reference(file, want).preview);
 
-// A drop lists every name in order and shows file 0 on the screen, pixel for pixel at twice its
-// size; a later drop lists only its names; a file 0 that cannot be converted shows black, and
-// "Auto" then changes nothing. On a good file 0 "Auto" searches from the settings in force and
-// applies what the search chooses to the record, the controls and the preview.
-TEST_F(DialogTest, DropShowsFileZeroAndAutoAppliesItsChoice) {
-    const Strings names = {put("a.BMP", test::make_noise_bmp(64, 48, 6)), put("b.txt", {'x'}),
-                           put("c.bmp", test::make_noise_bmp(16, 16, 7))};
-    show_and_wait(*dialog);
-    drop(names);
-    EXPECT_EQ(listed(), names);
-    EXPECT_EQ(preview(), reference(names[0], S{}).preview);
-    EXPECT_TRUE(pump_until([&] { return wrong_pixels() == 0; })) << wrong_pixels();
-    drop({names[2]});
-    EXPECT_EQ(listed(), Strings{names[2]});
+    // "Auto" with a file 0 that cannot be converted changes nothing; on a good one it searches
+    // from the settings in force and applies its choice to the record, controls and preview.
     drop({put("bad.bmp", test::make_noise_bmp(20, 16, 1))});  // width not a multiple of 8
-    EXPECT_EQ(preview(), Picture{});
-    EXPECT_TRUE(pump_until([&] { return wrong_pixels() == 0; })) << wrong_pixels();
-
-    ASSERT_TRUE(click(1015));  // "MSX2"
-    ASSERT_TRUE(click(1026));  // position correction 3
-    const S start{.palette = 2, .horizontal_position_correction = 3};
     ASSERT_TRUE(click(id_auto));
-    pump(4);
-    EXPECT_EQ(dialog->settings(), start);
+    EXPECT_EQ(dialog->settings(), want);
     EXPECT_EQ(preview(), Picture{});
-
-    drop({names[0]});
-    const S chosen = quality::choose_settings(names[0], start, DefaultPalettes{}).chosen;
-    ASSERT_NE(chosen, start);  // so that a button doing nothing shows
+    drop({file});
+    EXPECT_EQ(listed(), Strings{file});  // the new drop replaces the list
+    const S chosen = quality::choose_settings(file, want, DefaultPalettes{}).chosen;
+    ASSERT_NE(chosen, want);  // so that a button doing nothing shows
     ASSERT_TRUE(click(id_auto));
-    ASSERT_TRUE(pump_until([&] { return dialog->settings() != start; }));
+    ASSERT_TRUE(pump_until([&] { return dialog->settings() != want; }));
     pump(4);
     EXPECT_EQ(dialog->settings(), chosen);
     for (const Rule& r : rules) {
         for (int id = r.first; id <= r.last; ++id)
             EXPECT_EQ(selected(id), chosen.*r.member == r.on(id)) << id;
     }
-    EXPECT_EQ(preview(), reference(names[0], chosen).preview);
+    EXPECT_EQ(preview(), reference(file, chosen).preview);
     EXPECT_TRUE(boxes.shown.empty());
-}
-
-// A complete configuration file replaces the palettes (an incomplete one: see run_program.sh).
-TEST_F(DialogTest, ConfigurationFileReplacesThePalettes) {
-    std::string red;
-    for (int i = 0; i < 16; ++i)
-        red += "7 0 0 ";
-    std::ofstream(dir / "config.txt") << "* MSX1 palette\n" << red << "\n* MSX2 palette\n" << red;
-    EXPECT_TRUE(dialog->load_configuration((dir / "config.txt").string()));
-    drop({put("p.bmp", test::make_noise_bmp(16, 16, 1))});
-    EXPECT_EQ(Bytes(preview().begin() + 54, preview().begin() + 57), (Bytes{0, 0, 255}));
 }
 
 // Escape and Enter end an idle dialog, as cancelled and as OK; "End" as OK. After file 0 of a
 // batch, "End", closing and destroying the window (put off until the batch is over) stop it with
-// one message; Escape ends the dialog but lets the batch finish. Only whole ".S02" are written.
+// one message; Escape ends the dialog but lets the batch finish.
 TEST_F(DialogTest, KeysEndCloseAndDestroy) {
-    const auto escape_hook = [&] {
-        wxKeyEvent key(wxEVT_CHAR_HOOK);
-        key.m_keyCode = WXK_ESCAPE;
-        dialog->ProcessWindowEvent(key);
-    };
     const struct {
         std::function<void()> act;
         int rc;               // 0: no modal loop
@@ -362,7 +282,12 @@ TEST_F(DialogTest, KeysEndCloseAndDestroy) {
                  {[&] { click(id_end); }, wxID_OK, nullptr, "000"},
                  {[&] { send(id_end); }, wxID_OK, msg::stopped, "100"},
                  {[&] { dialog->Close(); }, wxID_CANCEL, msg::stopped, "100"},
-                 {escape_hook, wxID_CANCEL, msg::ended, "111"},
+                 {[&] {
+                      wxKeyEvent key(wxEVT_CHAR_HOOK);
+                      key.m_keyCode = WXK_ESCAPE;
+                      dialog->ProcessWindowEvent(key);
+                  },
+                  wxID_CANCEL, msg::ended, "111"},
                  {[&] { dialog->Destroy(); }, 0, msg::stopped, "100"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -374,7 +299,6 @@ TEST_F(DialogTest, KeysEndCloseAndDestroy) {
         };
         if (c.rc == 0) {
             const wxWeakRef<wxDialog> alive(dialog);
-            show_and_wait(*dialog);
             script();
             ASSERT_TRUE(pump_until([&] { return !alive; }));
             dialog = nullptr;
@@ -392,11 +316,6 @@ TEST_F(DialogTest, KeysEndCloseAndDestroy) {
         for (fs::path name : files)
             written += fs::exists(name.replace_extension(".S02")) ? '1' : '0';
         EXPECT_EQ(written, c.written);
-        for (const fs::path& p : fs::directory_iterator(dir.path())) {
-            EXPECT_TRUE(p.extension() == ".S02" ? fs::file_size(p) == vram::file_size
-                                                : std::ranges::count(files, p.string()) == 1)
-                << p;
-        }
     }
 }
 
@@ -441,11 +360,9 @@ TEST(PercentText, ReplacesThePreviousText) {
     auto draw = [&](std::initializer_list<int> values) {
         wxBitmap bitmap(48, 22, 24);
         wxMemoryDC dc(bitmap);
-        dc.SetBackground(*wxWHITE_BRUSH);
-        dc.Clear();
         PercentText text;
         for (int v : values)
-            text.draw(dc, wxRect(2, 1, 40, 18), v, *wxBLACK, *wxWHITE);
+            text.draw(dc, wxRect(0, 0, 48, 22), v, *wxBLACK, *wxWHITE);
         dc.SelectObject(wxNullBitmap);
         const wxImage image = bitmap.ConvertToImage();
         return Bytes(image.GetData(), image.GetData() + 48 * 22 * 3);
