@@ -12,6 +12,7 @@
 #include <wx/weakref.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "app/converter_dialog.hpp"
@@ -353,6 +354,18 @@ TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
         EXPECT_EQ(test::read_file(export_name(files[i])),
                   Bytes(image, image + build_export_image(conv)));
     }
+}
+
+// A complete configuration file replaces the palettes the dialog converts with.
+TEST_F(DialogTest, ConfigurationPalettesReachTheConversions) {
+    std::string red;
+    for (int i = 0; i < 16; ++i)
+        red += "7 0 0 ";
+    const fs::path path = dir / "lumaweave_config.txt";
+    std::ofstream(path) << "* MSX1 palette\n" << red << "\n* MSX2 palette\n" << red;
+    EXPECT_TRUE(dialog->load_configuration(path.string()));
+    drop({files[0]});
+    EXPECT_EQ(Bytes(preview().begin() + 54, preview().begin() + 57), (Bytes{0, 0, 255}));
 }
 
 // The progress text replaces the old one: nothing of "88%" stays under "00%" or "11%".
