@@ -120,3 +120,16 @@ TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
               std::tuple(130, "", std::string(msg::stopped) + "\n"));
     expect_no_temporary_file(dir.path());
 }
+
+TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
+    ScratchDir dir;
+    put_noise(dir / "a.bmp");
+    put_noise(dir / "b.bmp");
+    ProgramResult r = run_cli({"a.bmp", "b.bmp"}, dir.path(), true);
+    EXPECT_NE(r.err.find("[                    ]   0% 1/2 a.bmp"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("[##########          ]  50% 2/2 b.bmp"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.exit_code == 0 && r.err.ends_with("\r\033[K"));  // cleared before the end
+    r = run_cli({"--quiet", "a.bmp", "b.bmp"}, dir.path(), true);
+    EXPECT_TRUE(r.exit_code == 0 && r.err.find('%') == std::string::npos) << r.err;
+    EXPECT_EQ(run_cli({"a.bmp"}, dir.path()).err, "");  // not a terminal
+}

@@ -3,13 +3,20 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "batch/batch.hpp"
 #include "batch/output.hpp"
@@ -74,21 +81,27 @@ struct ProgramResult {
     std::string out, err;
 };
 
-// Runs `argv` in `folder` in the background.
+// Runs `argv` in `folder` in the background; on a `terminal` its standard error is a
+// pseudo-terminal (read into `err`) and its standard output is discarded.
 class Program {
   public:
-    Program(std::vector<std::string> argv, const std::filesystem::path& folder) : pid_(::fork()) {
+    Program(std::vector<std::string> argv, const std::filesystem::path& folder,
+            bool terminal = false)
+        : terminal_(terminal),
+          pid_(terminal ? ::forkpty(&tty_, nullptr, nullptr, nullptr) : ::fork()) {
         waited_ = pid_ < 0;  // no program to signal or wait for
         if (pid_ != 0) return;
         std::vector<char*> args(argv.size() + 1);  // null-terminated
         std::ranges::transform(argv, args.begin(), [](std::string& s) { return s.data(); });
-        if (std::freopen((capture_ / "out").c_str(), "w", stdout) &&
-            std::freopen((capture_ / "err").c_str(), "w", stderr) && ::chdir(folder.c_str()) == 0)
+        if (std::freopen(terminal ? "/dev/null" : (capture_ / "out").c_str(), "w", stdout) &&
+            (terminal || std::freopen((capture_ / "err").c_str(), "w", stderr)) &&
+            ::chdir(folder.c_str()) == 0)
             ::execv(args[0], args.data());
         ::_exit(127);
     }
     ~Program() {
         if (!waited_) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
+        if (terminal_ && pid_ > 0) ::close(tty_);
     }
     bool running() { return !waited_ && !(waited_ = ::waitpid(pid_, &status_, WNOHANG) == pid_); }
     void send(int sig) {
@@ -96,25 +109,29 @@ class Program {
     }
     ProgramResult wait() {
         ProgramResult r;
+        char buffer[4096];  // reads from the terminal fail (EIO) once the program has ended
+        for (ssize_t n; terminal_ && pid_ > 0 && (n = ::read(tty_, buffer, sizeof buffer)) > 0;)
+            r.err.append(buffer, static_cast<std::size_t>(n));
         if (!std::exchange(waited_, true)) ::waitpid(pid_, &status_, 0);
         if (WIFEXITED(status_)) r.exit_code = WEXITSTATUS(status_);
         for (auto [text, name] : {std::pair{&r.out, "out"}, {&r.err, "err"}}) {
             std::ifstream in(capture_ / name);
-            text->assign(std::istreambuf_iterator<char>(in), {});
+            if (!terminal_) text->assign(std::istreambuf_iterator<char>(in), {});
         }
         return r;
     }
 
   private:
     ScratchDir capture_;
-    int status_ = -1;
-    bool waited_ = false;
+    int status_ = -1, tty_ = -1;
+    bool terminal_, waited_ = false;
     pid_t pid_;
 };
 
-inline ProgramResult run_cli(std::vector<std::string> args, const std::filesystem::path& folder) {
+inline ProgramResult run_cli(std::vector<std::string> args, const std::filesystem::path& folder,
+                             bool terminal = false) {
     args.insert(args.begin(), cli_program);
-    return Program(args, folder).wait();
+    return Program(args, folder, terminal).wait();
 }
 
 // A palette configuration whose MSX1 table is the MSX2 one.
