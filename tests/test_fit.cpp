@@ -14,6 +14,10 @@ using test::grey;
 
 namespace {
 
+test::Color msx1(int k) {
+    return test::table_color(DefaultPalettes{}.msx1, k);
+}
+
 constexpr auto column = FitMode::column, vertical = FitMode::vertical_cell,
                circular = FitMode::circular_cell;
 
@@ -58,6 +62,9 @@ TEST(Evaluation, GreyBlocks) {
         // Cells: either order 78150 a cell; the tie goes to the lower-first one, if it runs.
         {vertical, 8, 1, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 78150, 0x00, 0xFF},
         {circular, 8, 0, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 78150, 0xFF, 0x00},
+        // r = 0: the whole error goes sideways, so the row's second pixel takes white.
+        {vertical, 0, 0, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 78150, 0xAA, 0xAA},
+        {circular, 0, 0, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 78150, 0x55, 0xAA},
         // r = 4: each half share rounded down on its own (-420 >> 3 = -53).
         {vertical, 4, 0, 0, 0, 100, 100, 1, 1, 0x1F, 4 * 96258, 0xAA, 0x55},
     };
@@ -164,4 +171,102 @@ TEST(WholePicture, PreCheckAdmitsABoundEqualToTheBest) {
     };
     p.weight = [](int x, int y) { return x < 8 || (x == 8 && y == 1) || (x == 9 && y == 0); };
     EXPECT_EQ(test::block_bytes(*p.fit_both(), 8, 0), (BlockBytes{0xBF, 0x7F, 0x12, 0x12}));
+}
+
+// Flat pictures: the first entry of least error wins, and then every later block from the front.
+TEST(WholePicture, FlatPictures) {
+    struct Case {
+        test::Color colour;
+        int ratio, dither, lumi_sort, mix, color_no0;
+        BlockBytes expected;
+    } const cases[] = {
+        // Only pairs holding colour 14 on both rows fit exactly.
+        {msx1(14), 8, 1, 1, 1, 0, {0, 0, 0x1E, 0x1E}},
+        {msx1(14), 4, 0, 1, 0, 1, {0, 0, 0x0E, 0x0E}},
+        {msx1(14), 0, 1, 0, 0, 0, {0, 0, 0x1E, 0x1E}},
+        // Black: entry 0, black (1) its foreground, or 0x01 with "Color No.0".
+        {msx1(1), 8, 1, 1, 1, 0, {0xFF, 0xFF, 0x12, 0x12}},
+        {msx1(1), 8, 1, 1, 1, 1, {0, 0, 1, 1}},
+        // Grey 128, black and white: 7 x 127^2 + 7 a column, first with (0x12, 0x1F), then 0x2F.
+        {grey(128), 8, 1, 0, 1, 0, {0, 0, 0x12, 0x1F}},
+        {grey(128), 8, 1, 1, 1, 0, {0xFF, 0, 0x2F, 0x2F}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        test::PreparedPicture p;
+        p.width = 24;
+        p.height = 16;
+        p.color = [&c](int, int) { return c.colour; };
+        p.weight = [](int, int) { return 256; };
+        ConversionSettings& s = p.settings;
+        std::tie(s.vertical_error_ratio, s.dither_order, s.lumi_sort, s.mix, s.color_no0) =
+            std::tie(c.ratio, c.dither, c.lumi_sort, c.mix, c.color_no0);
+        if (c.colour.r == 128) p.palette = test::palette_of({0, 0, 0}, {{15, {255, 255, 255}}});
+        auto conv = p.fit_both();
+        for (int y = 0; y < 16; y += 2) {
+            for (int x = 0; x < 24; x += 8)
+                ASSERT_EQ(test::block_bytes(*conv, x, y), c.expected) << "block " << x << "," << y;
+        }
+    }
+}
+
+// Rows of two colours (never 0) cost 0 with their exact pairs only; without "Lumi Sort" and
+// "Optimizat" nothing is excluded or refused: per row the lower number first, bits where it shows.
+TEST(WholePicture, TwoColoursPerRowAreRepresentedExactly) {
+    struct Row {
+        int a, b, bits;  // colours, where a shows
+    };
+    auto row = [](int x, int y) {
+        const int i = y * 4 + x / 8;
+        return Row{1 + i % 15, 1 + (i + 1 + i / 15) % 15, 1 + i * 97 % 254};
+    };
+    auto pair = [](const Row& r) { return std::min(r.a, r.b) * 16 + std::max(r.a, r.b); };
+    auto pattern = [](const Row& r) { return r.a < r.b ? r.bits : ~r.bits & 0xFF; };
+    using V = std::tuple<int, int, int, int, int, int>;  // Mix, ratio, dither, Sp, ...
+    for (const V& v : {V{1, 8, 1, 1, 1, 1}, V{0, 5, 0, 1, 1, 1}, V{0, 0, 1, 0, 1, 0}}) {
+        test::PreparedPicture p;
+        p.width = 32;
+        p.height = 16;
+        p.color = [&row](int x, int y) {
+            const Row r = row(x, y);
+            return msx1((r.bits & (0x80 >> x % 8)) ? r.a : r.b);
+        };
+        p.weight = [](int, int) { return 256; };
+        ConversionSettings& s = p.settings;
+        s.lumi_sort = s.optimization = 0;
+        std::tie(s.mix, s.vertical_error_ratio, s.dither_order, s.sp, s.brightness, s.block_noise) =
+            v;
+        SCOPED_TRACE(testing::Message() << "mix " << s.mix << " ratio " << s.vertical_error_ratio);
+        auto conv = p.fit_both();
+        for (int y = 0; y < 16; y += 2) {
+            for (int x = 0; x < 32; x += 8) {
+                const Row u = row(x, y), l = row(x, y + 1);
+                ASSERT_EQ(test::block_bytes(*conv, x, y),
+                          (BlockBytes{pattern(u), pattern(l), pair(u), pair(l)}))
+                    << "block " << x << "," << y;
+            }
+        }
+    }
+}
+
+// Blocks 0, 1, 3 move their one exact entry to the front of the red, green, red list; white
+// blocks 2, 4 (red) meet (0x8F, 0x8F) first, then behind (0x89, 0x89); 5 (green) (0x3F, 0x3F).
+TEST(WholePicture, WinnersMoveToTheFrontOfTheirChannelsList) {
+    const BlockBytes expected[] = {{0x55, 0xAA, 0x8F, 0x8F}, {0xCC, 0x33, 0x3F, 0x3F},
+                                   {0x00, 0x00, 0x8F, 0x8F}, {0xF0, 0x0F, 0x89, 0x89},
+                                   {0x00, 0x00, 0x8F, 0x8F}, {0x00, 0xFF, 0x3F, 0x3F}};
+    for (int mix : {0, 1}) {
+        SCOPED_TRACE(mix ? "column mode" : "cell mode");
+        test::PreparedPicture p;
+        p.width = 48;
+        p.color = [](int x, int y) {
+            return test::msx1_at(y == 0 ? "F8F8F8F833FF33FFFFFFFFFF88889999FFFFFFFFFFFFFFFF"
+                                        : "8F8F8F8FFF33FF33FFFFFFFF99998888FFFFFFFF33333333",
+                                 x);
+        };
+        p.settings.lumi_sort = 0;
+        p.settings.mix = mix;
+        auto conv = p.fit_both();
+        for (int b = 0; b < 6; ++b)
+            EXPECT_EQ(test::block_bytes(*conv, 8 * b, 0), expected[b]) << "block " << b;
+    }
 }
