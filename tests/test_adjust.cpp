@@ -7,11 +7,29 @@
 
 using namespace lumaweave;
 
-// 32 ln s, truncated; capped.
-TEST(EdgeMeasure, LogScale) {
+// A step of 8 from a direct neighbour counts whole (s = 64: channel edges 98, 120, 111 of weights
+// 2, 4, 3, mean 109), from a diagonal one half (88); a neighbour beyond the picture is the pixel.
+// Weight 319 - edge (256 without "Edge Calc"), error scale (255 - edge) / 4 + 192. The log scale:
+// 32 ln s, truncated, capped at 511.
+TEST(EdgeMeasure, NeighboursWeightsAndCap) {
     EXPECT_EQ(edge_log(1), 0);
     EXPECT_EQ(edge_log(130049 * 2 / 6 + 1), 341);
     EXPECT_EQ(edge_log(INT_MAX), 511);
+    // Background, odd pixel's value and place, pixel measured, Edge Calc; edge, weight, scale.
+    const int cases[][10] = {
+        {100, 108, 5, 4, 5, 5, 1, 109, 210, 228}, {100, 108, 6, 6, 5, 5, 1, 88, 231, 233},
+        {100, 108, 1, 0, 0, 0, 1, 122, 197, 225}, {0, 255, 5, 5, 5, 5, 1, 255, 64, 192},
+        {0, 255, 5, 5, 9, 9, 1, 0, 319, 255},     {0, 255, 5, 5, 5, 5, 0, 0, 256, 192}};
+    for (const auto& c : cases) {
+        const auto bg = static_cast<std::uint8_t>(c[0]);
+        auto conv = test::flat_conversion(16, 16, {bg, bg, bg}, {.edge_calc = c[6]});
+        conv->work[c[3] * max_width + c[2]] = {c[1], c[1], c[1], 0};
+        measure_edges(*conv);
+        const int slot = c[5] * max_width + c[4];
+        EXPECT_EQ((std::array{conv->edge_map[slot], conv->work[slot].w, conv->error_scale[slot]}),
+                  (std::array{c[7], c[8], c[9]}))
+            << c[2] << "," << c[3] << " measured at " << c[4] << "," << c[5];
+    }
 }
 
 // Gamma T(i) = i + i (255 - i) g / 4080 rounded, channels times T(L / 100) * 100 / L (L = 55

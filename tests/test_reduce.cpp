@@ -10,8 +10,8 @@ static int pair_index(int a, int b) {
     return a * 15 - a * (a - 1) / 2 + b - a - 1;
 }
 
-static std::unique_ptr<Conversion> msx1_grey(std::uint8_t grey) {
-    auto conv = test::flat_conversion(16, 16, {grey, grey, grey});
+static std::unique_ptr<Conversion> msx1_grey(std::uint8_t grey, const ConversionSettings& s = {}) {
+    auto conv = test::flat_conversion(16, 16, {grey, grey, grey}, s);
     setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
     return conv;
 }
@@ -40,6 +40,27 @@ TEST(MixList, EntriesInOrder) {
         EXPECT_EQ((std::array{e.color.r, e.color.g, e.color.b, e.a, e.b, e.weight_a, e.weight_b}),
                   (std::array{c[4], c[5], c[6], c[7], c[8], c[9], c[10]}))
             << "ratio " << c[0] << " dark " << c[1] << " entry " << c[3];
+    }
+}
+
+// The entry of least score ((distance to a x weight a + to b x weight b) >> 9, plus the distance
+// to the blend), the first of equal ones, gives a grey pixel its colour.
+TEST(ColorReduction, WinningEntries) {
+    // Dark Color, Brightness, grey level of the pixel, winning entry (score in the comment).
+    const int cases[][4] = {{0, 1, 0, 0},                     // 0
+                            {0, 1, 255, 135},                 // 0: pure colour 15, after the blends
+                            {0, 1, 127, pair_index(12, 13)},  // 3573
+                            {0, 1, 20, 120},                  // 3500: pure colour 0
+                            {1, 1, 20, 0},                    // 3325: the blend of 0 and 1
+                            {0, 0, 20, 120}};                 // 1500
+    for (const auto& c : cases) {
+        const ConversionSettings s{.brightness = c[1], .dark_color = c[0]};
+        auto conv = msx1_grey(static_cast<std::uint8_t>(c[2]), s);
+        reduce_colors(*conv);
+        const Rgb want = build_mix_list(conv->working, s).entries[c[3]].color;
+        const Pixel& got = conv->work[5 * max_width + 5];
+        EXPECT_EQ((std::array{got.r, got.g, got.b}), (std::array{want.r, want.g, want.b}))
+            << "grey " << c[2] << " dark " << c[0] << " brightness " << c[1];
     }
 }
 

@@ -7,6 +7,39 @@
 
 using namespace lumaweave;
 
+namespace {
+
+// A 16x16 picture of (60, 90, 120) with the MSX1 palette (Hue 0) and its fitting tables built.
+std::unique_ptr<Conversion> tables_for(const ConversionSettings& s) {
+    auto conv = test::flat_conversion(16, 16, {60, 90, 120}, s);
+    setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
+    build_distance_tables(*conv);
+    build_fitting_tables(*conv);
+    return conv;
+}
+
+// "Color No.0" and "Brightness" No, then Yes: 105 pairs without colour 0 or all 120, in order;
+// clamp to [-48, 303] and squares weighted 2, 4, 1, or [-96, 351] unweighted.
+TEST(FittingTables, DistinctCountPairListsClampAndSquares) {
+    auto conv = tables_for({});
+    const int distinct[][2] = {{0x0000, 1}, {0x1122, 2}, {0x1213, 3}, {0x0123, 4}, {0xF00F, 2}};
+    for (const auto& [n, count] : distinct)
+        EXPECT_EQ(conv->distinct_count[n], count) << std::hex << n;
+    ASSERT_EQ(conv->pair_count, 105);
+    EXPECT_TRUE(conv->pairs[0] == 0x12 && conv->pairs[14] == 0x23 && conv->pairs[104] == 0xEF);
+    EXPECT_TRUE(conv->clamp_low == -48 && conv->clamp_high == 303);
+    EXPECT_EQ(conv->square_weight, (std::array{2, 4, 1}));
+    EXPECT_EQ(std::count(conv->bound_template.begin(), conv->bound_template.end(), -1), 8 * 256);
+    EXPECT_EQ(conv->distance[5 * max_width + 7][15], 2 * 195 * 195 + 4 * 165 * 165 + 135 * 135);
+
+    conv = tables_for({.color_no0 = 1, .brightness = 0});
+    ASSERT_EQ(conv->pair_count, 120);
+    EXPECT_TRUE(conv->pairs[0] == 0x01 && conv->pairs[15] == 0x12 && conv->pairs[119] == 0xEF);
+    EXPECT_TRUE(conv->clamp_low == -96 && conv->clamp_high == 351);
+    EXPECT_EQ(conv->square_weight, (std::array{1, 1, 1}));
+    EXPECT_EQ(conv->distance[0][15], 195 * 195 + 165 * 165 + 135 * 135);
+}
+
 // Luminances 0 (colours 0, 1), 15207 (2), 18807 (3), 18200 (14), 25500 (15). Excluded: darkest
 // below darker than brightest above, or with "Optimizat" a smaller sum below; never U over U.
 TEST(ExclusionTable, LumiSortRules) {
@@ -15,10 +48,7 @@ TEST(ExclusionTable, LumiSortRules) {
                             {0, 0x2E, 0x3F, 0}, {1, 0x2E, 0x1F, 1}, {1, 0x3E, 0x2F, 0},
                             {1, 0x01, 0x1F, 0}, {1, 0x1F, 0x01, 1}};
     for (const auto& c : cases) {
-        auto conv = test::flat_conversion(16, 16, {60, 90, 120}, {.optimization = c[0]});
-        setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
-        build_distance_tables(*conv);
-        build_fitting_tables(*conv);
+        auto conv = tables_for({.optimization = c[0]});
         EXPECT_EQ(conv->excluded[c[1] * 256 + c[2]], c[3]) << std::hex << c[1] << " over " << c[2];
         for (int u = 0; u < 256; ++u)
             ASSERT_EQ(conv->excluded[u * 257], 0) << u;
@@ -27,3 +57,5 @@ TEST(ExclusionTable, LumiSortRules) {
         EXPECT_EQ(std::count(conv->excluded.begin(), conv->excluded.end(), 0), 65536);
     }
 }
+
+}  // namespace
