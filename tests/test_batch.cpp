@@ -39,6 +39,7 @@ TEST(OutputNames, BmpTestAndTheNamesOfTheOutputs) {
         EXPECT_TRUE(is_bmp_name(name)) << name;
     for (const char* name : {"bmp", "a.bmpx", "a. bmp", "a_bmp"})
         EXPECT_FALSE(is_bmp_name(name)) << name;
+    EXPECT_EQ(export_name("cat.BMP"), "TEST_cat.bmp");
     EXPECT_EQ(export_name("/home/u/cat.BMP"), "/home/u/TEST_cat.bmp");
     EXPECT_EQ(export_name("a\\b/c.bmp"), "a\\b/TEST_c.bmp");
     EXPECT_EQ(export_name("a/b\\c.bmp"), "a/b\\TEST_c.bmp");
@@ -79,23 +80,26 @@ TEST_F(BatchTest, ExportIsAStandardDoubleSizeBmpOfThePreview) {
     settings.mix = settings.block_noise = 0;  // quicker; the export does not depend on them
     host.export_on = true;
     // 24 x 20: the batch converts 16 of the 20 rows, shown 48 x 32.
-    Bytes source = make_noise_bmp(24, 20, 2);
-    // Fields a standard header does not copy, and the resolution (38, 42), which it keeps.
-    for (int at : {2, 6, 34, 38, 42, 46, 50})
-        bmp::put_i32(&source[at], 1000 + at);
-    bmp::put_i32(&source[14], 108);
-    bmp::put_u16(&source[26], 0);
-    write_file(dir / "s.bmp", source);
-    batch.on_drop_files(host, {(dir / "s.bmp").string()});
-    run(msg::ended);
-    // A standard header, then the preview's 32 rows bottom-up.
-    Bytes expected = make_flat_bmp(48, 32, {});
-    for (int at : {38, 42})
-        bmp::put_i32(&expected[at], 1000 + at);
-    for (int j = 0; j < 32; ++j)
-        std::copy_n(batch.conversion().preview.begin() + 54 + (31 - j) * preview_row_bytes, 144,
-                    expected.begin() + 54 + j * 144);
-    EXPECT_TRUE(read_file(dir / "TEST_s.bmp") == expected);
+    for (auto [w, h] : {std::pair{24, 20}, {16, 16}, {256, 192}}) {
+        const int ew = 2 * w, eh = 2 * (h - h % 8), row = 3 * ew;
+        Bytes source = make_noise_bmp(w, h, 2);
+        // Fields a standard header does not copy, and the resolution (38, 42), which it keeps.
+        for (int at : {2, 6, 34, 38, 42, 46, 50})
+            bmp::put_i32(&source[at], 1000 + at);
+        bmp::put_i32(&source[14], 108);
+        bmp::put_u16(&source[26], 0);
+        write_file(dir / "s.bmp", source);
+        batch.on_drop_files(host, {(dir / "s.bmp").string()});
+        run(msg::ended);
+        // A standard header, then the preview's rows bottom-up.
+        Bytes expected = make_flat_bmp(ew, eh, {});
+        for (int at : {38, 42})
+            bmp::put_i32(&expected[at], 1000 + at);
+        for (int j = 0; j < eh; ++j)
+            std::copy_n(batch.conversion().preview.begin() + 54 + (eh - 1 - j) * preview_row_bytes,
+                        row, expected.begin() + 54 + j * row);
+        EXPECT_TRUE(read_file(dir / "TEST_s.bmp") == expected) << w << " x " << h;
+    }
 }
 
 TEST_F(BatchTest, DropOf100000NamesIsRefusedAndLeavesNothingToConvert) {

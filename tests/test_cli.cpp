@@ -133,3 +133,26 @@ TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
     EXPECT_TRUE(r.exit_code == 0 && r.err.find('%') == std::string::npos) << r.err;
     EXPECT_EQ(run_cli({"a.bmp"}, dir.path()).err, "");  // not a terminal
 }
+
+// Jobs are dealt round the workers, so with two the small pictures after the 256 x 192 one share
+// its worker: whatever a conversion leaves behind would show in their bytes.
+TEST(CommandLine, TwoJobsWriteWhatOneWrites) {
+    ScratchDir one, two;
+    const std::vector<std::string> names = {"big.bmp", "a.bmp", "s1.bmp", "b.bmp", "s2.bmp"};
+    for (const ScratchDir* dir : {&one, &two}) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const int w = i == 0 ? 256 : 16 + 8 * static_cast<int>(i), h = i == 0 ? 192 : 16;
+            put_noise(*dir / names[i], w, h, static_cast<std::uint32_t>(i + 1));
+        }
+    }
+    std::vector<std::string> args = {"--quiet", "--export", "--hue", "3", "-j", "1"};
+    args.insert(args.end(), names.begin(), names.end());
+    expect_ended(run_cli(args, one.path()));
+    args[5] = "2";
+    expect_ended(run_cli(args, two.path()));
+    for (const auto& entry : fs::directory_iterator(one.path()))
+        EXPECT_EQ(read_file(entry.path()), read_file(two / entry.path().filename()))
+            << entry.path();
+    EXPECT_EQ(read_file(two / "s2.S02"), converted_vram(two / "s2.bmp", {.hue = 3}));
+    EXPECT_TRUE(fs::exists(two / "TEST_s2.bmp"));
+}

@@ -48,6 +48,9 @@ TEST(Figures, AKnownShiftOfGreysGivesItsCiede2000) {
     const quality::Figures f = meter.measure(grey(150));
     EXPECT_NEAR(f.delta_e_mean, expected, 1e-6);
     EXPECT_NEAR(f.delta_e_p95, expected, 1e-6);
+    const quality::Figures same = meter.measure(grey(100));
+    EXPECT_TRUE(same.delta_e_mean == 0 && same.delta_e_p95 == 0 && same.ssim == 1);
+    EXPECT_TRUE(std::isinf(same.psnr) && same.psnr > 0);
 }
 
 TEST(MeasuredPictures, SourceUnadjustedAndDisplayDecodedFromThePreview) {
