@@ -56,10 +56,10 @@ void receive_all(const Conversion& conv, BlockData& bd, int row, int j) {
     const BlockPixel& dst = bd.px[1 - row][j];
     const std::int32_t s[3] = {src.own.r, src.own.g, src.own.b};
     const std::int32_t t[3] = {dst.own.r, dst.own.g, dst.own.b};
-    kernels::received_distances(conv.working_r.data(), conv.working_g.data(),
-                                conv.working_b.data(), conv.square_weight.data(), t, s,
-                                src.scale, bd.sp, conv.clamp_low, conv.clamp_high,
-                                bd.receive[row][j][0].data(), bd.receive_least[row][j].data());
+    kernels::received_distances(conv.working_r.data(), conv.working_g.data(), conv.working_b.data(),
+                                conv.square_weight.data(), t, s, src.scale, bd.sp, conv.clamp_low,
+                                conv.clamp_high, bd.receive[row][j][0].data(),
+                                bd.receive_least[row][j].data());
     bd.receive_valid[row][j] = 0xFFFF;
 }
 
@@ -123,7 +123,6 @@ constexpr std::int32_t floor_cap = 1 << 27;
 
 // weight * the smaller distance of each pair's two colours, for every pair in list order
 // (pairs run (a, b), a < b, ascending; colour 0 only with "Color No.0").
-// weight * the smaller distance of each pair's two colours, for every pair in list order.
 void fill_pair_costs(const BlockData& bd, const std::array<std::int32_t, 16>& d,
                      std::int32_t weight, std::int32_t* out) {
     kernels::pair_costs(d.data(), weight, bd.pair_count == 120 ? 0 : 1, out, nullptr);
@@ -290,11 +289,11 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
     std::int32_t* acc = bd.floor[row][p].data();
     bd.floor_ready[row][p] = 1;
     const int n = bd.pair_count;
+    std::fill_n(acc, n, 0);
     if (bd.mode == FitMode::column) {
         // Per column, the cheaper of the two orders: this row's pixel with its own value and
         // the other row's receiving its error (exactly), or the other way round (at least).
         prepare_other_order(conv, bd, row);
-        std::fill_n(acc, n, 0);
         for (int j = 0; j < 8; ++j) {
             kernels::add_floor_terms(acc, bd.cost[row][j][p],
                                      pair_costs(conv, bd, row, j, bd.colour[row][j][p]),
@@ -304,7 +303,6 @@ const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, i
     }
     // Per cell: this row's order costs its two pixels plus the other row's first receiving
     // one; the other order (only with "Lumi Sort") costs at least its own two pixels.
-    std::fill_n(acc, n, 0);
     for (int k = 0; k < 4; ++k) {
         const std::int32_t own = bd.cell_own_cost[row][k][p];
         const std::int32_t* received = cell_receive_costs(conv, bd, row, k, p);

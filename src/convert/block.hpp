@@ -73,7 +73,8 @@ struct BlockData {
     // pixel that took colour c. [source row][column][c][colour]
     std::array<std::array<std::uint16_t, 8>, 2> receive_valid{};
     std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive{};
-    std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> receive_least{};  // when all 16 are
+    // The least of each of those rows, filled with all 16 rows at once.
+    std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> receive_least{};
 
     // Column mode: cost of the other row's pixel j with each of its pairs after it received
     // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]

@@ -21,12 +21,4 @@ void CandidateList::move_to_front(int id) {
     front_pos_[id] = 0;
 }
 
-std::vector<std::uint16_t> CandidateList::entries() const {
-    std::vector<std::uint16_t> out(front_.begin(), front_.begin() + moved_count_);
-    for (int id = 0; id < n_ * n_; ++id) {
-        if (front_pos_[id] < 0) out.push_back(static_cast<std::uint16_t>(id));
-    }
-    return out;
-}
-
 }  // namespace lumaweave

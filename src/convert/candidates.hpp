@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
 
 namespace lumaweave {
 
@@ -22,8 +21,6 @@ class CandidateList {
     // Entry p (0 <= p < moved_count()) of the front part.
     std::uint16_t moved(int p) const { return front_[p]; }
     bool is_moved(int id) const { return front_pos_[id] >= 0; }
-    // Position within the front part, for moved ids.
-    int front_position(int id) const { return front_pos_[id]; }
 
     // True when id a stands before id b in the list.
     bool before(int a, int b) const {
@@ -34,9 +31,6 @@ class CandidateList {
 
     // Moves the entry to index 0; the entries before it move one place back.
     void move_to_front(int id);
-
-    // The whole list, entry by entry (for tests and the straightforward search).
-    std::vector<std::uint16_t> entries() const;
 
   private:
     int n_ = 0;

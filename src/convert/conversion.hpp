@@ -56,9 +56,9 @@ struct Conversion {
     bool reference_fitting = false;  // fit entry by entry, exactly as the rules are written
     std::array<std::uint8_t, 256 * 256> excluded;      // ExclusionTable [upper * 256 + lower]
     std::array<std::int64_t, 8 * 256> bound_template;  // RowBoundCache template
-    std::array<std::int64_t, 8 * 256>
-        upper_bounds;  // RowBoundCache of row y  [column * 256 + pair]
-    std::array<std::int64_t, 8 * 256> lower_bounds;  // RowBoundCache of row y + 1
+    // RowBoundCaches of rows y and y + 1 [column * 256 + pair].
+    std::array<std::int64_t, 8 * 256> upper_bounds;
+    std::array<std::int64_t, 8 * 256> lower_bounds;
 
     BlockData block;                // the block being fitted
     std::uint64_t evaluations = 0;  // candidates evaluated by the last conversion (benchmark)

@@ -37,8 +37,8 @@ void convert_loaded(Conversion& conv, const DefaultPalettes& palettes,
     adjust_color_d(conv);
     setup_palette(conv, conv.settings.palette == 2 ? palettes.msx2 : palettes.msx1, companion);
     reduce_colors(conv);
-    build_distance_tables(
-        conv);  // before sharpening: the distances describe the unsharpened picture
+    // Before sharpening: the distances describe the unsharpened picture.
+    build_distance_tables(conv);
     emphasize_edges(conv);
     build_fitting_tables(conv);
     fit_blocks(conv);

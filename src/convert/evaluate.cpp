@@ -134,36 +134,29 @@ void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, i
     }
 }
 
-}  // namespace
-
-bool inversion_limit_broken(const Conversion& conv, int uf, int ub, int lf, int lb, std::uint8_t pu,
-                            std::uint8_t pl, std::uint8_t fitted, std::uint8_t checked,
-                            std::int32_t mitigation) {
+// Whether patterns pu, pl of pairs `upper` and `lower` break the inversion limit: with more than
+// two colours in use (judged on the columns in `fitted`), `mitigation` or more columns of
+// `checked` show a darker colour below a brighter one.
+bool breaks_inversion_limit(const FitContext& ctx, std::uint8_t upper, std::uint8_t lower,
+                            std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted,
+                            std::uint8_t checked) {
+    const int uf = upper >> 4, ub = upper & 15, lf = lower >> 4, lb = lower & 15;
     int cu1 = uf, cu2 = ub, cl1 = lf, cl2 = lb;
     if (pu == 0) cu1 = ub;
     if (pu == fitted) cu2 = cu1;
     if (pl == 0) cl1 = lb;
     if (pl == fitted) cl2 = cl1;
-    if (conv.distinct_count[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
-    const auto& lum = conv.luminance;
+    if (ctx.conv.distinct_count[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
+    const auto& lum = ctx.conv.luminance;
     int inversions = 0;
     for (int i = 0; i < 8; ++i) {
         const std::uint8_t mask = 0x80 >> i;
         if (!(checked & mask)) continue;
         const int cu = (pu & mask) ? uf : ub;
         const int cl = (pl & mask) ? lf : lb;
-        if (lum[cl] < lum[cu] && ++inversions >= mitigation) return true;
+        if (lum[cl] < lum[cu] && ++inversions >= ctx.mitigation) return true;
     }
     return false;
-}
-
-namespace {
-
-bool breaks_inversion_limit(const FitContext& ctx, std::uint8_t upper, std::uint8_t lower,
-                            std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted_mask,
-                            std::uint8_t checked) {
-    return inversion_limit_broken(ctx.conv, upper >> 4, upper & 15, lower >> 4, lower & 15, pu, pl,
-                                  fitted_mask, checked, ctx.mitigation);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 // The search gives the same choice as walking the list entry by entry (fit_reference.cpp), but
 // skips whole runs of entries that the pre-check bound refuses and evaluates with per-block
 // tables (block.cpp).
-#include <vector>
-
 #include "convert/convert.hpp"
 #include "convert/fitting.hpp"
 #include "convert/kernels.hpp"
@@ -201,9 +199,7 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
         if (e < best) choice = {i * n + l, e, pu, pl};
     };
 
-    // The entries that have won before, most recent first; then all others in their first
-    // order, where an upper pair whose own bound is above the best error can only pass the
-    // pre-check with the lower pairs whose bound is not.
+    // The entries that have won before, most recent first; then all others in their first order.
     for (int p = 0; p < list.moved_count(); ++p) {
         const int id = list.moved(p);
         visit(id / n, id % n, false, true);

@@ -23,13 +23,6 @@ inline std::int32_t palette_distance(const Conversion& conv, const Rgb& v, int k
            conv.square_weight[2] * db * db;
 }
 
-// Whether patterns pu, pl of pairs (uf, ub) and (lf, lb) break the inversion limit: with more
-// than two colours in use (judged on the columns in `fitted`), `mitigation` or more columns of
-// `checked` show a darker colour below a brighter one.
-bool inversion_limit_broken(const Conversion& conv, int uf, int ub, int lf, int lb, std::uint8_t pu,
-                            std::uint8_t pl, std::uint8_t fitted, std::uint8_t checked,
-                            std::int32_t mitigation);
-
 // The mode of the main pass for these settings, and the cell mode "Dither Order" selects.
 FitMode main_pass_mode(const ConversionSettings& s);
 FitMode cell_mode(const ConversionSettings& s);

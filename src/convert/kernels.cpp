@@ -288,7 +288,10 @@ const Variant* find_vector() {
 }
 
 // Chosen once, before main runs.
-const Variant chosen = find_vector() ? *find_vector() : plain;
+const Variant chosen = [] {
+    const Variant* vector = find_vector();
+    return vector ? *vector : plain;
+}();
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 // "Col Reduction": snap every pixel to the best of the palette colours and fixed blends of two.
 #include <algorithm>
-#include <climits>
 
 #include "convert/convert.hpp"
 #include "convert/kernels.hpp"

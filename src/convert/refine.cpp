@@ -115,22 +115,20 @@ BlockChoice search_solid_or_textured(Conversion& conv, BlockData& bd, int channe
     };
     // Largest error that can still matter: a textured entry only below 16/15 of the best
     // solid one (and not above the best textured), a solid one not above either best.
-    std::int64_t current_reach = no_best_error;
+    std::int64_t reach = no_best_error;
     auto update_reach = [&] {
-        std::int64_t r = textured.error;
+        reach = textured.error;
         if (solid.id >= 0) {
-            r = std::max(std::min(r, solid.error * 16 / 15 - 1), std::min(solid.error, r));
+            reach =
+                std::max(std::min(reach, solid.error * 16 / 15 - 1), std::min(solid.error, reach));
         }
-        current_reach = r;
     };
-    auto reach = [&] { return current_reach; };
     auto evaluate = [&](int i, int l) {
         const int id = i * n + l;
         if (conv.excluded[conv.pairs[i] * 256 + conv.pairs[l]]) return;
-        const std::int64_t r = reach();
         ++conv.evaluations;
         std::uint8_t pu = 0, pl = 0;
-        const std::int64_t limit = r < no_best_error ? r + 1 : r;
+        const std::int64_t limit = reach < no_best_error ? reach + 1 : reach;
         const std::int64_t e = evaluate_columns_unpruned(conv, bd, i, l, limit, pu, pl);
         if (e == dead_error) return;
         BlockChoice& slot = is_solid_pair(pu, pl) ? solid : textured;
@@ -143,20 +141,18 @@ BlockChoice search_solid_or_textured(Conversion& conv, BlockData& bd, int channe
     for (int p = 0; p < list.moved_count(); ++p) {
         const int id = list.moved(p);
         const int i = id / n, l = id % n;
-        const std::int64_t r = reach();
-        if (r < rejection_error && error_floor(conv, bd, 0, i)[l] > r) continue;
+        if (reach < rejection_error && error_floor(conv, bd, 0, i)[l] > reach) continue;
         evaluate(i, l);
     }
     for (int i = 0; i < n; ++i) {
         // A whole upper pair can be out of reach before its bounds pair by pair are needed.
-        if (reach() < rejection_error && row_floor(conv, bd, 0, i) > reach()) continue;
-        const std::int32_t* floor =
-            reach() < rejection_error ? error_floor(conv, bd, 0, i) : nullptr;
+        if (reach < rejection_error && row_floor(conv, bd, 0, i) > reach) continue;
+        const std::int32_t* floor = reach < rejection_error ? error_floor(conv, bd, 0, i) : nullptr;
         for (int l = 0; l < n; ++l) {
-            if (floor != nullptr && floor[l] > reach()) continue;
+            if (floor != nullptr && floor[l] > reach) continue;
             if (list.is_moved(i * n + l)) continue;
             evaluate(i, l);
-            if (floor == nullptr && reach() < rejection_error) floor = error_floor(conv, bd, 0, i);
+            if (floor == nullptr && reach < rejection_error) floor = error_floor(conv, bd, 0, i);
         }
     }
     if (solid.id >= 0 && solid.error <= textured.error) {
