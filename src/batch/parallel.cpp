@@ -4,7 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <new>
-#include <unordered_map>
+#include <unordered_set>
 
 #include "batch/output.hpp"
 #include "convert/convert.hpp"
@@ -52,15 +52,15 @@ ParallelConverter::ParallelConverter(const std::vector<std::string>& names, bool
                                      int workers, ConverterFactory make)
     : make_(std::move(make)) {
     // Outputs of the jobs so far; a job whose inputs are among them must see them written.
-    std::unordered_map<std::string, int> written;
+    std::unordered_set<std::string> written;
     for (int i = 0; i < static_cast<int>(names.size()); ++i) {
         const std::string& name = names[static_cast<std::size_t>(i)];
         if (!is_bmp_name(name)) continue;
         const bool in_turn = written.contains(file_identity(name)) ||
                              written.contains(file_identity(companion_name(name)));
         jobs_.push_back({i, name, in_turn});
-        written.emplace(file_identity(vram_name(name)), i);
-        if (export_files) written.emplace(file_identity(export_name(name)), i);
+        written.insert(file_identity(vram_name(name)));
+        if (export_files) written.insert(file_identity(export_name(name)));
     }
 
     const int n = std::clamp(workers, 1, std::max(1, static_cast<int>(jobs_.size())));
