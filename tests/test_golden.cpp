@@ -25,12 +25,9 @@ std::map<std::string, ConversionSettings> read_profiles() {
         ConversionSettings& s = profiles[name.substr(0, name.size() - 1)];
         while (words >> assignment) {
             const std::size_t eq = assignment.find('=');
-            const auto field = std::find_if(
-                setting_fields().begin(), setting_fields().end(),
-                [&](const SettingField& f) { return f.name == assignment.substr(0, eq); });
-            EXPECT_NE(field, setting_fields().end()) << assignment;
-            if (field != setting_fields().end())
-                s.*(field->member) = std::stoi(assignment.substr(eq + 1));
+            const SettingField* field = find_setting(assignment.substr(0, eq));
+            EXPECT_NE(field, nullptr) << assignment;
+            if (field != nullptr) s.*(field->member) = std::stoi(assignment.substr(eq + 1));
         }
     }
     return profiles;
