@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/convert.hpp"
 #include "formats/bmp.hpp"
 #include "io/file_io.hpp"
+#include "lumaweave.hpp"
 
 using namespace lumaweave;
 
@@ -72,7 +72,7 @@ double now_ms(bool wall) {
 bool is_256x192(const std::string& path) {
     ScratchPool pool;
     const FileContents f = read_whole_file(pool, path, 0);
-    return f.message.empty() && f.length >= 54 && bmp::get_i32(f.data + bmp::width_at) == 256 &&
+    return f.outcome.ok() && f.length >= 54 && bmp::get_i32(f.data + bmp::width_at) == 256 &&
            bmp::get_i32(f.data + bmp::height_at) == 192;
 }
 
@@ -110,8 +110,7 @@ int main(int argc, char** argv) {
                 folder.c_str(), wall ? "wall" : "thread CPU", repeat);
     std::printf("%-10s %10s %10s %10s %14s\n", "profile", "median ms", "min ms", "max ms",
                 "evals/block");
-    auto conv = make_conversion();
-    ScratchPool pool;
+    Converter converter;
     const DefaultPalettes palettes;
     for (const Profile& profile : profiles) {
         if (!only.empty() &&
@@ -126,18 +125,19 @@ int main(int argc, char** argv) {
             double best = 1e300;
             for (int r = 0; r < repeat; ++r) {
                 const double t0 = now_ms(wall);
-                const std::string message = convert_file(*conv, pool, picture, settings, palettes);
+                const Result& result = converter.convert_file(picture, settings, palettes);
                 const double t1 = now_ms(wall);
-                pool.free_all();
-                if (!message.empty()) {
-                    std::fprintf(stderr, "%s: %s\n", picture.c_str(), message.c_str());
+                if (!result.ok()) {
+                    std::fprintf(stderr, "%s: %s\n", picture.c_str(),
+                                 shown_text(result.outcome).c_str());
                     return 1;
                 }
                 best = std::min(best, t1 - t0);
             }
             times.push_back(best);
-            evaluations += static_cast<double>(conv->evaluations);
-            blocks += (conv->width / 8) * (conv->height / 2);
+            const Result& result = converter.result();
+            evaluations += static_cast<double>(result.candidates_evaluated);
+            blocks += (result.width / 8) * (result.height / 2);
         }
         std::vector<double> sorted = times;
         std::sort(sorted.begin(), sorted.end());

@@ -1,129 +1,90 @@
 #include "batch/batch.hpp"
 
-#include "batch/output.hpp"
-#include "convert/convert.hpp"
+#include <unordered_set>
+
+#include "batch/parallel.hpp"
 #include "io/file_io.hpp"
-#include "io/messages.hpp"
 
 namespace lumaweave {
 
-namespace {
+void BatchObserver::file_started(int, const std::string&, int) {}
+void BatchObserver::file_converted(int, const std::string&, const Result&) {}
+void BatchObserver::file_failed(int, const std::string&, const Outcome&) {}
+void BatchObserver::file_skipped(int, const std::string&) {}
+void BatchObserver::between_files() {}
 
-// Converts on the spot, in the batch's own conversion object.
-class InPlaceConverter final : public FileConverter {
-  public:
-    InPlaceConverter(Conversion& conv, ScratchPool& pool, const ConversionSettings& settings,
-                     const DefaultPalettes& palettes)
-        : conv_(conv), pool_(pool), settings_(settings), palettes_(palettes) {}
-
-    std::string convert(int, const std::string& name, Conversion*& result) override {
-        result = &conv_;
-        return convert_file(conv_, pool_, name, settings_, palettes_);
+Batch::Batch(std::vector<std::string> files, const OutputPlan& plan, FailurePolicy policy)
+    : files_(std::move(files)), plan_(plan), policy_(policy) {
+    // Outputs of the jobs so far; a job whose inputs are among them must see them written.
+    std::unordered_set<std::string> written;
+    for (int i = 0; i < static_cast<int>(files_.size()); ++i) {
+        const std::string& name = files_[static_cast<std::size_t>(i)];
+        if (!is_bmp_name(name)) continue;
+        const bool in_turn = written.contains(file_identity(name)) ||
+                             written.contains(file_identity(companion_name(name)));
+        jobs_.push_back({i, name, in_turn});
+        for (const std::string& output : plan_.paths(name))
+            written.insert(file_identity(output));
     }
-
-  private:
-    Conversion& conv_;
-    ScratchPool& pool_;
-    const ConversionSettings& settings_;
-    const DefaultPalettes& palettes_;
-};
-
-}  // namespace
-
-StandaloneConverter::StandaloneConverter(const ConversionSettings& settings,
-                                         const DefaultPalettes& palettes)
-    : settings_(settings), palettes_(palettes), conversion_(make_conversion()) {}
-
-std::string StandaloneConverter::convert(int, const std::string& name, Conversion*& result) {
-    result = conversion_.get();
-    std::string message = convert_file(*conversion_, pool_, name, settings_, palettes_);
-    // The conversion keeps nothing of the file buffers.
-    pool_.free_all();
-    return message;
 }
 
-Batch::Batch(const ConversionSettings& settings, const DefaultPalettes& palettes)
-    : settings_(settings), palettes_(palettes), conversion_(make_conversion()) {}
-
-Batch::~Batch() = default;
-
-void Batch::request_stop() {
-    int expected = running;
-    stop_state_.compare_exchange_strong(expected, stopping);
-}
-
-void Batch::on_drop_files(BatchHost& host, const std::vector<std::string>& names) {
-    if (busy()) return;
-    host.clear_file_list();
-    if (names.size() >= static_cast<std::size_t>(file_list_capacity)) {
-        host.show_message(msg::too_many_files);
-        // The list shows nothing now, so "Conversion" must not work through older names.
-        file_count_ = 0;
-    } else {
-        file_names_ = names;
-        file_count_ = static_cast<int>(names.size());
-        for (const std::string& name : file_names_)
-            host.append_file_list(name);
-        if (host.shows_preview()) refresh_preview(host);
+BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer,
+                        const StopToken& stop) {
+    BatchOutcome outcome;
+    const int count = static_cast<int>(files_.size());
+    if (files_.size() >= file_list_capacity) {
+        outcome.status = Status::too_many_files;
+        return outcome;
     }
-    pool_.free_all();
-}
-
-void Batch::refresh_preview(BatchHost& host) {
-    // No block of an earlier conversion is in use here; emptying the pool keeps a long run of
-    // option clicks from piling up file buffers.
-    pool_.free_all();
-    static const std::string no_name;
-    const std::string& name = file_count_ > 0 ? file_names_[0] : no_name;
-    const std::string message = convert_file(*conversion_, pool_, name, settings_, palettes_);
-    if (!message.empty()) conversion_->preview.fill(0);
-    host.draw_preview();
-}
-
-std::string Batch::run_batch(BatchHost& host) {
-    InPlaceConverter converter(*conversion_, pool_, settings_, palettes_);
-    return run_batch(host, converter);
-}
-
-std::string Batch::run_batch(BatchHost& host, FileConverter& converter) {
-    int expected = idle;
-    if (!stop_state_.compare_exchange_strong(expected, running)) return {};
-    std::string message;
-    if (file_count_ == 0) message = msg::select_a_file;
-    for (int i = 0; i < file_count_; ++i) {
-        expected = stopping;
-        if (stop_state_.compare_exchange_strong(expected, running)) {
-            progress_percent_ = 0;
-            message = msg::stopped;
+    if (count == 0) outcome.status = Status::no_files;
+    for (int i = 0; i < count; ++i) {
+        if (stop.requested()) {
+            outcome.status = Status::stopped;
             break;
         }
-        progress_percent_ = static_cast<int>(static_cast<long long>(i) * 100 / file_count_);
-        const std::string& name = file_names_[static_cast<std::size_t>(i)];
-        if (!is_bmp_name(name)) continue;
-        host.file_started(i, name);
-        Conversion* result = nullptr;
-        message = converter.convert(i, name, result);
-        if (message.empty() && result == nullptr) message = msg::memory_error;
-        if (!message.empty()) break;
-        host.draw_preview();
-        message = write_whole_file(vram_name(name), result->vram.data(), result->vram.size());
-        if (!message.empty()) break;
-        pool_.free_all();
-        if (host.export_requested()) {
-            const std::size_t size = build_export_image(*result);
-            message = write_whole_file(export_name(name), result->export_image.data(), size);
-            if (!message.empty()) break;
+        const std::string& name = files_[static_cast<std::size_t>(i)];
+        if (!is_bmp_name(name)) {
+            ++outcome.skipped;
+            observer.file_skipped(i, name);
+            continue;
         }
-        host.process_pending_events();
+        observer.file_started(i, name, static_cast<int>(static_cast<long long>(i) * 100 / count));
+        const Result& result = converter.convert(i, name);
+        Outcome failed;
+        if (!result.ok()) {
+            failed = result.outcome;
+            if (failed.file.empty()) failed.file = name;
+        } else {
+            for (const OutputFormat* format : plan_.formats) {
+                failed = write_whole_file(plan_.path(*format, name), format->bytes(result));
+                if (!failed.ok()) break;
+            }
+        }
+        if (!failed.ok()) {
+            ++outcome.failed;
+            observer.file_failed(i, name, failed);
+            if (outcome.first_failure.ok()) outcome.first_failure = failed;
+            if (policy_ == FailurePolicy::stop) break;
+        } else {
+            ++outcome.converted;
+            observer.file_converted(i, name, result);
+        }
+        observer.between_files();
     }
-    pool_.free_all();
-    progress_percent_ = 0;
-    // A request that came after the last file's events is not honoured, and is dropped here
-    // rather than stopping some later batch before its first file.
-    stop_state_.store(idle);
-    if (message.empty()) message = msg::ended;
-    host.show_message(message);
-    return message;
+    if (outcome.status == Status::ok && !outcome.first_failure.ok()) {
+        outcome.status = outcome.first_failure.status;
+    }
+    return outcome;
+}
+
+BatchOutcome Batch::run(const ConverterFactory& make, int workers, BatchObserver& observer,
+                        const StopToken& stop) {
+    if (workers <= 1 || jobs_.size() <= 1) {
+        const std::unique_ptr<FileConverter> converter = make();
+        return run(*converter, observer, stop);
+    }
+    ParallelConverter parallel(jobs_, make, workers);
+    return run(parallel, observer, stop);
 }
 
 }  // namespace lumaweave

@@ -1,9 +1,6 @@
 #include "batch/output.hpp"
 
 #include <cctype>
-#include <cstring>
-
-#include "formats/bmp.hpp"
 
 namespace lumaweave {
 
@@ -26,28 +23,41 @@ std::string vram_name(const std::string& name) {
     return base_name(name) + ".S02";
 }
 
+namespace {
+
+// Where the file name starts: after the last "/" of POSIX names or "\\" of Windows ones.
+std::size_t file_name_start(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+}  // namespace
+
 std::string export_name(const std::string& name) {
     const std::string base = base_name(name);
-    // Both separators: "/" of POSIX names and "\\" of Windows ones.
-    const std::size_t slash = base.find_last_of("/\\");
-    const std::size_t k = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t k = file_name_start(base);
     return base.substr(0, k) + "TEST_" + base.substr(k) + ".bmp";
 }
 
-std::size_t build_export_image(Conversion& conv) {
-    std::uint8_t* image = conv.export_image.data();
-    // The working size, which the conversion also wrote into this header.
-    const std::int32_t w = conv.width;
-    const std::int32_t h = conv.height;
-    const std::int32_t row_bytes = (2 * w * 3 + 3) & 0xFFFC;
-    bmp::write_standard_header(image, 2 * w, 2 * h, row_bytes);
-    for (int j = 0; j < 2 * h; ++j) {
-        std::memcpy(image + bmp::header_size + static_cast<std::size_t>(j) * row_bytes,
-                    conv.preview.data() + bmp::header_size +
-                        static_cast<std::size_t>(2 * h - 1 - j) * preview_row_bytes,
-                    static_cast<std::size_t>(row_bytes));
-    }
-    return bmp::header_size + static_cast<std::size_t>(2 * h) * row_bytes;
+const OutputFormat vram_output{vram_name, [](const Result& r) {
+                                   return std::span<const std::uint8_t>(r.vram);
+                               }};
+const OutputFormat test_picture_output{export_name, [](const Result& r) {
+                                           return std::span<const std::uint8_t>(r.export_bmp);
+                                       }};
+
+std::string OutputPlan::path(const OutputFormat& format, const std::string& source) const {
+    const std::string beside = format.file_name(source);
+    if (directory.empty()) return beside;
+    const bool separated = directory.back() == '/';
+    return directory + (separated ? "" : "/") + beside.substr(file_name_start(beside));
+}
+
+std::vector<std::string> OutputPlan::paths(const std::string& source) const {
+    std::vector<std::string> out;
+    for (const OutputFormat* format : formats)
+        out.push_back(path(*format, source));
+    return out;
 }
 
 }  // namespace lumaweave

@@ -1,11 +1,7 @@
-// Converting the files of a batch ahead of their turn on worker threads, for front ends whose
-// settings stay fixed for the whole batch (the command line). `Batch::run_batch` still writes,
-// skips and reports every file in list order, so the outputs, the first failure and the final
-// message are those of the sequential batch.
+// Conversions made ahead of their turn on worker threads, handed to the batch in list order.
 #pragma once
 
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,22 +12,17 @@
 
 namespace lumaweave {
 
-// Makes the converter of one worker thread, which converts that thread's files one at a time
-// into objects of its own. A result must stay valid until the converter's next call.
-using ConverterFactory = std::function<std::unique_ptr<FileConverter>()>;
+// The file a name leads to, for telling whether two names may be the same file: symbolic links
+// resolved (also a dangling one whose target a batch may create), letters folded so that a
+// case-insensitive file system cannot hide a match. A false match only costs parallelism.
+std::string file_identity(const std::string& name);
 
 class ParallelConverter final : public FileConverter {
   public:
-    // `names` is the batch's file list (its ".bmp" names are the jobs); `export_files` whether
-    // the batch writes "TEST_" pictures, which a later file may read. Settings and palettes are
-    // copied: a change after construction does not reach the conversions. Starts `workers`
-    // threads, each with its own conversion object and scratch pool.
-    ParallelConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
-                      const std::vector<std::string>& names, bool export_files, int workers);
-    // The same with each worker's files converted by a converter from `make` (for example one
-    // that searches settings per picture).
-    ParallelConverter(const std::vector<std::string>& names, bool export_files, int workers,
-                      ConverterFactory make);
+    // Starts `workers` threads (at most one per job), each with a converter from `make`. A job
+    // that reads an earlier job's output waits until the batch has asked for it.
+    ParallelConverter(const std::vector<BatchJob>& jobs, const ConverterFactory& make,
+                      int workers);
     // Stops the workers (a conversion under way is finished first) and waits for them.
     ~ParallelConverter() override;
 
@@ -39,40 +30,30 @@ class ParallelConverter final : public FileConverter {
     ParallelConverter& operator=(const ParallelConverter&) = delete;
 
     // Waits for file `index` and hands out its result, valid until the next call.
-    std::string convert(int index, const std::string& name, Conversion*& result) override;
-
-    // Which jobs must wait for their turn because they read a file that an earlier file of the
-    // batch writes (list indices, in order).
-    std::vector<int> jobs_converted_in_turn() const;
+    const Result& convert(int index, const std::string& name) override;
 
   private:
-    struct Job {
-        int index;
-        std::string name;
-        bool in_turn;  // reads an earlier file's output: convert only once that is written
-    };
     struct Worker {
         std::unique_ptr<FileConverter> converter;
-        Conversion* result = nullptr;
-        int done = -1;  // job whose result `result` holds
-        std::string message;
+        const Result* result = nullptr;
+        int done = -1;  // job whose result `result` is
         std::thread thread;
     };
 
     void work(int w);
     void stop_workers();
 
-    ConverterFactory make_;
-    std::vector<Job> jobs_;
+    const std::vector<BatchJob>& jobs_;
     std::vector<std::unique_ptr<Worker>> workers_;
     std::mutex mutex_;
     std::condition_variable changed_;
     int requested_ = -1;  // the job the batch asks for; every earlier job is written
     bool shutting_down_ = false;
 
-    // For a call that does not follow the job list (not expected from `Batch`): converted on
-    // the spot, as the sequential batch would.
+    // For a call that does not follow the job list: converted on the spot.
+    const ConverterFactory& make_;
     std::unique_ptr<FileConverter> fallback_;
+    Result memory_failure_;
 };
 
 }  // namespace lumaweave

@@ -13,13 +13,9 @@
 #include <vector>
 
 #include "batch/batch.hpp"
-#include "batch/output.hpp"
-#include "batch/parallel.hpp"
 #include "cli/options.hpp"
 #include "cli/report.hpp"
-#include "io/config.hpp"
 #include "io/file_io.hpp"
-#include "io/messages.hpp"
 #include "quality/quality_converter.hpp"
 
 using namespace lumaweave;
@@ -31,16 +27,12 @@ constexpr int exit_failed = 1;
 constexpr int exit_usage = 2;
 constexpr int exit_stopped = 130;  // the shell's code for a Ctrl-C
 
-// Ctrl-C. The batch only honours a stop while it runs, so the request is also kept here and
-// handed over between two files, like the dialog's pending "End".
-std::atomic<Batch*> interrupted_batch{nullptr};
-volatile sig_atomic_t interrupted = 0;
+// Ctrl-C: the batch stops before its next file.
+StopToken stop_token;
 volatile sig_atomic_t announce_stop = 0;
-static_assert(std::atomic<Batch*>::is_always_lock_free, "used in a signal handler");
 
 void on_interrupt(int) {
-    interrupted = 1;
-    if (Batch* batch = interrupted_batch.load()) batch->request_stop();
+    stop_token.request();
     if (announce_stop) {
         static const char note[] = "\nstopping before the next file (Ctrl-C again quits at once)\n";
         const ssize_t ignored = ::write(STDERR_FILENO, note, sizeof note - 1);
@@ -78,26 +70,25 @@ std::string fit_name(const std::string& name, int columns) {
     return "..." + name.substr(start);
 }
 
-// The batch's platform on a terminal: progress on stderr, the outcome on stdout (success) or
-// stderr (anything else), Ctrl-C as the stop request.
-class TerminalHost final : public BatchHost {
+// The batch's platform on a terminal: progress on standard error, the reports of --report and
+// --auto on standard output, the outcome at the end.
+class TerminalObserver final : public BatchObserver {
   public:
-    TerminalHost(Batch& batch, bool export_bmp, bool progress)
-        : batch_(batch), export_bmp_(export_bmp), progress_(progress) {}
+    TerminalObserver(int file_count, bool progress, const cli::Options& options,
+                     const std::vector<quality::FileQuality>& records)
+        : file_count_(file_count),
+          progress_(progress),
+          options_(options),
+          records_(records) {}
 
-    bool shows_preview() override { return false; }
-    bool export_requested() override { return export_bmp_; }
-
-    void file_started(int index, const std::string& name) override {
-        last_started_ = name;
+    void file_started(int index, const std::string& name, int percent) override {
         if (!progress_) return;
-        const int percent = batch_.progress_percent();
         constexpr int bar_width = 20;
         const int filled = percent * bar_width / 100;
         char head[64];
         std::snprintf(head, sizeof head, "[%-*s] %3d%% %d/%d ", bar_width,
                       std::string(static_cast<std::size_t>(filled), '#').c_str(), percent,
-                      index + 1, batch_.file_count());
+                      index + 1, file_count_);
         std::string line = head;
         const int room = terminal_columns() - 1 - static_cast<int>(line.size());
         line += fit_name(name, room > 4 ? room : 4);
@@ -106,32 +97,34 @@ class TerminalHost final : public BatchHost {
         bar_shown_ = true;
     }
 
-    void process_pending_events() override {
-        if (interrupted) batch_.request_stop();
-    }
-
-    // Lines of the --report and --auto output, on standard output.
-    void print(const std::string& lines) {
+    void file_converted(int index, const std::string& name, const Result&) override {
+        if (records_.empty()) return;
+        const std::string lines =
+            cli::file_report(options_, name, records_[static_cast<std::size_t>(index)]);
         if (lines.empty()) return;
         clear_bar();
         std::fputs(lines.c_str(), stdout);
         std::fflush(stdout);
     }
 
-    void show_message(const std::string& text) override {
+    void file_failed(int, const std::string& name, const Outcome&) override {
+        if (failed_name_.empty()) failed_name_ = name;
+    }
+
+    // The one message that ends the run: "ended" on standard output, anything else on standard
+    // error, a file's failure with the name of the file.
+    void finish(const BatchOutcome& outcome) {
         clear_bar();
-        if (text == msg::ended) {
-            std::printf("%s\n", text.c_str());
+        if (outcome.status == Status::ok) {
+            std::printf("%s\n", std::string(message_text(Status::ok)).c_str());
             std::fflush(stdout);
             return;
         }
-        // A file's own failure names the file it concerns.
-        const bool about_file = text != msg::stopped && text != msg::select_a_file &&
-                                text != msg::too_many_files && !last_started_.empty();
-        if (about_file) {
-            std::fprintf(stderr, "%s: %s\n", last_started_.c_str(), text.c_str());
+        if (!outcome.first_failure.ok() && outcome.status == outcome.first_failure.status) {
+            std::fprintf(stderr, "%s: %s\n", failed_name_.c_str(),
+                         shown_text(outcome.first_failure).c_str());
         } else {
-            std::fprintf(stderr, "%s\n", text.c_str());
+            std::fprintf(stderr, "%s\n", std::string(message_text(outcome.status)).c_str());
         }
     }
 
@@ -144,35 +137,12 @@ class TerminalHost final : public BatchHost {
         }
     }
 
-    Batch& batch_;
-    bool export_bmp_;
+    int file_count_;
     bool progress_;
-    bool bar_shown_ = false;
-    std::string last_started_;
-};
-
-// Prints what --report and --auto say about each file as the batch takes its result, so that
-// the lines come in list order whatever thread converted the file.
-class ReportingConverter final : public FileConverter {
-  public:
-    ReportingConverter(FileConverter& inner, const std::vector<quality::FileQuality>& records,
-                       const cli::Options& options, TerminalHost& host)
-        : inner_(inner), records_(records), options_(options), host_(host) {}
-
-    std::string convert(int index, const std::string& name, Conversion*& result) override {
-        std::string message = inner_.convert(index, name, result);
-        if (message.empty()) {
-            host_.print(
-                cli::file_report(options_, name, records_[static_cast<std::size_t>(index)]));
-        }
-        return message;
-    }
-
-  private:
-    FileConverter& inner_;
-    const std::vector<quality::FileQuality>& records_;
     const cli::Options& options_;
-    TerminalHost& host_;
+    const std::vector<quality::FileQuality>& records_;
+    bool bar_shown_ = false;
+    std::string failed_name_;
 };
 
 // The palettes: the named configuration, or lumaweave_config.txt when it exists. Returns the
@@ -183,10 +153,25 @@ std::string load_palettes(const cli::Options& options, DefaultPalettes& palettes
         // Named on purpose, so a missing one is reported rather than silently replaced by the
         // built-in palettes.
         const FileContents probe = read_whole_file(pool, *options.config, 1);
-        if (!probe.message.empty()) return *options.config + ": " + probe.message;
+        if (!probe.outcome.ok()) {
+            return *options.config + ": " + std::string(message_text(probe.outcome.status));
+        }
         pool.free_all();
     }
-    return load_palette_config(pool, palettes, options.config.value_or(config_file_name));
+    const Outcome loaded =
+        load_palette_config(pool, palettes, options.config.value_or(config_file_name));
+    return loaded.ok() ? std::string() : shown_text(loaded);
+}
+
+int exit_code(Status status) {
+    switch (status) {
+        case Status::ok:
+            return exit_ended;
+        case Status::stopped:
+            return exit_stopped;
+        default:
+            return exit_failed;
+    }
 }
 
 int run(const cli::Options& options) {
@@ -196,69 +181,42 @@ int run(const cli::Options& options) {
         return exit_failed;
     }
 
-    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
-    Batch batch(options.settings, palettes);
-    TerminalHost host(batch, options.export_bmp, progress);
-    batch.on_drop_files(host, options.files);
-    // A refused list has been reported; there is nothing to convert.
-    if (!options.files.empty() && batch.file_count() == 0) return exit_failed;
+    OutputPlan plan;
+    if (options.export_bmp) plan.formats.push_back(&test_picture_output);
+    Batch batch(options.files, plan);
 
     // With --report or --auto every file is converted (and measured, searched) by a quality
     // converter, one per thread.
     const bool quality = options.report != cli::ReportFormat::none || options.auto_settings;
-    quality::QualityPlan plan;
-    plan.search = options.auto_settings;
-    plan.measure = options.report != cli::ReportFormat::none;
-    plan.options.budget = options.auto_budget;
-    plan.options.display = options.display;
+    quality::QualityPlan quality_plan;
+    quality_plan.search = options.auto_settings;
+    quality_plan.measure = options.report != cli::ReportFormat::none;
+    quality_plan.options.budget = options.auto_budget;
+    quality_plan.options.display = options.display;
     std::vector<quality::FileQuality> records(quality ? options.files.size() : 0);
-    auto make_quality_converter = [&]() -> std::unique_ptr<FileConverter> {
-        return std::make_unique<quality::QualityConverter>(options.settings, palettes, plan,
-                                                           records);
+    const ConverterFactory make = [&]() -> std::unique_ptr<FileConverter> {
+        if (quality) {
+            return std::make_unique<quality::QualityConverter>(options.settings, palettes,
+                                                               quality_plan, records);
+        }
+        return std::make_unique<SettingsConverter>(options.settings, palettes);
     };
 
-    int bmp_count = 0;
-    for (const std::string& name : options.files)
-        bmp_count += is_bmp_name(name);
-    std::unique_ptr<ParallelConverter> parallel;
-    if (options.jobs > 1 && bmp_count > 1) {
-        try {
-            if (quality) {
-                parallel = std::make_unique<ParallelConverter>(
-                    options.files, options.export_bmp, options.jobs, make_quality_converter);
-            } else {
-                parallel = std::make_unique<ParallelConverter>(
-                    options.settings, palettes, options.files, options.export_bmp, options.jobs);
-            }
-        } catch (const std::system_error&) {
-            std::fprintf(stderr, "%s: no worker threads, converting on one\n", cli::program_name);
-        }
-    }
-    std::unique_ptr<FileConverter> sequential;
-    if (quality && !parallel) sequential = make_quality_converter();
-    std::unique_ptr<ReportingConverter> reporting;
-    if (quality) {
-        reporting = std::make_unique<ReportingConverter>(
-            parallel ? static_cast<FileConverter&>(*parallel) : *sequential, records, options,
-            host);
-    }
-
+    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    TerminalObserver observer(static_cast<int>(options.files.size()), progress, options,
+                              records);
     announce_stop = progress;
-    interrupted_batch.store(&batch);
     install_interrupt_handler();
-    std::string message;
-    if (reporting) {
-        message = batch.run_batch(host, *reporting);
-    } else {
-        message = parallel ? batch.run_batch(host, *parallel) : batch.run_batch(host);
+    BatchOutcome outcome;
+    try {
+        outcome = batch.run(make, options.jobs, observer, stop_token);
+    } catch (const std::system_error&) {
+        // No worker threads could be started; nothing has been written yet.
+        std::fprintf(stderr, "%s: no worker threads, converting on one\n", cli::program_name);
+        outcome = batch.run(make, 1, observer, stop_token);
     }
-    interrupted_batch.store(nullptr);
-    reporting.reset();
-    parallel.reset();
-
-    if (message == msg::ended) return exit_ended;
-    if (message == msg::stopped) return exit_stopped;
-    return exit_failed;
+    observer.finish(outcome);
+    return exit_code(outcome.status);
 }
 
 }  // namespace
@@ -279,7 +237,7 @@ int main(int argc, char** argv) {
     try {
         return run(parsed.options);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s\n", msg::memory_error);
+        std::fprintf(stderr, "%s\n", std::string(message_text(Status::memory_error)).c_str());
         return exit_failed;
     }
 }

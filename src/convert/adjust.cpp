@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "convert/convert.hpp"
+#include "convert/stages.hpp"
 
 namespace lumaweave {
 
@@ -29,14 +29,14 @@ std::int32_t edge_log(std::int32_t s) {
     return std::min(e, 511);
 }
 
-void measure_edges(Conversion& conv) {
-    const int w = conv.width, h = conv.height;
-    const bool edge_calc = conv.settings.edge_calc != 0;
+void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps) {
+    const int w = work.width, h = work.height;
+    const bool edge_calc = s.edge_calc != 0;
     for (int y = 0; y < h; ++y) {
         const int ym = std::max(y - 1, 0), yp = std::min(y + 1, h - 1);
         for (int x = 0; x < w; ++x) {
             const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
-            auto at = [&](int a, int b) -> const Pixel& { return conv.work[b * max_width + a]; };
+            auto at = [&](int a, int b) -> const Pixel& { return work[b * max_width + a]; };
             std::int32_t sum = 0;
             for (int c = 0; c < 3; ++c) {
                 const std::int32_t v = channel(at(x, y), c);
@@ -44,16 +44,16 @@ void measure_edges(Conversion& conv) {
                     const std::int32_t d = v - channel(at(a, b), c);
                     return d * d;
                 };
-                std::int32_t s = sq(x, ym) + sq(x, yp) + sq(xm, y) + sq(xp, y) + sq(xm, ym) / 2 +
+                std::int32_t d = sq(x, ym) + sq(x, yp) + sq(xm, y) + sq(xp, y) + sq(xm, ym) / 2 +
                                  sq(xp, ym) / 2 + sq(xm, yp) / 2 + sq(xp, yp) / 2;
-                s = s * edge_channel_weight[c] / 6 + 1;
-                sum += edge_log(s);
+                d = d * edge_channel_weight[c] / 6 + 1;
+                sum += edge_log(d);
             }
             const std::int32_t edge = std::min(sum / 3, 255);
             const int slot = y * max_width + x;
-            conv.error_scale[slot] = (255 - edge) / 4 + 192;
-            conv.edge_map[slot] = edge_calc ? edge : 0;
-            conv.work[slot].w = edge_calc ? 319 - edge : 256;
+            maps.error_scale[slot] = (255 - edge) / 4 + 192;
+            maps.edge[slot] = edge_calc ? edge : 0;
+            work[slot].w = edge_calc ? 319 - edge : 256;
         }
     }
 }
@@ -70,13 +70,13 @@ std::array<std::int32_t, 256> gamma_table(int gamma) {
     return table;
 }
 
-void adjust_gamma(Conversion& conv) {
-    const int gamma = conv.settings.gamma;
+void adjust_gamma(const ConversionSettings& s, WorkImage& work) {
+    const int gamma = s.gamma;
     if (gamma == 0) return;
     const std::array<std::int32_t, 256> table = gamma_table(gamma);
-    for (int y = 0; y < conv.height; ++y) {
-        for (int x = 0; x < conv.width; ++x) {
-            Pixel& p = conv.work[y * max_width + x];
+    for (int y = 0; y < work.height; ++y) {
+        for (int x = 0; x < work.width; ++x) {
+            Pixel& p = work[y * max_width + x];
             const std::int32_t lum = 30 * p.r + 59 * p.g + 11 * p.b;
             const std::int32_t m = table[(lum + 50) / 100];
             for (int c = 0; c < 3; ++c) {
@@ -88,14 +88,13 @@ void adjust_gamma(Conversion& conv) {
     }
 }
 
-void adjust_index(Conversion& conv) {
-    const ConversionSettings& s = conv.settings;
+void adjust_index(const ConversionSettings& s, WorkImage& work) {
     if (!s.index_r && !s.index_g && !s.index_b) return;
     const double factor[3] = {s.index_r ? 1.0625 : 1.0, s.index_g ? 1.0625 : 1.0,
                               s.index_b ? 1.0625 : 1.0};
-    for (int y = 0; y < conv.height; ++y) {
-        for (int x = 0; x < conv.width; ++x) {
-            Pixel& p = conv.work[y * max_width + x];
+    for (int y = 0; y < work.height; ++y) {
+        for (int x = 0; x < work.width; ++x) {
+            Pixel& p = work[y * max_width + x];
             for (int c = 0; c < 3; ++c) {
                 std::int32_t& v = channel(p, c);
                 v = clamp255(static_cast<std::int32_t>(v * factor[c]));
@@ -104,13 +103,13 @@ void adjust_index(Conversion& conv) {
     }
 }
 
-void adjust_color_d(Conversion& conv) {
-    const int color_d = conv.settings.color_d;
+void adjust_color_d(const ConversionSettings& s, WorkImage& work) {
+    const int color_d = s.color_d;
     if (color_d == 0) return;
     const double k = color_d / 8.0;
-    for (int y = 0; y < conv.height; ++y) {
-        for (int x = 0; x < conv.width; ++x) {
-            Pixel& p = conv.work[y * max_width + x];
+    for (int y = 0; y < work.height; ++y) {
+        for (int x = 0; x < work.width; ++x) {
+            Pixel& p = work[y * max_width + x];
             const std::int32_t lum = 30 * p.r + 59 * p.g + 11 * p.b;
             for (int c = 0; c < 3; ++c) {
                 std::int32_t& v = channel(p, c);
@@ -120,23 +119,23 @@ void adjust_color_d(Conversion& conv) {
     }
 }
 
-void emphasize_edges(Conversion& conv) {
-    if (!conv.settings.edge_emph) return;
-    const int w = conv.width, h = conv.height;
+void emphasize_edges(const ConversionSettings& s, WorkImage& work) {
+    if (!s.edge_emph) return;
+    const int w = work.width, h = work.height;
     for (int y = 0; y < h; ++y) {
         const int ym = std::max(y - 1, 0), yp = std::min(y + 1, h - 1);
         for (int x = 0; x < w; ++x) {
             const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
             // In place: the left and upper neighbours are already sharpened.
             for (int c = 0; c < 3; ++c) {
-                const std::int32_t u = channel(conv.work[y * max_width + x], c);
-                const std::int32_t left = channel(conv.work[y * max_width + xm], c);
-                const std::int32_t right = channel(conv.work[y * max_width + xp], c);
-                const std::int32_t up = channel(conv.work[ym * max_width + x], c);
-                const std::int32_t down = channel(conv.work[yp * max_width + x], c);
+                const std::int32_t u = channel(work[y * max_width + x], c);
+                const std::int32_t left = channel(work[y * max_width + xm], c);
+                const std::int32_t right = channel(work[y * max_width + xp], c);
+                const std::int32_t up = channel(work[ym * max_width + x], c);
+                const std::int32_t down = channel(work[yp * max_width + x], c);
                 const std::int32_t v = u + ((u - left) >> 3) + ((u - right) >> 3) +
                                        ((u - up) >> 3) + ((u - down) >> 3);
-                channel(conv.work[y * max_width + x], c) = clamp255(v);
+                channel(work[y * max_width + x], c) = clamp255(v);
             }
         }
     }

@@ -17,7 +17,7 @@
 
 namespace lumaweave {
 
-struct Conversion;
+struct FitInput;
 
 enum class FitMode { column, vertical_cell, circular_cell };
 
@@ -50,6 +50,9 @@ struct CellOrder {
     int own_first, own_second, recv_first, recv_second;  // 0 or 1, added to 2k
 };
 
+// The kernels work on whole runs of 8 pairs.
+static_assert(max_pairs % 8 == 0);
+
 struct BlockData {
     int x = 0, y = 0;
     FitMode mode = FitMode::column;
@@ -57,17 +60,17 @@ struct BlockData {
     std::int32_t mitigation = 3;
     std::int32_t ratio = 8;
     int pair_count = 0;
-    std::array<std::uint8_t, 120> pair_fg{}, pair_bg{};
+    std::array<std::uint8_t, max_pairs> pair_fg{}, pair_bg{};
 
     std::array<std::array<BlockPixel, 8>, 2> px{};  // [row][column]
 
     // Own-value fit of every pixel with every pair: cost [row][column][pair], and the
     // foreground bits [row][pair].
-    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> cost{};
-    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> colour{};  // the colour taken
-    std::array<std::array<std::uint8_t, 120>, 2> own_fg{};
+    std::array<std::array<std::array<std::int32_t, max_pairs>, 8>, 2> cost{};
+    std::array<std::array<std::array<std::int32_t, max_pairs>, 8>, 2> colour{};  // the colour taken
+    std::array<std::array<std::uint8_t, max_pairs>, 2> own_fg{};
     // Row bounds: [row][c][pair], c = column (column mode) or cell (cell modes).
-    std::array<std::array<std::array<std::int64_t, 120>, 8>, 2> bound{};
+    std::array<std::array<std::array<std::int64_t, max_pairs>, 8>, 2> bound{};
 
     // Column mode: distances of the other row's pixel after it received the whole error of a
     // pixel that took colour c. [source row][column][c][colour]
@@ -79,12 +82,12 @@ struct BlockData {
     // Column mode: cost of the other row's pixel j with each of its pairs after it received
     // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]
     std::array<std::array<std::uint16_t, 8>, 2> pair_cost_valid{};
-    std::array<std::array<std::array<std::array<std::int32_t, 120>, 16>, 8>, 2> pair_cost{};
+    std::array<std::array<std::array<std::array<std::int32_t, max_pairs>, 16>, 8>, 2> pair_cost{};
     // Column mode, [side][j][pair q of the other side]: what the order starting on the other
     // side with pair q costs in column j at least (its own pixel, and side's pixel receiving
     // its error at the nearest colour of all).
     std::array<std::uint8_t, 2> other_order_ready{};
-    std::array<std::array<std::array<std::int32_t, 120>, 8>, 2> other_order{};
+    std::array<std::array<std::array<std::int32_t, max_pairs>, 8>, 2> other_order{};
     // Column mode, [side][j]: for a lower bound of every candidate with one pair of `side`
     // (row_floor): the cheapest the other row's pixel can be after it received the error of
     // this side's pixel that took colour c [c], the cheapest own fit of the other row's pixel,
@@ -95,23 +98,23 @@ struct BlockData {
     std::array<std::array<std::int32_t, 8>, 2> cheapest_other{};
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> cheapest_here{};
     // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
-    std::array<std::array<std::uint8_t, 120>, 2> floor_ready{};
-    std::array<std::array<std::array<std::int32_t, 120>, 120>, 2> floor{};
+    std::array<std::array<std::uint8_t, max_pairs>, 2> floor_ready{};
+    std::array<std::array<std::array<std::int32_t, max_pairs>, max_pairs>, 2> floor{};
 
     // Cell modes, for every pair of the starting row of an order [row][cell][pair]: what its two
     // pixels cost, and the key of the value its first receiving pixel in the other row gets
     // (the colour the starting row's pixel above or below it took, and the one before that).
-    std::array<std::array<std::array<std::int32_t, 120>, 4>, 2> cell_own_cost{};
-    std::array<std::array<std::array<std::uint8_t, 120>, 4>, 2> cell_key{};
+    std::array<std::array<std::array<std::int32_t, max_pairs>, 4>, 2> cell_own_cost{};
+    std::array<std::array<std::array<std::uint8_t, max_pairs>, 4>, 2> cell_key{};
     // Cost of that receiving pixel for every pair of its row, by key: [row][cell][key] -> slot.
     std::array<std::array<std::array<std::int16_t, 256>, 4>, 2> cell_receive_slot{};
     int cell_receive_used = 0;
-    static constexpr int cell_receive_capacity = 8 * 120;
-    std::array<std::array<std::int32_t, 120>, cell_receive_capacity> cell_receive{};
+    static constexpr int cell_receive_capacity = 8 * max_pairs;
+    std::array<std::array<std::int32_t, max_pairs>, cell_receive_capacity> cell_receive{};
 
     // Cell modes: [starting row][pair][cell], built when first needed.
-    std::array<std::array<std::uint8_t, 120>, 2> half_ready{};
-    std::array<std::array<std::array<HalfCell, 4>, 120>, 2> half{};
+    std::array<std::array<std::uint8_t, max_pairs>, 2> half_ready{};
+    std::array<std::array<std::array<HalfCell, 4>, max_pairs>, 2> half{};
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
@@ -131,7 +134,7 @@ struct InversionRule {
     bool possible;         // some column could show a darker colour below a brighter one
     std::uint8_t dark[4];  // [upper takes its foreground * 2 + lower takes its foreground]
 
-    InversionRule(const Conversion& conv, int uf, int ub, int lf, int lb, std::int32_t mitigation);
+    InversionRule(const FitInput& in, int uf, int ub, int lf, int lb, std::int32_t mitigation);
 
     bool broken(std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted, std::uint8_t checked) const {
         if (!possible) return false;
@@ -150,7 +153,7 @@ struct InversionRule {
 
 // Prepares the block's pixels, own-value costs and row bounds for the given mode.
 // `lower_rows` is false when no order starts on the lower row (cell modes without "Lumi Sort").
-void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, int y,
+void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y,
                    bool lower_rows);
 
 // A lower bound of the block error of every candidate that pairs pair p of `row` (0 upper,
@@ -158,34 +161,34 @@ void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, i
 // of the cheaper of what each order surely costs there. It holds whatever the best error, so
 // a candidate whose bound reaches the best error cannot win. Sums stop growing at 2^27 per
 // column, which keeps them in 32 bits and still below the true sums.
-const std::int32_t* compute_error_floor(const Conversion& conv, BlockData& bd, int row, int p);
-inline const std::int32_t* error_floor(const Conversion& conv, BlockData& bd, int row, int p) {
-    return bd.floor_ready[row][p] ? bd.floor[row][p].data() : compute_error_floor(conv, bd, row, p);
+const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int row, int p);
+inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int row, int p) {
+    return bd.floor_ready[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);
 }
 
 // Column mode: a lower bound of the block error of every candidate with pair p on `row`,
 // whatever the other pair.
-std::int64_t row_floor(const Conversion& conv, BlockData& bd, int row, int p);
+std::int64_t row_floor(const FitInput& in, BlockData& bd, int row, int p);
 
 // Column mode: true when candidate (upper pair i, lower pair l) cannot get an error below
 // `best` (a real error, below the rejection value): the cheaper of the two orders of each
 // column, each computed exactly but for the inversion limit, which can only add, sum to it.
-bool columns_cannot_win(const Conversion& conv, BlockData& bd, int i, int l, std::int64_t best);
+bool columns_cannot_win(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best);
 
 // Exact evaluation of candidate (upper pair i, lower pair l) against a best error below the
 // rejection value: returns its block error when it is below `best` (with its patterns), else
 // dead_error.
-std::int64_t evaluate_columns_fast(const Conversion& conv, BlockData& bd, int i, int l,
+std::int64_t evaluate_columns_fast(const FitInput& in, BlockData& bd, int i, int l,
                                    std::int64_t best, std::uint8_t& upper_pattern,
                                    std::uint8_t& lower_pattern);
-std::int64_t evaluate_cells_fast(const Conversion& conv, BlockData& bd, int i, int l,
+std::int64_t evaluate_cells_fast(const FitInput& in, BlockData& bd, int i, int l,
                                  std::int64_t best, std::uint8_t& upper_pattern,
                                  std::uint8_t& lower_pattern);
 
 // The refinement's column search: no bound checks and no cuts inside a column; the candidate is
 // followed while its error stays below `limit`. Returns its block error, or dead_error once it
 // reaches the limit.
-std::int64_t evaluate_columns_unpruned(const Conversion& conv, BlockData& bd, int i, int l,
+std::int64_t evaluate_columns_unpruned(const FitInput& in, BlockData& bd, int i, int l,
                                        std::int64_t limit, std::uint8_t& upper_pattern,
                                        std::uint8_t& lower_pattern);
 

@@ -7,9 +7,9 @@
 #include <array>
 #include <cstdint>
 
-namespace lumaweave {
+#include "convert/types.hpp"
 
-inline constexpr int max_candidates = 120 * 120;
+namespace lumaweave {
 
 class CandidateList {
   public:

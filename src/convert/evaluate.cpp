@@ -1,8 +1,19 @@
-// Evaluating one candidate (upper pair, lower pair) of a block: the pixel fit with error
-// diffusion inside the block, in column mode and in the two cell modes.
+// Evaluating one candidate (upper pair, lower pair) of a block exactly as the rules are written:
+// the pixel fit with error diffusion inside the block, in column mode and in the two cell modes.
+// The fast evaluation (block.cpp) must give the same errors; the main pass falls back on this one
+// while no real best error is known yet, and the straightforward search uses it throughout.
 #include "convert/fitting.hpp"
 
 namespace lumaweave {
+
+ExactContext::ExactContext(const FitInput& input, FitMode m)
+    : in(input),
+      mode(m),
+      sp(input.settings.sp != 0),
+      optimization(input.settings.optimization != 0),
+      lumi_sort(input.settings.lumi_sort != 0),
+      mitigation(input.settings.mitigation),
+      ratio(input.settings.vertical_error_ratio) {}
 
 namespace {
 
@@ -19,21 +30,21 @@ struct PixelFit {
 
 // A pixel fitted with its own value: distances from the PaletteDistanceMap, which describes
 // the picture before "Edge Emph", while the error uses the current (sharpened) value.
-PixelFit fit_own(const Conversion& conv, int px, int py, int f, int b) {
+PixelFit fit_own(const FitInput& in, int px, int py, int f, int b) {
     const int slot = py * max_width + px;
-    const auto& d = conv.distance[slot];
-    const Pixel& v = conv.work[slot];
+    const auto& d = in.distance[slot];
+    const Pixel& v = in.work[slot];
     const bool fg = d[f] < d[b];
     const int k = fg ? f : b;
-    const Rgb& c = conv.working[k];
+    const Rgb& c = in.palette.working[k];
     return {fg, std::int64_t{d[k]} * v.w, {v.r - c.r, v.g - c.g, v.b - c.b}};
 }
 
 // A pixel fitted with a diffused value.
-PixelFit fit_value(const Conversion& conv, const Rgb& v, std::int32_t weight, int f, int b) {
-    const std::int32_t df = palette_distance(conv, v, f), db = palette_distance(conv, v, b);
+PixelFit fit_value(const FitInput& in, const Rgb& v, std::int32_t weight, int f, int b) {
+    const std::int32_t df = palette_distance(in, v, f), db = palette_distance(in, v, b);
     const bool fg = df < db;
-    const Rgb& c = conv.working[fg ? f : b];
+    const Rgb& c = in.palette.working[fg ? f : b];
     return {fg, std::int64_t{fg ? df : db} * weight, {v.r - c.r, v.g - c.g, v.b - c.b}};
 }
 
@@ -44,8 +55,8 @@ struct Source {
 };
 
 // The pixel's own value plus the contributions of up to two sources, clamped.
-Rgb diffused(const Conversion& conv, int slot, bool sp, const Source* sources, int count) {
-    const Pixel& own = conv.work[slot];
+Rgb diffused(const FitInput& in, int slot, bool sp, const Source* sources, int count) {
+    const Pixel& own = in.work[slot];
     Rgb v{own.r, own.g, own.b};
     for (int i = 0; i < count; ++i) {
         const Source& s = sources[i];
@@ -53,9 +64,9 @@ Rgb diffused(const Conversion& conv, int slot, bool sp, const Source* sources, i
         v.g += contribution(s.error->g, s.share, sp, s.scale);
         v.b += contribution(s.error->b, s.share, sp, s.scale);
     }
-    v.r = std::clamp(v.r, conv.clamp_low, conv.clamp_high);
-    v.g = std::clamp(v.g, conv.clamp_low, conv.clamp_high);
-    v.b = std::clamp(v.b, conv.clamp_low, conv.clamp_high);
+    v.r = std::clamp(v.r, in.tables.clamp_low, in.tables.clamp_high);
+    v.g = std::clamp(v.g, in.tables.clamp_low, in.tables.clamp_high);
+    v.b = std::clamp(v.b, in.tables.clamp_low, in.tables.clamp_high);
     return v;
 }
 
@@ -91,13 +102,13 @@ constexpr Order circular_lower_first = {{P10, -1, none, -1, none, true},
                                         {P00, P01, horizontal, P10, vertical, false}};
 
 // Fits the four pixels of cell k in the given order.
-void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, int x, int y, int k,
+void run_cell_order(const ExactContext& ctx, const Order& order, OrderState& st, int x, int y, int k,
                     std::uint8_t upper, std::uint8_t lower, std::int64_t bound, std::int64_t best) {
     if (st.error + bound > best) {
         st.error = best + 1;
         return;
     }
-    const Conversion& conv = ctx.conv;
+    const FitInput& in = ctx.in;
     Rgb errors[4];
     for (const Step& step : order) {
         const int column = 2 * k + (step.pixel & 1);
@@ -107,11 +118,11 @@ void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, i
         const int f = pair >> 4, b = pair & 15;
         PixelFit fit;
         if (step.source1 < 0) {
-            fit = fit_own(conv, px, py, f, b);
+            fit = fit_own(in, px, py, f, b);
         } else {
             auto share = [&](Share s) { return s == vertical ? ctx.ratio : 8 - ctx.ratio; };
             auto scale = [&](int source) {
-                return conv.error_scale[(y + (source >= P10 ? 1 : 0)) * max_width + x + 2 * k +
+                return in.maps.error_scale[(y + (source >= P10 ? 1 : 0)) * max_width + x + 2 * k +
                                         (source & 1)];
             };
             Source sources[2];
@@ -121,7 +132,7 @@ void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, i
                 sources[count++] = {&errors[step.source2], share(step.share2), scale(step.source2)};
             }
             const int slot = py * max_width + px;
-            fit = fit_value(conv, diffused(conv, slot, ctx.sp, sources, count), conv.work[slot].w,
+            fit = fit_value(in, diffused(in, slot, ctx.sp, sources, count), in.work[slot].w,
                             f, b);
         }
         st.error += fit.cost;
@@ -137,7 +148,7 @@ void run_cell_order(const FitContext& ctx, const Order& order, OrderState& st, i
 // Whether patterns pu, pl of pairs `upper` and `lower` break the inversion limit: with more than
 // two colours in use (judged on the columns in `fitted`), `mitigation` or more columns of
 // `checked` show a darker colour below a brighter one.
-bool breaks_inversion_limit(const FitContext& ctx, std::uint8_t upper, std::uint8_t lower,
+bool breaks_inversion_limit(const ExactContext& ctx, std::uint8_t upper, std::uint8_t lower,
                             std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted,
                             std::uint8_t checked) {
     const int uf = upper >> 4, ub = upper & 15, lf = lower >> 4, lb = lower & 15;
@@ -146,8 +157,8 @@ bool breaks_inversion_limit(const FitContext& ctx, std::uint8_t upper, std::uint
     if (pu == fitted) cu2 = cu1;
     if (pl == 0) cl1 = lb;
     if (pl == fitted) cl2 = cl1;
-    if (ctx.conv.distinct_count[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
-    const auto& lum = ctx.conv.luminance;
+    if (ctx.in.tables.distinct_count[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
+    const auto& lum = ctx.in.palette.luminance;
     int inversions = 0;
     for (int i = 0; i < 8; ++i) {
         const std::uint8_t mask = 0x80 >> i;
@@ -161,9 +172,10 @@ bool breaks_inversion_limit(const FitContext& ctx, std::uint8_t upper, std::uint
 
 }  // namespace
 
-Evaluation evaluate_columns(const FitContext& ctx, int x, int y, std::uint8_t upper,
-                            std::uint8_t lower, std::int64_t best, Pruning pruning) {
-    const Conversion& conv = ctx.conv;
+Evaluation evaluate_columns(const ExactContext& ctx, int x, int y, std::uint8_t upper,
+                            std::uint8_t lower, RowBounds upper_bounds, RowBounds lower_bounds,
+                            std::int64_t best, Pruning pruning) {
+    const FitInput& in = ctx.in;
     const bool prune = pruning == Pruning::full;
     const int uf = upper >> 4, ub = upper & 15, lf = lower >> 4, lb = lower & 15;
     OrderState st;
@@ -175,16 +187,16 @@ Evaluation evaluate_columns(const FitContext& ctx, int x, int y, std::uint8_t up
 
         // Upper pixel first; its whole error goes to the lower pixel.
         OrderState a = st;
-        if (prune && a.error + ctx.upper_bounds[j * 256 + upper] > best) {
+        if (prune && a.error + upper_bounds[j] > best) {
             a.error = best + 1;
         } else {
-            const PixelFit first = fit_own(conv, x + j, y, uf, ub);
+            const PixelFit first = fit_own(in, x + j, y, uf, ub);
             a.error += first.cost;
             if (first.foreground) a.upper_pattern |= bit;
             if (!prune || !(a.error > best)) {
-                const Source s{&first.error, 8, conv.error_scale[upper_slot]};
-                const PixelFit second = fit_value(conv, diffused(conv, lower_slot, ctx.sp, &s, 1),
-                                                  conv.work[lower_slot].w, lf, lb);
+                const Source s{&first.error, 8, in.maps.error_scale[upper_slot]};
+                const PixelFit second = fit_value(in, diffused(in, lower_slot, ctx.sp, &s, 1),
+                                                  in.work[lower_slot].w, lf, lb);
                 a.error += second.cost;
                 if (second.foreground) a.lower_pattern |= bit;
             }
@@ -192,16 +204,16 @@ Evaluation evaluate_columns(const FitContext& ctx, int x, int y, std::uint8_t up
 
         // Lower pixel first; its whole error goes to the upper pixel.
         OrderState b = st;
-        if (prune && b.error + ctx.lower_bounds[j * 256 + lower] > best) {
+        if (prune && b.error + lower_bounds[j] > best) {
             b.error = best + 1;
         } else {
-            const PixelFit first = fit_own(conv, x + j, y + 1, lf, lb);
+            const PixelFit first = fit_own(in, x + j, y + 1, lf, lb);
             b.error += first.cost;
             if (first.foreground) b.lower_pattern |= bit;
             if (!prune || !(b.error > best)) {
-                const Source s{&first.error, 8, conv.error_scale[lower_slot]};
-                const PixelFit second = fit_value(conv, diffused(conv, upper_slot, ctx.sp, &s, 1),
-                                                  conv.work[upper_slot].w, uf, ub);
+                const Source s{&first.error, 8, in.maps.error_scale[lower_slot]};
+                const PixelFit second = fit_value(in, diffused(in, upper_slot, ctx.sp, &s, 1),
+                                                  in.work[upper_slot].w, uf, ub);
                 b.error += second.cost;
                 if (second.foreground) b.upper_pattern |= bit;
             }
@@ -224,8 +236,9 @@ Evaluation evaluate_columns(const FitContext& ctx, int x, int y, std::uint8_t up
     return {st.error, st.upper_pattern, st.lower_pattern};
 }
 
-Evaluation evaluate_cells(const FitContext& ctx, int x, int y, std::uint8_t upper,
-                          std::uint8_t lower, std::int64_t best) {
+Evaluation evaluate_cells(const ExactContext& ctx, int x, int y, std::uint8_t upper,
+                          std::uint8_t lower, RowBounds upper_bounds, RowBounds lower_bounds,
+                          std::int64_t best) {
     const bool vertical = ctx.mode == FitMode::vertical_cell;
     const Order& primary = vertical ? vertical_upper_first : circular_upper_first;
     const Order& secondary = vertical ? vertical_lower_first : circular_lower_first;
@@ -233,12 +246,10 @@ Evaluation evaluate_cells(const FitContext& ctx, int x, int y, std::uint8_t uppe
     std::uint8_t mask = 0xC0;
     for (int k = 0; k < 4; ++k) {
         OrderState a = st;
-        run_cell_order(ctx, primary, a, x, y, k, upper, lower,
-                       ctx.upper_bounds[2 * k * 256 + upper], best);
+        run_cell_order(ctx, primary, a, x, y, k, upper, lower, upper_bounds[k], best);
         if (ctx.lumi_sort) {
             OrderState b = st;
-            run_cell_order(ctx, secondary, b, x, y, k, upper, lower,
-                           ctx.lower_bounds[2 * k * 256 + lower], best);
+            run_cell_order(ctx, secondary, b, x, y, k, upper, lower, lower_bounds[k], best);
             if (ctx.optimization) {
                 // Columns of later cells count with the background colours.
                 for (OrderState* o : {&a, &b}) {

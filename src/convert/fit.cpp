@@ -4,23 +4,11 @@
 // The search gives the same choice as walking the list entry by entry (fit_reference.cpp), but
 // skips whole runs of entries that the pre-check bound refuses and evaluates with per-block
 // tables (block.cpp).
-#include "convert/convert.hpp"
 #include "convert/fitting.hpp"
 #include "convert/kernels.hpp"
 #include "formats/vram.hpp"
 
 namespace lumaweave {
-
-FitContext::FitContext(const Conversion& c, FitMode m)
-    : conv(c),
-      mode(m),
-      sp(c.settings.sp != 0),
-      optimization(c.settings.optimization != 0),
-      lumi_sort(c.settings.lumi_sort != 0),
-      mitigation(c.settings.mitigation),
-      ratio(c.settings.vertical_error_ratio),
-      upper_bounds(c.upper_bounds.data()),
-      lower_bounds(c.lower_bounds.data()) {}
 
 FitMode cell_mode(const ConversionSettings& s) {
     return s.dither_order == 0 ? FitMode::vertical_cell : FitMode::circular_cell;
@@ -31,11 +19,19 @@ FitMode main_pass_mode(const ConversionSettings& s) {
     return cell_mode(s);
 }
 
-int dominant_channel(const Conversion& conv, int x, int y) {
+bool refines_in_columns(const ConversionSettings& s) {
+    return s.vertical_error_ratio == 8 && s.lumi_sort;
+}
+
+bool refinement_runs(const ConversionSettings& s) {
+    return (s.block_noise && refines_in_columns(s)) || s.mix;
+}
+
+int dominant_channel(const WorkImage& work, int x, int y) {
     std::int32_t sum[3] = {0, 0, 0};
     for (int row = y; row < y + 2; ++row) {
         for (int j = 0; j < 8; ++j) {
-            const Pixel& p = conv.work[row * max_width + x + j];
+            const Pixel& p = work[row * max_width + x + j];
             sum[0] += p.r;
             sum[1] += p.g;
             sum[2] += p.b;
@@ -53,7 +49,11 @@ int dominant_channel(const Conversion& conv, int x, int y) {
     return channel;
 }
 
-void order_two_colors(const Conversion& conv, int x, int y, std::uint8_t& upper_pattern,
+namespace {
+
+// With exactly two colours in the block: one colour pair for both rows, the darker colour
+// above the brighter one where the distances allow.
+void order_two_colors(const FitInput& in, int x, int y, std::uint8_t& upper_pattern,
                       std::uint8_t& lower_pattern, std::uint8_t& upper_pair,
                       std::uint8_t& lower_pair) {
     auto shown = [](std::uint8_t pattern, std::uint8_t pair, int j) {
@@ -76,10 +76,10 @@ void order_two_colors(const Conversion& conv, int x, int y, std::uint8_t& upper_
         const std::uint8_t mask = 0x80 >> j;
         const int cu = (pu & mask) ? a : b;
         const int cl = (pl & mask) ? a : b;
-        const auto& du = conv.distance[y * max_width + x + j];
-        const auto& dl = conv.distance[(y + 1) * max_width + x + j];
+        const auto& du = in.distance[y * max_width + x + j];
+        const auto& dl = in.distance[(y + 1) * max_width + x + j];
         const std::int32_t d0 = du[cu], d1 = dl[cl], d2 = du[cl], d3 = dl[cu];
-        if (2 * (d0 + d1) >= d2 + d3 && cu != cl && conv.luminance[cu] > conv.luminance[cl]) {
+        if (2 * (d0 + d1) >= d2 + d3 && cu != cl && in.palette.luminance[cu] > in.palette.luminance[cl]) {
             pu ^= mask;
             pl ^= mask;
         }
@@ -89,52 +89,50 @@ void order_two_colors(const Conversion& conv, int x, int y, std::uint8_t& upper_
     upper_pair = lower_pair = static_cast<std::uint8_t>(a * 16 + b);
 }
 
-void write_block(Conversion& conv, int x, int y, std::uint8_t upper_pattern,
+}  // namespace
+
+void write_block(const FitInput& in, VramImage vram, int x, int y, std::uint8_t upper_pattern,
                  std::uint8_t lower_pattern, std::uint8_t upper_pair, std::uint8_t lower_pair) {
-    if (conv.settings.lumi_sort) {
-        order_two_colors(conv, x, y, upper_pattern, lower_pattern, upper_pair, lower_pair);
+    if (in.settings.lumi_sort) {
+        order_two_colors(in, x, y, upper_pattern, lower_pattern, upper_pair, lower_pair);
     }
-    conv.vram[vram::pattern_offset(x, y)] = upper_pattern;
-    conv.vram[vram::pattern_offset(x, y + 1)] = lower_pattern;
-    conv.vram[vram::colour_offset(x, y)] = upper_pair;
-    conv.vram[vram::colour_offset(x, y + 1)] = lower_pair;
+    vram[vram::pattern_offset(x, y)] = upper_pattern;
+    vram[vram::pattern_offset(x, y + 1)] = lower_pattern;
+    vram[vram::colour_offset(x, y)] = upper_pair;
+    vram[vram::colour_offset(x, y + 1)] = lower_pair;
 }
 
 namespace {
 
-// The straightforward evaluation, for the few candidates met while the best error is still at
-// or above the rejection value (the fast evaluation assumes a real best error).
-Evaluation evaluate_literally(Conversion& conv, const BlockData& bd, int i, int l,
-                              std::int64_t best, Pruning pruning) {
-    const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
-    const bool column = bd.mode == FitMode::column;
-    const int bounds = column ? 8 : 4;
-    for (int c = 0; c < bounds; ++c) {
-        const int at = (column ? c : 2 * c) * 256;
-        conv.upper_bounds[at + u] = bd.bound[0][c][i];
-        conv.lower_bounds[at + lo] = bd.bound[1][c][l];
-    }
-    const FitContext ctx(conv, bd.mode);
-    return column ? evaluate_columns(ctx, bd.x, bd.y, u, lo, best, pruning)
-                  : evaluate_cells(ctx, bd.x, bd.y, u, lo, best);
+// The exact evaluation pixel by pixel, for the few candidates met while the best error is still
+// at or above the rejection value (the fast evaluation assumes a real best error).
+Evaluation evaluate_exactly(const FitInput& in, const BlockData& bd, int i, int l,
+                            std::int64_t best) {
+    const std::uint8_t u = in.tables.pairs[i], lo = in.tables.pairs[l];
+    const RowBounds ub{&bd.bound[0][0][i], max_pairs}, lb{&bd.bound[1][0][l], max_pairs};
+    const ExactContext ctx(in, bd.mode);
+    return bd.mode == FitMode::column
+               ? evaluate_columns(ctx, bd.x, bd.y, u, lo, ub, lb, best, Pruning::full)
+               : evaluate_cells(ctx, bd.x, bd.y, u, lo, ub, lb, best);
 }
 
 // Cell modes without "Lumi Sort": a candidate's error does not depend on the best error it is
 // compared with (its bound checks can only refuse it when its error is above the best), so
 // the search is for the least error, the earliest entry of the list among equals, and the
 // entries can be met in any order.
-BlockChoice search_least_error(Conversion& conv, BlockData& bd, const CandidateList& list) {
-    const int n = conv.pair_count;
+BlockChoice search_least_error(const FitInput& in, FitState& state, const CandidateList& list) {
+    BlockData& bd = state.block;
+    const int n = in.tables.pair_count;
     BlockChoice choice{-1, no_best_error, 0, 0};
     auto visit = [&](int i, int l) {
         if (bd.bound[0][0][i] > choice.error) return;
-        if (error_floor(conv, bd, 0, i)[l] > choice.error) return;
+        if (error_floor(in, bd, 0, i)[l] > choice.error) return;
         const int id = i * n + l;
         // Equal errors matter too: an earlier entry of the list wins them.
         const std::int64_t limit = choice.error == no_best_error ? no_best_error : choice.error + 1;
         std::uint8_t pu = 0, pl = 0;
-        ++conv.evaluations;
-        const std::int64_t e = evaluate_cells_fast(conv, bd, i, l, limit, pu, pl);
+        ++state.evaluations;
+        const std::int64_t e = evaluate_cells_fast(in, bd, i, l, limit, pu, pl);
         if (e == dead_error) return;
         if (e < choice.error || list.before(id, choice.id)) choice = {id, e, pu, pl};
     };
@@ -153,18 +151,19 @@ BlockChoice search_least_error(Conversion& conv, BlockData& bd, const CandidateL
 
 }  // namespace
 
-BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
-    const CandidateList& list = conv.candidate_lists[channel];
+BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
+    const CandidateList& list = state.lists[channel];
+    BlockData& bd = state.block;
     const bool column = bd.mode == FitMode::column;
-    if (!column && !bd.lumi_sort) return search_least_error(conv, bd, list);
+    if (!column && !bd.lumi_sort) return search_least_error(in, state, list);
 
-    const int n = conv.pair_count;
+    const int n = in.tables.pair_count;
     BlockChoice choice{-1, no_best_error, 0, 0};
     // `single`: the candidate is met alone (a list entry that has won before), so a whole row
     // of bounds for it would not pay.
     auto visit = [&](int i, int l, bool floor_checked = false, bool single = false) {
-        const std::uint8_t u = conv.pairs[i], lo = conv.pairs[l];
-        if (conv.excluded[u * 256 + lo]) return;
+        const std::uint8_t u = in.tables.pairs[i], lo = in.tables.pairs[l];
+        if (in.tables.excluded[u * 256 + lo]) return;
         // The pre-check bound; in cell modes the lower row's only when strictly smaller, which
         // gives the same minimum.
         const std::int64_t upper_bound = bd.bound[0][0][i], lower_bound = bd.bound[1][0][l];
@@ -175,26 +174,26 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
             if (bd.floor_ready[0][i]) {
                 if (bd.floor[0][i][l] >= best) return;
             } else if (bd.floor_ready[1][l] || !column || !single) {
-                const std::int32_t floor = upper_bound <= best ? error_floor(conv, bd, 0, i)[l]
-                                                               : error_floor(conv, bd, 1, l)[i];
+                const std::int32_t floor = upper_bound <= best ? error_floor(in, bd, 0, i)[l]
+                                                               : error_floor(in, bd, 1, l)[i];
                 if (floor >= best) return;
-            } else if (columns_cannot_win(conv, bd, i, l, best)) {
+            } else if (columns_cannot_win(in, bd, i, l, best)) {
                 return;
             }
         }
         std::uint8_t pu = 0, pl = 0;
         std::int64_t e;
-        ++conv.evaluations;
+        ++state.evaluations;
         if (best >= rejection_error && best != no_best_error) {
             // Only a rejected candidate has been accepted so far: its rejection value takes
             // part in the bound checks, which the fast evaluation does not follow.
-            const Evaluation ev = evaluate_literally(conv, bd, i, l, best, Pruning::full);
+            const Evaluation ev = evaluate_exactly(in, bd, i, l, best);
             e = ev.error;
             pu = ev.upper_pattern;
             pl = ev.lower_pattern;
         } else {
-            e = column ? evaluate_columns_fast(conv, bd, i, l, best, pu, pl)
-                       : evaluate_cells_fast(conv, bd, i, l, best, pu, pl);
+            e = column ? evaluate_columns_fast(in, bd, i, l, best, pu, pl)
+                       : evaluate_cells_fast(in, bd, i, l, best, pu, pl);
         }
         if (e < best) choice = {i * n + l, e, pu, pl};
     };
@@ -220,7 +219,7 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
     for (int l = 0; l < n; ++l) {
         if (bd.bound[1][0][l] > start) continue;
         std::uint64_t bits[2];
-        kernels::below(error_floor(conv, bd, 1, l), n, start, bits);
+        kernels::below(error_floor(in, bd, 1, l), n, start, bits);
         for (int w = 0; w < 2; ++w) {
             for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
                 const int i = w * 64 + __builtin_ctzll(m);
@@ -232,7 +231,7 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
     for (int i = 0; i < n; ++i) {
         if (bd.bound[0][0][i] <= start) {
             // The upper pair's own bound passed: its error floors pick the lower pairs.
-            const std::int32_t* floor = error_floor(conv, bd, 0, i);
+            const std::int32_t* floor = error_floor(in, bd, 0, i);
             std::uint64_t bits[2];
             kernels::below(floor, n, choice.error, bits);
             for (int w = 0; w < 2; ++w) {
@@ -252,22 +251,21 @@ BlockChoice search_block(Conversion& conv, BlockData& bd, int channel) {
     return choice;
 }
 
-void fit_blocks(Conversion& conv) {
-    if (conv.reference_fitting) {
-        fit_blocks_reference(conv);
-        return;
-    }
-    const FitMode mode = main_pass_mode(conv.settings);
-    const bool lower_rows = mode == FitMode::column || conv.settings.lumi_sort;
-    const int n = conv.pair_count;
-    for (int y = 0; y < conv.height; y += 2) {
-        for (int x = 0; x < conv.width; x += 8) {
-            const int channel = dominant_channel(conv, x, y);
-            prepare_block(conv, conv.block, mode, x, y, lower_rows);
-            const BlockChoice c = search_block(conv, conv.block, channel);
-            conv.candidate_lists[channel].move_to_front(c.id);
-            write_block(conv, x, y, c.upper_pattern, c.lower_pattern, conv.pairs[c.id / n],
-                        conv.pairs[c.id % n]);
+void fit_blocks(const FitInput& in, FitState& state, VramImage vram) {
+    const FitMode mode = main_pass_mode(in.settings);
+    const bool lower_rows = mode == FitMode::column || in.settings.lumi_sort;
+    const int n = in.tables.pair_count;
+    for (CandidateList& list : state.lists)
+        list.reset(n);
+    state.evaluations = 0;
+    for (int y = 0; y < in.work.height; y += 2) {
+        for (int x = 0; x < in.work.width; x += 8) {
+            const int channel = dominant_channel(in.work, x, y);
+            prepare_block(in, state.block, mode, x, y, lower_rows);
+            const BlockChoice c = search_block(in, state, channel);
+            state.lists[channel].move_to_front(c.id);
+            write_block(in, vram, x, y, c.upper_pattern, c.lower_pattern,
+                        in.tables.pairs[c.id / n], in.tables.pairs[c.id % n]);
         }
     }
 }

@@ -1,8 +1,8 @@
-// The working palette, the display palette and the palette luminance, with the "Hue" search.
+// The working palette, the display palette and the palette luminance, with the hue search.
 #include <algorithm>
 #include <cstring>
 
-#include "convert/convert.hpp"
+#include "convert/stages.hpp"
 
 namespace lumaweave {
 
@@ -40,11 +40,12 @@ std::int64_t hue_score(const Trial& trial, const std::array<std::uint32_t, 512>&
 
 // Moves every searchable colour by -1, 0 or +1 per channel to the offset that maximises the
 // spread score over the picture's colour histogram, until the palette stops changing.
-void hue_search(Conversion& conv, Trial& working, bool from_companion) {
+void hue_search(const ConversionSettings& s, const WorkImage& work, Trial& working,
+                bool from_companion) {
     std::array<std::uint32_t, 512> histogram{};
-    for (int y = 0; y < conv.height; ++y) {
-        for (int x = 0; x < conv.width; ++x) {
-            const Pixel& p = conv.work[y * max_width + x];
+    for (int y = 0; y < work.height; ++y) {
+        for (int x = 0; x < work.width; ++x) {
+            const Pixel& p = work[y * max_width + x];
             ++histogram[(p.r / 32) * 64 + (p.g / 32) * 8 + p.b / 32];
         }
     }
@@ -54,7 +55,7 @@ void hue_search(Conversion& conv, Trial& working, bool from_companion) {
     for (int iteration = 0; iteration < 64; ++iteration) {
         for (int p = 2 - (from_companion ? 1 : 0); p <= 14; ++p) {
             std::int64_t best = -1;
-            if (conv.settings.index_0) {
+            if (s.index_0) {
                 k = 0;
             } else {
                 for (int kk = 0; kk < 27; ++kk) {
@@ -85,8 +86,9 @@ void hue_search(Conversion& conv, Trial& working, bool from_companion) {
 
 }  // namespace
 
-void setup_palette(Conversion& conv, const PaletteTable& table,
-                   const std::optional<PaletteTable>& companion) {
+PaletteSet setup_palette(const ConversionSettings& s, const WorkImage& work,
+                         const PaletteTable& table, const std::optional<PaletteTable>& companion) {
+    PaletteSet out;
     Trial working;
     for (int i = 0; i < 16; ++i) {
         for (int c = 0; c < 3; ++c)
@@ -99,8 +101,8 @@ void setup_palette(Conversion& conv, const PaletteTable& table,
         }
     }
     const Trial display = working;
-    const int hue = conv.settings.hue;
-    if (hue != 0) hue_search(conv, working, companion.has_value());
+    const int hue = s.hue;
+    if (hue != 0) hue_search(s, work, working, companion.has_value());
 
     const std::int32_t g = hue > 0 ? 2 * hue : hue;
     for (int i = 0; i < 16; ++i) {
@@ -110,10 +112,11 @@ void setup_palette(Conversion& conv, const PaletteTable& table,
             w[c] = (255 * g * s + 255 * (8 - g) * o) / 56;
             d[c] = 255 * o / 7;
         }
-        conv.working[i] = {w[0], w[1], w[2]};
-        conv.display[i] = {d[0], d[1], d[2]};
-        conv.luminance[i] = 30 * w[0] + 59 * w[1] + 11 * w[2];
+        out.working[i] = {w[0], w[1], w[2]};
+        out.display[i] = {d[0], d[1], d[2]};
+        out.luminance[i] = 30 * w[0] + 59 * w[1] + 11 * w[2];
     }
+    return out;
 }
 
 }  // namespace lumaweave

@@ -1,7 +1,7 @@
-// "Col Reduction": snap every pixel to the best of the palette colours and fixed blends of two.
+// The colour reduction (col_reduction): snap every pixel to the best of the palette colours and fixed blends of two.
 #include <algorithm>
 
-#include "convert/convert.hpp"
+#include "convert/stages.hpp"
 #include "convert/kernels.hpp"
 
 namespace lumaweave {
@@ -75,10 +75,10 @@ MixTable mix_table(const MixList& mix) {
 
 }  // namespace
 
-void reduce_colors(Conversion& conv) {
-    const ConversionSettings& s = conv.settings;
+void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const PixelMaps& maps,
+                   WorkImage& work) {
     if (!s.col_reduction) return;
-    const Palette& pal = conv.working;
+    const Palette& pal = palette.working;
     const bool brightness = s.brightness != 0;
     const MixList mix = build_mix_list(pal, s);
     const MixTable table = mix_table(mix);
@@ -90,9 +90,9 @@ void reduce_colors(Conversion& conv) {
     std::array<std::uint16_t, cache_size> cached_winner;
     cached_color.fill(0xFFFFFFFF);
 
-    for (int y = 0; y < conv.height; ++y) {
-        for (int x = 0; x < conv.width; ++x) {
-            Pixel& p = conv.work[y * max_width + x];
+    for (int y = 0; y < work.height; ++y) {
+        for (int x = 0; x < work.width; ++x) {
+            Pixel& p = work[y * max_width + x];
             const auto key = static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b);
             const std::uint32_t slot = (key * 2654435761u) >> 20;
             int index;
@@ -112,7 +112,7 @@ void reduce_colors(Conversion& conv) {
                 cached_winner[slot] = static_cast<std::uint16_t>(index);
             }
             const Rgb& winner = mix.entries[index].color;
-            std::int32_t e = conv.edge_map[y * max_width + x];
+            std::int32_t e = maps.edge[y * max_width + x];
             if (e < 255) e = 0;
             p.r = (p.r * e + (255 - e) * winner.r) / 255;
             p.g = (p.g * e + (255 - e) * winner.g) / 255;

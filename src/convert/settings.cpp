@@ -167,6 +167,13 @@ const SettingField* find_setting(std::string_view name) {
     return nullptr;
 }
 
+bool settings_valid(const ConversionSettings& s) {
+    for (const SettingField& f : fields) {
+        if (!f.accepts(s.*f.member)) return false;
+    }
+    return true;
+}
+
 std::optional<ControlTarget> find_control(int id) {
     for (const SettingField& f : fields) {
         for (const SettingControl& c : f.controls) {

@@ -66,6 +66,9 @@ std::span<const SettingField> setting_fields();
 
 const SettingField* find_setting(std::string_view name);
 
+// Whether every field holds a value it takes.
+bool settings_valid(const ConversionSettings& s);
+
 // The field and value that a click on control `id` stores, if the id is an option control.
 struct ControlTarget {
     const SettingField* field;

@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "io/file_io.hpp"
-#include "io/messages.hpp"
 
 namespace lumaweave {
 
@@ -18,8 +17,8 @@ constexpr std::size_t key_skip = 8;
 
 }  // namespace
 
-int read_config_numbers(const std::uint8_t* text, std::size_t length, const char* key,
-                        std::int32_t* destination, int n) {
+ConfigRead read_config_numbers(const std::uint8_t* text, std::size_t length, const char* key,
+                               std::int32_t* destination, int n) {
     const std::size_t key_length = std::strlen(key);
     std::size_t position = length;
     for (std::size_t i = 0; i < length; ++i) {
@@ -34,13 +33,13 @@ int read_config_numbers(const std::uint8_t* text, std::size_t length, const char
             break;
         }
     }
-    if (position == length) return 0;
+    if (position == length) return ConfigRead::key_missing;
 
     std::size_t scan = position + key_skip;
     constexpr std::int64_t limit = std::numeric_limits<std::int32_t>::max();
     for (int j = 0; j < n; ++j) {
         while (true) {
-            if (scan >= length || text[scan] == '*') return 1;
+            if (scan >= length || text[scan] == '*') return ConfigRead::too_few;
             if (is_digit(text[scan])) break;
             ++scan;
         }
@@ -54,23 +53,25 @@ int read_config_numbers(const std::uint8_t* text, std::size_t length, const char
         }
         destination[j] = static_cast<std::int32_t>(value);
     }
-    return 2;
+    return ConfigRead::complete;
 }
 
-std::string load_palette_config(ScratchPool& pool, DefaultPalettes& palettes,
-                                const std::string& path) {
+Outcome load_palette_config(ScratchPool& pool, DefaultPalettes& palettes, const std::string& path) {
     const FileContents file = read_whole_file(pool, path, 4096);
-    if (!file.message.empty()) return {};
+    if (!file.outcome.ok()) return {};
     struct Item {
         const char* key;
         PaletteTable& table;
     };
     const Item items[] = {{msx1_palette_key, palettes.msx1}, {msx2_palette_key, palettes.msx2}};
     for (const Item& item : items) {
-        const int r = read_config_numbers(file.data, file.length, item.key, item.table.data(),
-                                          static_cast<int>(item.table.size()));
-        if (r == 0) return std::string(msg::config_item_not_found) + item.key;
-        if (r == 1) return std::string(msg::config_not_enough) + item.key;
+        const ConfigRead r = read_config_numbers(file.data, file.length, item.key,
+                                                 item.table.data(),
+                                                 static_cast<int>(item.table.size()));
+        if (r == ConfigRead::key_missing) {
+            return failure(Status::config_item_not_found, path, item.key);
+        }
+        if (r == ConfigRead::too_few) return failure(Status::config_not_enough, path, item.key);
     }
     return {};
 }

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/messages.hpp"
 
 namespace lumaweave {
 
@@ -52,42 +51,45 @@ bool write_all(int fd, const std::uint8_t* bytes, std::size_t size) {
 
 FileContents read_whole_file(ScratchPool& pool, const std::string& path, std::size_t extra) {
     FileContents out;
+    auto fail = [&](Status status, int error) {
+        out.outcome = failure(status, path, error != 0 ? std::strerror(error) : "");
+        return out;
+    };
     // Non-blocking, so that a named pipe given as a picture cannot hang the program.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-        out.message = (errno == ENOENT) ? msg::file_not_found : msg::file_cannot_open;
-        return out;
+        const int error = errno;
+        return fail(error == ENOENT ? Status::file_not_found : Status::file_cannot_open, error);
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        out.message = msg::file_cannot_open;
-        return out;
+    if (::fstat(fd.get(), &st) != 0) return fail(Status::file_cannot_open, errno);
+    if (!S_ISREG(st.st_mode)) {
+        return fail(Status::file_cannot_open, S_ISDIR(st.st_mode) ? EISDIR : 0);
     }
     const auto length = static_cast<std::size_t>(st.st_size);
-    if (length > SIZE_MAX - extra) {
-        out.message = msg::memory_error;
-        return out;
-    }
+    if (length > SIZE_MAX - extra) return fail(Status::memory_error, 0);
     std::uint8_t* buffer = pool.alloc(length + extra);
-    if (buffer == nullptr) {
-        out.message = msg::memory_error;
-        return out;
-    }
+    if (buffer == nullptr) return fail(Status::memory_error, ENOMEM);
     std::size_t got = 0;
+    int read_failure = 0;
     while (got < length) {
         ssize_t n = ::read(fd.get(), buffer + got, length - got);
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) read_failure = errno;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
     }
-    if (got < length) out.message = msg::read_error;
+    if (got < length) fail(Status::read_error, read_failure);
     std::memset(buffer + length, 0, extra);
     out.data = buffer;
     out.length = length;
     return out;
 }
 
-std::string write_whole_file(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
+Outcome write_whole_file(const std::string& path, std::span<const std::uint8_t> data) {
+    auto fail = [&](int error) {
+        return failure(Status::could_not_create, path, error != 0 ? std::strerror(error) : "");
+    };
     // Write where the name leads: through a symbolic link to its target, as a plain open would.
     std::string target = path;
     struct stat st {};
@@ -102,10 +104,10 @@ std::string write_whole_file(const std::string& path, const std::uint8_t* bytes,
             }
         }
         if (::stat(target.c_str(), &st) == 0) {
-            if (!S_ISREG(st.st_mode)) return msg::could_not_create;
+            if (!S_ISREG(st.st_mode)) return fail(S_ISDIR(st.st_mode) ? EISDIR : 0);
             // A read-only target refuses, as it would refuse being opened for writing.
             Fd probe(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
-            if (probe.get() < 0) return msg::could_not_create;
+            if (probe.get() < 0) return fail(errno);
             mode = st.st_mode & 07777;
             existed = true;
         }
@@ -121,15 +123,20 @@ std::string write_whole_file(const std::string& path, const std::uint8_t* bytes,
         raw = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (raw < 0 && errno != EEXIST) break;
     }
+    if (raw < 0) return fail(errno);
     Fd fd(raw);
-    if (fd.get() < 0) return msg::could_not_create;
-    bool ok = write_all(fd.get(), bytes, size);
-    if (ok && existed) ok = ::fchmod(fd.get(), mode) == 0;
-    ok = (::close(fd.release()) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+    int error = 0;
+    auto step = [&](bool done) {
+        if (!done && error == 0) error = errno != 0 ? errno : EIO;
+        return done;
+    };
+    bool ok = step(write_all(fd.get(), data.data(), data.size()));
+    if (ok && existed) ok = step(::fchmod(fd.get(), mode) == 0);
+    ok = step(::close(fd.release()) == 0) && ok;
+    if (ok) ok = step(::rename(temp.c_str(), target.c_str()) == 0);
     if (!ok) {
         ::unlink(temp.c_str());
-        return msg::could_not_create;
+        return fail(error);
     }
     return {};
 }

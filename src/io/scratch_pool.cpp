@@ -5,12 +5,8 @@
 namespace lumaweave {
 
 std::uint8_t* ScratchPool::alloc(std::size_t n) {
-    if (n == 0) {
-        free_all();
-        return nullptr;
-    }
     if (count_ >= capacity) return nullptr;
-    auto* block = static_cast<std::uint8_t*>(std::malloc(n));
+    auto* block = static_cast<std::uint8_t*>(std::malloc(n != 0 ? n : 1));
     blocks_[count_++] = block;
     return block;
 }

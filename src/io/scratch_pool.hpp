@@ -17,10 +17,9 @@ public:
     ScratchPool(const ScratchPool&) = delete;
     ScratchPool& operator=(const ScratchPool&) = delete;
 
-    // n != 0: a block of n bytes, or nullptr when memory cannot be had. A failed allocation
-    // takes an entry too. When every entry is taken the request fails rather than growing the
-    // table, so nothing is ever written past it.
-    // n == 0: empties the pool and returns nullptr.
+    // A block of n bytes (a distinct one also for n == 0), or nullptr when memory cannot be
+    // had. A failed allocation takes an entry too. When every entry is taken the request fails
+    // rather than growing the table, so nothing is ever written past it.
     std::uint8_t* alloc(std::size_t n);
 
     // Frees every block, newest first.

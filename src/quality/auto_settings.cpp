@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "convert/convert.hpp"
 
 namespace lumaweave::quality {
 
@@ -89,32 +88,15 @@ std::vector<int> sample_rows(int height, int bands) {
     return rows;
 }
 
-Picture sample_picture(const Picture& source, const std::vector<int>& rows) {
-    Picture p;
-    p.width = source.width;
-    p.height = static_cast<int>(rows.size());
+// The given rows of a picture of `width` red, green, blue pixels per row.
+void sample_rows_of(const std::vector<std::uint8_t>& pixels, int width,
+                    const std::vector<int>& rows, std::vector<std::uint8_t>& out) {
+    const std::size_t row_bytes = std::size_t{3} * static_cast<std::size_t>(width);
+    out.clear();
     for (int y : rows) {
-        const auto first = source.pixels.begin() + static_cast<std::ptrdiff_t>(y) * source.width;
-        p.pixels.insert(p.pixels.end(), first, first + source.width);
+        const auto first = pixels.begin() + static_cast<std::ptrdiff_t>(y * row_bytes);
+        out.insert(out.end(), first, first + static_cast<std::ptrdiff_t>(row_bytes));
     }
-    return p;
-}
-
-// Puts a picture into a conversion as the source loading leaves it, for a trial conversion.
-void load_picture(Conversion& conv, const Picture& picture, const ConversionSettings& settings) {
-    conv.settings = settings;
-    conv.evaluations = 0;
-    conv.width = picture.width;
-    conv.height = picture.height;
-    std::memset(conv.work.data(), 0, sizeof conv.work);
-    for (int y = 0; y < picture.height; ++y) {
-        for (int x = 0; x < picture.width; ++x) {
-            const Rgb& c = picture.pixels[static_cast<std::size_t>(y * picture.width + x)];
-            conv.work[static_cast<std::size_t>(y * max_width + x)] = {c.r, c.g, c.b, 0};
-            conv.source[static_cast<std::size_t>(y * max_width + x)] = c;
-        }
-    }
-    conv.vram.fill(0);
 }
 
 double pixel_cost(int width, int height) {
@@ -128,39 +110,51 @@ bool searched_field(const SettingField& field) {
            field.member != &ConversionSettings::horizontal_position_correction;
 }
 
-SettingsSearch::SettingsSearch() : best_(make_conversion()), spare_(make_conversion()) {}
+SettingsSearch::SettingsSearch()
+    : best_(std::make_unique<Converter>()), spare_(std::make_unique<Converter>()) {}
 
 SettingsSearch::~SettingsSearch() = default;
 
-SearchResult SettingsSearch::run(ScratchPool& pool, const std::string& source_path,
-                                 const ConversionSettings& start, const DefaultPalettes& palettes,
-                                 const SearchOptions& options) {
+SearchResult SettingsSearch::run(const std::string& source_path, const ConversionSettings& start,
+                                 const DefaultPalettes& palettes, const SearchOptions& options) {
     SearchResult r;
     r.start = r.chosen = start;
-    std::optional<PaletteTable> companion;
-    r.message = convert_file(*best_, pool, source_path, start, palettes, companion);
-    pool.free_all();
-    if (!r.message.empty()) return r;
-    const double whole_cost = pixel_cost(best_->width, best_->height);
+    const Result& first = best_->convert_file(source_path, start, palettes);
+    r.outcome = first.outcome;
+    if (!first.ok()) return r;
+    // Every trial converts the picture as this conversion took it, with its companion palette.
+    const std::optional<PaletteTable> companion = best_->companion();
+    source_ = first.source;
+    const PixelPicture whole{first.width, first.height, source_};
+    const double whole_cost = pixel_cost(first.width, first.height);
     r.conversions = 1;
     r.cost = whole_cost;
 
-    const Picture source = source_picture(*best_);
+    const Picture source = source_picture(first);
     whole_meter_.set_reference(source);
     r.start_mean = r.chosen_mean =
-        whole_meter_.delta_e_mean(displayed_picture(*best_, options.display));
+        whole_meter_.delta_e_mean(displayed_picture(first, options.display));
 
     // A small picture is tried whole: every trial is then the real figure and its conversion
     // the result. A large one is tried on sampled bands, and the sample's winner is converted
     // whole once at the end to confirm it.
     const int bands = source.height / 8;
     const bool sampled = options.sample_bands > 0 && bands > 2 * options.sample_bands;
-    Picture sample;
+    PixelPicture sample;
     double trial_cost = whole_cost;
     double reserve = 0;
     if (sampled) {
-        sample = sample_picture(source, sample_rows(source.height, options.sample_bands));
-        sample_meter_.set_reference(sample);
+        const std::vector<int> rows = sample_rows(source.height, options.sample_bands);
+        sample_rows_of(source_, source.width, rows, sample_);
+        sample = {source.width, static_cast<int>(rows.size()), sample_};
+        Picture reference;
+        reference.width = sample.width;
+        reference.height = sample.height;
+        for (int y : rows) {
+            const auto at = source.pixels.begin() + static_cast<std::ptrdiff_t>(y) * source.width;
+            reference.pixels.insert(reference.pixels.end(), at, at + source.width);
+        }
+        sample_meter_.set_reference(reference);
         trial_cost = pixel_cost(sample.width, sample.height);
         reserve = whole_cost;
     }
@@ -180,16 +174,15 @@ SearchResult SettingsSearch::run(ScratchPool& pool, const std::string& source_pa
         double value = unreachable;
         if (sampled) {
             ++r.trials;
-            load_picture(*spare_, sample, s);
-            convert_loaded(*spare_, palettes, companion);
-            value = sample_meter_.delta_e_mean(displayed_picture(*spare_, options.display));
+            const Result& trial = spare_->convert_cropped(sample, s, palettes, companion);
+            if (trial.ok()) {
+                value = sample_meter_.delta_e_mean(displayed_picture(trial, options.display));
+            }
         } else {
             ++r.conversions;
-            const std::string message = convert_file(*spare_, pool, source_path, s, palettes);
-            pool.free_all();
-            // A file that has become unreadable meanwhile only ends this trial.
-            if (message.empty()) {
-                value = whole_meter_.delta_e_mean(displayed_picture(*spare_, options.display));
+            const Result& trial = spare_->convert_cropped(whole, s, palettes, companion);
+            if (trial.ok()) {
+                value = whole_meter_.delta_e_mean(displayed_picture(trial, options.display));
                 if (value < r.chosen_mean) {
                     std::swap(best_, spare_);
                     r.chosen = s;
@@ -249,11 +242,10 @@ SearchResult SettingsSearch::run(ScratchPool& pool, const std::string& source_pa
     if (sampled && !(current == start)) {
         ++r.conversions;
         r.cost += whole_cost;
-        const std::string message = convert_file(*spare_, pool, source_path, current, palettes);
-        pool.free_all();
-        if (message.empty()) {
+        const Result& final_result = spare_->convert_cropped(whole, current, palettes, companion);
+        if (final_result.ok()) {
             const double value =
-                whole_meter_.delta_e_mean(displayed_picture(*spare_, options.display));
+                whole_meter_.delta_e_mean(displayed_picture(final_result, options.display));
             if (value < r.start_mean) {
                 std::swap(best_, spare_);
                 r.chosen = current;
@@ -267,8 +259,7 @@ SearchResult SettingsSearch::run(ScratchPool& pool, const std::string& source_pa
 SearchResult choose_settings(const std::string& source_path, const ConversionSettings& start,
                              const DefaultPalettes& palettes, const SearchOptions& options) {
     SettingsSearch search;
-    ScratchPool pool;
-    return search.run(pool, source_path, start, palettes, options);
+    return search.run(source_path, start, palettes, options);
 }
 
 }  // namespace lumaweave::quality

@@ -6,10 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "convert/conversion.hpp"
-#include "convert/settings.hpp"
-#include "io/config.hpp"
-#include "io/scratch_pool.hpp"
+#include "lumaweave.hpp"
 #include "quality/measure.hpp"
 
 namespace lumaweave::quality {
@@ -32,7 +29,7 @@ struct SearchOptions {
 };
 
 struct SearchResult {
-    std::string message;  // the conversion's message, empty on success
+    Outcome outcome;  // of the picture's first conversion
     ConversionSettings start, chosen;
     double start_mean = 0;   // blurred CIEDE2000 mean of the start settings' result
     double chosen_mean = 0;  // and of the chosen settings' result (never above start_mean)
@@ -54,22 +51,21 @@ class SettingsSearch {
     SettingsSearch& operator=(const SettingsSearch&) = delete;
 
     // Searches from `start` (whose palette and position correction stay as they are). On
-    // success, result() holds the conversion of the chosen settings. File contents come from
-    // `pool`, which the caller empties.
-    SearchResult run(ScratchPool& pool, const std::string& source_path,
-                     const ConversionSettings& start, const DefaultPalettes& palettes,
-                     const SearchOptions& options);
+    // success, result() holds the conversion of the chosen settings.
+    SearchResult run(const std::string& source_path, const ConversionSettings& start,
+                     const DefaultPalettes& palettes, const SearchOptions& options);
 
     // The conversion of the last successful run's chosen settings.
-    Conversion& result() { return *best_; }
+    const Result& result() const { return best_->result(); }
 
   private:
-    std::unique_ptr<Conversion> best_, spare_;
+    std::unique_ptr<Converter> best_, spare_;
+    std::vector<std::uint8_t> source_, sample_;  // pixels of the picture and of its sample
     Meter whole_meter_, sample_meter_;
 };
 
-// What the dialog's button needs: the settings the search chooses for one picture, starting
-// from the settings in force. On failure the message is set and `chosen` equals `start`.
+// The settings the search chooses for one picture, starting from `start`. On failure the
+// outcome says why and `chosen` equals `start`.
 SearchResult choose_settings(const std::string& source_path, const ConversionSettings& start,
                              const DefaultPalettes& palettes, const SearchOptions& options = {});
 

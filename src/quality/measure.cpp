@@ -217,28 +217,27 @@ double nearest_rank(std::vector<double>& values, double share) {
     return *at;
 }
 
-Picture source_picture(const Conversion& conv) {
+Picture source_picture(const Result& result) {
     Picture p;
-    p.width = conv.width;
-    p.height = conv.height;
-    p.pixels.reserve(static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height));
-    for (int y = 0; y < p.height; ++y) {
-        for (int x = 0; x < p.width; ++x)
-            p.pixels.push_back(conv.source[static_cast<std::size_t>(y * max_width + x)]);
-    }
+    p.width = result.width;
+    p.height = result.height;
+    p.pixels.reserve(result.source.size() / 3);
+    for (std::size_t i = 0; i + 2 < result.source.size(); i += 3)
+        p.pixels.push_back({result.source[i], result.source[i + 1], result.source[i + 2]});
     return p;
 }
 
-Picture displayed_picture(const Conversion& conv, Display display) {
-    const Palette& colours = display == Display::tms9918 ? tms9918_colours() : conv.display;
+Picture displayed_picture(const Result& result, Display display) {
+    const Palette& colours = display == Display::tms9918 ? tms9918_colours() : result.display;
+    const auto& vram = result.vram;
     Picture p;
-    p.width = conv.width;
-    p.height = conv.height;
+    p.width = result.width;
+    p.height = result.height;
     p.pixels.reserve(static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height));
     for (int y = 0; y < p.height; ++y) {
         for (int x = 0; x < p.width; ++x) {
-            const std::uint8_t pattern = conv.vram[vram::pattern_offset(x, y)];
-            const std::uint8_t pair = conv.vram[vram::colour_offset(x, y)];
+            const std::uint8_t pattern = vram[vram::pattern_offset(x, y)];
+            const std::uint8_t pair = vram[vram::colour_offset(x, y)];
             const int n = (pattern & (0x80 >> (x & 7))) ? pair >> 4 : pair & 15;
             const Rgb& c = colours[static_cast<std::size_t>(n)];
             // The preview keeps the low 8 bits of a display value.
@@ -356,10 +355,10 @@ Figures Meter::measure(const Picture& picture) {
     return f;
 }
 
-Figures measure_conversion(const Conversion& conv, Display display) {
+Figures measure_conversion(const Result& result, Display display) {
     Meter meter;
-    meter.set_reference(source_picture(conv));
-    return meter.measure(displayed_picture(conv, display));
+    meter.set_reference(source_picture(result));
+    return meter.measure(displayed_picture(result, display));
 }
 
 }  // namespace lumaweave::quality

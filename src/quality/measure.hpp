@@ -9,8 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "convert/conversion.hpp"
-#include "convert/types.hpp"
+#include "lumaweave.hpp"
 
 namespace lumaweave::quality {
 
@@ -56,9 +55,9 @@ struct Picture {
 };
 
 // The source as the conversion decoded, cropped and shifted it, before any adjustment.
-Picture source_picture(const Conversion& conv);
+Picture source_picture(const Result& result);
 // The converted picture at 1x, every pixel in the colour the display shows it with.
-Picture displayed_picture(const Conversion& conv, Display display);
+Picture displayed_picture(const Result& result, Display display);
 
 // Measures pictures against one reference picture, keeping what only depends on the reference
 // and its work buffers between calls (a search measures many results of one source).
@@ -86,6 +85,6 @@ class Meter {
 };
 
 // Source against result of a finished conversion.
-Figures measure_conversion(const Conversion& conv, Display display);
+Figures measure_conversion(const Result& result, Display display);
 
 }  // namespace lumaweave::quality

@@ -1,6 +1,5 @@
 #include "quality/quality_converter.hpp"
 
-#include "convert/convert.hpp"
 
 namespace lumaweave::quality {
 
@@ -11,33 +10,29 @@ QualityConverter::QualityConverter(const ConversionSettings& settings,
     if (plan_.search) {
         search_ = std::make_unique<SettingsSearch>();
     } else {
-        conversion_ = make_conversion();
+        converter_ = std::make_unique<Converter>();
     }
 }
 
 QualityConverter::~QualityConverter() = default;
 
-std::string QualityConverter::convert(int index, const std::string& name, Conversion*& result) {
+const Result& QualityConverter::convert(int index, const std::string& name) {
     FileQuality record;
-    std::string message;
+    const Result* result = nullptr;
     if (search_) {
-        record.search = search_->run(pool_, name, settings_, palettes_, plan_.options);
+        record.search = search_->run(name, settings_, palettes_, plan_.options);
         record.searched = true;
-        message = record.search.message;
         result = &search_->result();
     } else {
-        message = convert_file(*conversion_, pool_, name, settings_, palettes_);
-        result = conversion_.get();
+        result = &converter_->convert_file(name, settings_, palettes_);
     }
-    // The conversion keeps nothing of the file buffers.
-    pool_.free_all();
-    if (message.empty() && plan_.measure) {
+    if (result->ok() && plan_.measure) {
         meter_.set_reference(source_picture(*result));
         record.figures = meter_.measure(displayed_picture(*result, plan_.options.display));
         record.measured = true;
     }
     records_.at(static_cast<std::size_t>(index)) = std::move(record);
-    return message;
+    return *result;
 }
 
 }  // namespace lumaweave::quality

@@ -34,7 +34,7 @@ class QualityConverter final : public FileConverter {
                      const QualityPlan& plan, std::vector<FileQuality>& records);
     ~QualityConverter() override;
 
-    std::string convert(int index, const std::string& name, Conversion*& result) override;
+    const Result& convert(int index, const std::string& name) override;
 
   private:
     const ConversionSettings settings_;
@@ -42,8 +42,7 @@ class QualityConverter final : public FileConverter {
     const QualityPlan plan_;
     std::vector<FileQuality>& records_;
     std::unique_ptr<SettingsSearch> search_;  // when searching
-    std::unique_ptr<Conversion> conversion_;  // when not
-    ScratchPool pool_;
+    std::unique_ptr<Converter> converter_;    // when not
     Meter meter_;
 };
 
