@@ -46,7 +46,7 @@ class FileDrop final : public wxFileDropTarget {
         for (const wxString& name : names)
             list.push_back(file_system_name(name));
         // During a batch the drop is ignored; the source learns that it was not taken.
-        const bool taken = !dialog_.batch().busy();
+        const bool taken = !dialog_.busy();
         dialog_.drop_files(list);
         return taken;
     }
@@ -88,8 +88,7 @@ class CompactButton final : public wxButton {
 
 ConverterDialog::ConverterDialog(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, from_utf8(dialog_title), wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxDIALOG_NO_PARENT),
-      batch_(settings_, palettes_) {
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxDIALOG_NO_PARENT) {
     SetFont(dialog_font());
     // Enter and Escape are handled below, where a batch can be taken into account.
     SetEscapeId(wxID_NONE);
@@ -106,6 +105,16 @@ ConverterDialog::ConverterDialog(wxWindow* parent)
     Bind(wxEVT_BUTTON, &ConverterDialog::on_conversion, this, id_conversion);
     Bind(wxEVT_BUTTON, &ConverterDialog::on_end, this, id_end);
     Bind(wxEVT_BUTTON, &ConverterDialog::on_auto, this, id_auto);
+    // "BMP Export" is read when each file of a batch is written.
+    Bind(
+        wxEVT_RADIOBUTTON,
+        [this](wxCommandEvent&) {
+            outputs_.formats = {&vram_output, &test_picture_output};
+        },
+        id_export_yes);
+    Bind(
+        wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { outputs_.formats = {&vram_output}; },
+        id_export_no);
     Bind(wxEVT_CLOSE_WINDOW, &ConverterDialog::on_close, this);
     Bind(wxEVT_CHAR_HOOK, &ConverterDialog::on_char_hook, this);
     Bind(wxEVT_PAINT, &ConverterDialog::on_paint, this);
@@ -234,10 +243,10 @@ void ConverterDialog::on_option(const ControlTarget& target, bool checked) {
     // "Optimizat" alone acts on the picture only through "Lumi Sort": with it clear, the new
     // value waits for the next conversion and the preview is only repainted.
     if (field.member == &ConversionSettings::optimization && settings_.lumi_sort != 1) {
-        draw_preview();
+        preview_->Refresh();
         return;
     }
-    batch_.refresh_preview(*this);
+    refresh_preview();
 }
 
 void ConverterDialog::arm_reclick(wxRadioButton& button) {
@@ -276,10 +285,10 @@ void ConverterDialog::arm_reclick(wxRadioButton& button) {
 }
 
 bool ConverterDialog::load_configuration(const std::string& path) {
-    const std::string message = load_palette_config(batch_.scratch(), palettes_, path);
-    batch_.scratch().free_all();
-    if (message.empty()) return true;
-    show_message(message);
+    ScratchPool pool;
+    const Outcome loaded = load_palette_config(pool, palettes_, path);
+    if (loaded.ok()) return true;
+    show_message(shown_text(loaded));
     SetReturnCode(wxID_OK);
     EndDialog(wxID_OK);
     return false;
@@ -292,14 +301,33 @@ int ConverterDialog::run(const std::vector<std::string>& files) {
 }
 
 void ConverterDialog::drop_files(const std::vector<std::string>& names) {
+    if (busy_) return;
     file_list_->Freeze();
-    batch_.on_drop_files(*this, names);
+    file_list_->Clear();
+    if (names.size() >= file_list_capacity) {
+        // The list shows nothing now, so "Conversion" must not work through older names.
+        files_.clear();
+        file_list_->Thaw();
+        show_message(std::string(message_text(Status::too_many_files)));
+        return;
+    }
+    files_ = names;
+    for (const std::string& name : files_)
+        file_list_->Append(display_name(name));
     file_list_->Thaw();
+    refresh_preview();
+}
+
+void ConverterDialog::refresh_preview() {
+    static const std::string no_name;
+    const std::string& name = files_.empty() ? no_name : files_.front();
+    // A failed conversion leaves a black picture.
+    draw_preview(converter_.convert_file(name, settings_, palettes_));
 }
 
 bool ConverterDialog::Destroy() {
-    batch_.request_stop();
-    if (batch_.busy()) {
+    if (busy_) {
+        stop_.request();
         destroy_after_batch_ = true;
         Hide();
         return true;
@@ -308,8 +336,28 @@ bool ConverterDialog::Destroy() {
 }
 
 void ConverterDialog::on_conversion(wxCommandEvent&) {
-    batch_.run_batch(*this);
-    if (destroy_after_batch_ && !batch_.busy()) {
+    if (busy_) return;
+    busy_ = true;
+    // A request made while no batch ran is not carried into this one.
+    stop_.clear();
+    Batch batch(files_, outputs_);
+    // Reads the settings in force at each file: options clicked meanwhile apply to the files not
+    // yet converted.
+    class LiveConverter final : public FileConverter {
+      public:
+        explicit LiveConverter(ConverterDialog& dialog) : dialog_(dialog) {}
+        const Result& convert(int, const std::string& name) override {
+            return dialog_.converter_.convert_file(name, dialog_.settings_, dialog_.palettes_);
+        }
+
+      private:
+        ConverterDialog& dialog_;
+    } converter(*this);
+    const BatchOutcome outcome = batch.run(converter, *this, stop_);
+    busy_ = false;
+    progress_percent_ = 0;
+    show_message(ending_text(outcome));
+    if (destroy_after_batch_) {
         destroy_after_batch_ = false;
         wxDialog::Destroy();
     }
@@ -317,32 +365,32 @@ void ConverterDialog::on_conversion(wxCommandEvent&) {
 
 void ConverterDialog::on_auto(wxCommandEvent&) {
     // A batch reads the settings between its files, and a search needs a picture.
-    if (batch_.busy() || batch_.file_count() == 0) return;
+    if (busy_ || files_.empty()) return;
     quality::SearchResult found;
     {
         // About a second of work on this thread, as long as a few conversions.
         wxBusyCursor busy;
-        found = quality::choose_settings(batch_.file_name(0), settings_, palettes_);
+        found = quality::choose_settings(files_.front(), settings_, palettes_);
     }
     // A picture the conversion refuses keeps its settings and its black preview.
-    if (!found.message.empty()) return;
+    if (!found.outcome.ok()) return;
     for (const SettingField& field : setting_fields()) {
         // The palette and the position correction are the user's statement about the picture.
         if (!quality::searched_field(field)) continue;
         settings_.*field.member = found.chosen.*field.member;
         show_value(field, settings_.*field.member);
     }
-    batch_.refresh_preview(*this);
+    refresh_preview();
 }
 
 void ConverterDialog::on_end(wxCommandEvent&) {
-    batch_.request_stop();
+    stop_.request();
     SetReturnCode(wxID_OK);
     EndDialog(wxID_OK);
 }
 
 void ConverterDialog::on_close(wxCloseEvent& event) {
-    batch_.request_stop();
+    stop_.request();
     // The dialog's own close processing ends it as cancelled.
     event.Skip();
 }
@@ -381,34 +429,30 @@ void ConverterDialog::on_paint(wxPaintEvent&) {
     }
 #endif
     dc.SetFont(GetFont());
-    percent_text_.draw(dc, percent_rect_, batch_.progress_percent(), GetForegroundColour(),
+    percent_text_.draw(dc, percent_rect_, progress_percent_, GetForegroundColour(),
                        GetBackgroundColour());
 }
 
-void ConverterDialog::clear_file_list() {
-    file_list_->Clear();
+void ConverterDialog::file_started(int, const std::string&, int percent) {
+    progress_percent_ = percent;
 }
 
-void ConverterDialog::append_file_list(const std::string& name) {
-    file_list_->Append(display_name(name));
+void ConverterDialog::file_converted(int, const std::string&, const Result& result) {
+    draw_preview(result);
 }
 
-void ConverterDialog::draw_preview() {
-    preview_->set_picture(batch_.conversion().preview.data() + 54);
+void ConverterDialog::between_files() {
+    if (wxTheApp) wxTheApp->Yield(true);
+}
+
+void ConverterDialog::draw_preview(const Result& result) {
+    preview_->set_picture(result.preview.data());
     // Painting goes through the paint handlers: a window's surface is only reliably drawn on
     // there (not every display server lets a program draw on a window from outside).
     preview_->Refresh();
     RefreshRect(percent_rect_);
     preview_->Update();
     Update();
-}
-
-bool ConverterDialog::export_requested() {
-    return !export_no_->GetValue();
-}
-
-void ConverterDialog::process_pending_events() {
-    if (wxTheApp) wxTheApp->Yield(true);
 }
 
 void ConverterDialog::show_message(const std::string& text) {

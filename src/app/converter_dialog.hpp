@@ -1,6 +1,6 @@
 // The main dialog: file list, preview, "Conversion", "End" and the option controls. It owns
-// the conversion settings and the batch, and is the batch's host (list box, preview, message
-// boxes, "BMP Export", event processing between files).
+// the conversion settings, the dropped file list and the conversion that the preview shows, and
+// runs the batch with itself as its observer (progress, preview, events between files).
 #pragma once
 
 #include <wx/checkbox.h>
@@ -13,12 +13,11 @@
 
 #include "app/preview_control.hpp"
 #include "batch/batch.hpp"
-#include "convert/settings.hpp"
-#include "io/config.hpp"
+#include "lumaweave.hpp"
 
 namespace lumaweave::app {
 
-class ConverterDialog : public wxDialog, private BatchHost {
+class ConverterDialog : public wxDialog, private BatchObserver {
   public:
     explicit ConverterDialog(wxWindow* parent = nullptr);
     ~ConverterDialog() override;
@@ -39,20 +38,27 @@ class ConverterDialog : public wxDialog, private BatchHost {
     bool Destroy() override;
 
     const ConversionSettings& settings() const { return settings_; }
-    Batch& batch() { return batch_; }
+    const std::vector<std::string>& files() const { return files_; }
+    bool busy() const { return busy_; }
+    int progress_percent() const { return progress_percent_; }
     PreviewControl& picture_control() { return *preview_; }
+
+    // Converts file 0 with the settings in force and shows it; a picture that cannot be
+    // converted shows black, without a message.
+    void refresh_preview();
 
     // Where the progress text is drawn, in the dialog's client coordinates.
     wxRect percent_rect() const { return percent_rect_; }
 
   private:
-    // BatchHost
-    void clear_file_list() override;
-    void append_file_list(const std::string& name) override;
-    void draw_preview() override;
-    bool export_requested() override;
-    void process_pending_events() override;
-    void show_message(const std::string& text) override;
+    // BatchObserver
+    void file_started(int index, const std::string& name, int percent) override;
+    void file_converted(int index, const std::string& name, const Result& result) override;
+    void between_files() override;
+
+    void draw_preview(const Result& result);
+    void draw_progress();
+    void show_message(const std::string& text);
 
     void create_controls();
     void select_startup_controls();
@@ -70,7 +76,13 @@ class ConverterDialog : public wxDialog, private BatchHost {
 
     ConversionSettings settings_;
     DefaultPalettes palettes_;
-    Batch batch_;
+    OutputPlan outputs_;  // "BMP Export" adds the "TEST_" picture
+    std::vector<std::string> files_;
+    // Converts for the preview and for the batch, which shows each file it converts.
+    Converter converter_;
+    bool busy_ = false;  // a batch is under way
+    StopToken stop_;
+    int progress_percent_ = 0;
     wxListBox* file_list_ = nullptr;
     PreviewControl* preview_ = nullptr;
     wxRadioButton* export_no_ = nullptr;

@@ -3,6 +3,7 @@
 #include <wx/dcclient.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace lumaweave::app {
 
@@ -17,13 +18,8 @@ PreviewControl::PreviewControl(wxWindow* parent, wxWindowID id, const wxPoint& p
     rebuild_bitmap();
 }
 
-void PreviewControl::set_picture(const std::uint8_t* bgr) {
-    unsigned char* rgb = picture_.GetData();
-    for (int i = 0; i < preview_width * preview_height; ++i, bgr += 3, rgb += 3) {
-        rgb[0] = bgr[2];
-        rgb[1] = bgr[1];
-        rgb[2] = bgr[0];
-    }
+void PreviewControl::set_picture(const std::uint8_t* rgb) {
+    std::memcpy(picture_.GetData(), rgb, std::size_t{preview_width} * preview_height * 3);
     rebuild_bitmap();
 }
 

@@ -19,8 +19,12 @@ class PreviewControl : public wxWindow {
   public:
     PreviewControl(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size);
 
-    // Takes a new picture: 384 rows of 512 pixels, blue, green, red, top row first.
-    void set_picture(const std::uint8_t* bgr);
+    // Takes a new picture: 384 rows of 512 pixels, red, green, blue, top row first (the
+    // result's preview).
+    void set_picture(const std::uint8_t* rgb);
+
+    // The picture taken last, in the same layout.
+    const std::uint8_t* picture() const { return picture_.GetData(); }
 
     // Where the picture goes inside the control's client area (from its top-left corner).
     PreviewFit fit() const { return snap_preview(GetClientSize().x, GetClientSize().y); }

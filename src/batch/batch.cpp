@@ -7,6 +7,13 @@
 
 namespace lumaweave {
 
+std::string ending_text(const BatchOutcome& outcome) {
+    if (!outcome.first_failure.ok() && outcome.status == outcome.first_failure.status) {
+        return shown_text(outcome.first_failure);
+    }
+    return std::string(message_text(outcome.status));
+}
+
 void BatchObserver::file_started(int, const std::string&, int) {}
 void BatchObserver::file_converted(int, const std::string&, const Result&) {}
 void BatchObserver::file_failed(int, const std::string&, const Outcome&) {}

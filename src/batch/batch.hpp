@@ -41,6 +41,10 @@ struct BatchOutcome {
     int converted = 0, failed = 0, skipped = 0;
 };
 
+// The message that reports a run's end: "ended", "stopped", "select a file", or the text of the
+// failure that ended it.
+std::string ending_text(const BatchOutcome& outcome);
+
 // What a front end learns of a run, in list order, on the thread that runs it.
 class BatchObserver {
   public:

@@ -120,11 +120,11 @@ class TerminalObserver final : public BatchObserver {
             std::fflush(stdout);
             return;
         }
+        const std::string text = ending_text(outcome);
         if (!outcome.first_failure.ok() && outcome.status == outcome.first_failure.status) {
-            std::fprintf(stderr, "%s: %s\n", failed_name_.c_str(),
-                         shown_text(outcome.first_failure).c_str());
+            std::fprintf(stderr, "%s: %s\n", failed_name_.c_str(), text.c_str());
         } else {
-            std::fprintf(stderr, "%s\n", std::string(message_text(outcome.status)).c_str());
+            std::fprintf(stderr, "%s\n", text.c_str());
         }
     }
 

@@ -18,16 +18,15 @@
 #include "app/converter_dialog.hpp"
 #include "app/dialog_template.hpp"
 #include "batch/output.hpp"
-#include "io/messages.hpp"
 #include "quality/auto_settings.hpp"
-#include "support/conversion_fixture.hpp"
+#include "support/test_pictures.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::app;
 namespace fs = std::filesystem;
 using S = ConversionSettings;
-using Picture = std::array<std::uint8_t, bmp_image_bytes>;
 using Bytes = std::vector<std::uint8_t>;
+using Picture = Bytes;
 using Strings = std::vector<std::string>;
 
 namespace lumaweave::test {
@@ -48,12 +47,18 @@ struct MessageBoxes final : wxModalDialogHook {
     std::vector<std::string> shown;
 };
 
+const Picture black(512 * 384 * 3, 0);
+
+std::string text(Status status) {
+    return std::string(message_text(status));
+}
+
 // A conversion computed apart from the dialog (valid until the next call).
-Conversion& reference(const std::string& path, const S& settings) {
-    static const auto conv = make_conversion();
-    ScratchPool pool;
-    EXPECT_EQ(convert_file(*conv, pool, path, settings, DefaultPalettes{}), "") << path;
-    return *conv;
+const Result& reference(const std::string& path, const S& settings) {
+    static Converter converter;
+    const Result& result = converter.convert_file(path, settings);
+    EXPECT_TRUE(result.ok()) << path;
+    return result;
 }
 
 // What a click stores, written apart from the settings table: control `id` of first..last (one
@@ -150,7 +155,7 @@ class DialogTest : public ::testing::Test {
             list.Add(wxString::FromUTF8(n));
         auto* target = dynamic_cast<wxFileDropTarget*>(dialog->GetDropTarget());
         ASSERT_NE(target, nullptr);
-        EXPECT_EQ(target->OnDropFiles(10, 10, list), !dialog->batch().busy());
+        EXPECT_EQ(target->OnDropFiles(10, 10, list), !dialog->busy());
     }
     // A fresh dialog with the three files dropped.
     void start() {
@@ -161,7 +166,11 @@ class DialogTest : public ::testing::Test {
             fs::remove(fs::path(file).replace_extension(".S02"));
         drop(files);
     }
-    const Picture& preview() { return dialog->batch().conversion().preview; }
+    // What the picture control shows.
+    Picture preview() {
+        const std::uint8_t* p = dialog->picture_control().picture();
+        return Picture(p, p + black.size());
+    }
 
     test::ScratchDir dir;
     MessageBoxes boxes;
@@ -198,7 +207,7 @@ TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
     ASSERT_TRUE(click(id_auto));
     S want{.palette = 2};
     EXPECT_EQ(dialog->settings(), want);
-    EXPECT_EQ(preview(), Picture{});
+    EXPECT_EQ(preview(), black);
 
     const Strings names = {put("p.BMP", test::make_noise_bmp(48, 32, 1)), put("b.txt", {'x'})};
     const std::string& file = names[0];
@@ -207,10 +216,7 @@ TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
     EXPECT_TRUE(pump_until([&] {  // the screen shows the preview, pixel for pixel
         const wxImage image =
             test::screen_image(dialog->picture_control(), {0, 0, preview_width, preview_height});
-        const std::uint8_t *shown = image.GetData(), *bgr = preview().data() + 54;
-        for (int i = 0; i < preview_width * preview_height; ++i, shown += 3, bgr += 3)
-            if (shown[0] != bgr[2] || shown[1] != bgr[1] || shown[2] != bgr[0]) return false;
-        return true;
+        return Picture(image.GetData(), image.GetData() + black.size()) == preview();
     }));
     EXPECT_EQ(preview(), reference(file, want).preview);
     // Check boxes both ways; "Optimizat" converts here, with "Lumi Sort" set.
@@ -252,7 +258,7 @@ TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
     drop({put("bad.bmp", test::make_noise_bmp(20, 16, 1))});  // width not a multiple of 8
     ASSERT_TRUE(click(id_auto));
     EXPECT_EQ(dialog->settings(), want);
-    EXPECT_EQ(preview(), Picture{});
+    EXPECT_EQ(preview(), black);
     drop({file});
     EXPECT_EQ(listed(), Strings{file});  // the new drop replaces the list
     const S chosen = quality::choose_settings(file, want, DefaultPalettes{}).chosen;
@@ -276,25 +282,26 @@ TEST_F(DialogTest, KeysEndCloseAndDestroy) {
     const struct {
         std::function<void()> act;
         int rc;               // 0: no modal loop
-        const char* message;  // none: the dialog is idle
+        Status message;       // ok: the dialog is idle
         std::string written;  // which files have their ".S02" ("100": file 0 only)
-    } cases[] = {{[] { press_key(WXK_ESCAPE); }, wxID_CANCEL, nullptr, "000"},
-                 {[&] { press_key(WXK_RETURN, &control(1014)); }, wxID_OK, nullptr, "000"},
-                 {[&] { click(id_end); }, wxID_OK, nullptr, "000"},
-                 {[&] { send(id_end); }, wxID_OK, msg::stopped, "100"},
-                 {[&] { dialog->Close(); }, wxID_CANCEL, msg::stopped, "100"},
+        bool in_batch;
+    } cases[] = {{[] { press_key(WXK_ESCAPE); }, wxID_CANCEL, Status::ok, "000", false},
+                 {[&] { press_key(WXK_RETURN, &control(1014)); }, wxID_OK, Status::ok, "000", false},
+                 {[&] { click(id_end); }, wxID_OK, Status::ok, "000", false},
+                 {[&] { send(id_end); }, wxID_OK, Status::stopped, "100", true},
+                 {[&] { dialog->Close(); }, wxID_CANCEL, Status::stopped, "100", true},
                  {[&] {
                       wxKeyEvent key(wxEVT_CHAR_HOOK);
                       key.m_keyCode = WXK_ESCAPE;
                       dialog->ProcessWindowEvent(key);
                   },
-                  wxID_CANCEL, msg::ended, "111"},
-                 {[&] { dialog->Destroy(); }, 0, msg::stopped, "100"}};
+                  wxID_CANCEL, Status::ok, "111", true},
+                 {[&] { dialog->Destroy(); }, 0, Status::stopped, "100", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         start();
         const auto script = [&] {
-            if (c.message == nullptr) return c.act();
+            if (!c.in_batch) return c.act();
             dialog->CallAfter(c.act);  // handled when the batch processes events after file 0
             send(id_conversion);
         };
@@ -312,7 +319,7 @@ TEST_F(DialogTest, KeysEndCloseAndDestroy) {
             });
             EXPECT_EQ(dialog->ShowModal(), c.rc);
         }
-        EXPECT_EQ(boxes.shown, c.message ? Strings{c.message} : Strings{});
+        EXPECT_EQ(boxes.shown, c.in_batch ? Strings{text(c.message)} : Strings{});
         std::string written;
         for (fs::path name : files)
             written += fs::exists(name.replace_extension(".S02")) ? '1' : '0';
@@ -331,8 +338,8 @@ TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
     std::vector<int> progress;
     dialog->Bind(wxEVT_IDLE, [&](wxIdleEvent& e) {
         e.Skip();
-        const int now = dialog->batch().progress_percent();
-        if (dialog->batch().busy() && (progress.empty() || progress.back() != now))
+        const int now = dialog->progress_percent();
+        if (dialog->busy() && (progress.empty() || progress.back() != now))
             progress.push_back(now);
     });
     dialog->CallAfter([&] {
@@ -342,17 +349,14 @@ TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
         send(id_conversion);
     });
     send(id_conversion);
-    EXPECT_EQ(boxes.shown, Strings{msg::ended});
+    EXPECT_EQ(boxes.shown, Strings{text(Status::ok)});
     EXPECT_EQ(progress, (std::vector<int>{0, 33, 66}));
     EXPECT_EQ(listed(), files);
     EXPECT_EQ(dialog->settings(), (S{.palette = 2}));
     for (int i = 0; i < 3; ++i) {
-        Conversion& conv = reference(files[i], {.palette = i == 0 ? 1 : 2});
-        const auto image = conv.export_image.begin();
-        EXPECT_EQ(test::read_file(fs::path(files[i]).replace_extension(".S02")),
-                  Bytes(conv.vram.begin(), conv.vram.end()));
-        EXPECT_EQ(test::read_file(export_name(files[i])),
-                  Bytes(image, image + build_export_image(conv)));
+        const Result& result = reference(files[i], {.palette = i == 0 ? 1 : 2});
+        EXPECT_EQ(test::read_file(fs::path(files[i]).replace_extension(".S02")), result.vram);
+        EXPECT_EQ(test::read_file(export_name(files[i])), result.export_bmp);
     }
 }
 
@@ -365,7 +369,8 @@ TEST_F(DialogTest, ConfigurationPalettesReachTheConversions) {
     std::ofstream(path) << "* MSX1 palette\n" << red << "\n* MSX2 palette\n" << red;
     EXPECT_TRUE(dialog->load_configuration(path.string()));
     drop({files[0]});
-    EXPECT_EQ(Bytes(preview().begin() + 54, preview().begin() + 57), (Bytes{0, 0, 255}));
+    const Picture shown = preview();
+    EXPECT_EQ(Bytes(shown.begin(), shown.begin() + 3), (Bytes{255, 0, 0}));
 }
 
 // The progress text replaces the old one: nothing of "88%" stays under "00%" or "11%".

@@ -53,6 +53,29 @@ inline std::vector<std::uint8_t> make_flat_bmp(int width, int height, Color c) {
     return make_bmp(width, height, [c](int, int) { return c; });
 }
 
+// A small deterministic generator, so that "random" pictures and mutations repeat exactly.
+class Lcg {
+  public:
+    explicit Lcg(std::uint32_t seed) : state_(seed) {}
+    std::uint32_t next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_ >> 8;
+    }
+    std::uint32_t below(std::uint32_t n) { return next() % n; }
+
+  private:
+    std::uint32_t state_;
+};
+
+// A picture of pseudo-random colours.
+inline std::vector<std::uint8_t> make_noise_bmp(int width, int height, std::uint32_t seed) {
+    Lcg lcg(seed);
+    return make_bmp(width, height, [&lcg](int, int) {
+        return Color{static_cast<std::uint8_t>(lcg.next()), static_cast<std::uint8_t>(lcg.next()),
+                     static_cast<std::uint8_t>(lcg.next())};
+    });
+}
+
 inline void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
