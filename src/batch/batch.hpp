@@ -1,6 +1,6 @@
 // The dropped-file list and the batch conversion, one piece of code for the dialog, the command
 // line and the tests. What the platform gives (message box, event processing, preview drawing,
-// the "BMP Export" choice, the list box) comes through BatchHost.
+// the choice of the "TEST_" export, the list box) comes through BatchHost.
 #pragma once
 
 #include <atomic>
@@ -33,7 +33,7 @@ class BatchHost {
     // command line) saves that conversion; the batch's outputs are the same either way.
     virtual bool shows_preview() { return true; }
 
-    // Whether "BMP Export" is set to "Yes" at this moment.
+    // Whether the "TEST_" export is asked for at this moment.
     virtual bool export_requested() { return false; }
 
     // Lets the platform handle its pending events (option clicks, repaints, "End", closing)

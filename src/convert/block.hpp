@@ -149,7 +149,7 @@ struct InversionRule {
 };
 
 // Prepares the block's pixels, own-value costs and row bounds for the given mode.
-// `lower_rows` is false when no order starts on the lower row (cell modes without "Lumi Sort").
+// `lower_rows` is false when no order starts on the lower row (cell modes without lumi_sort).
 void prepare_block(const Conversion& conv, BlockData& bd, FitMode mode, int x, int y,
                    bool lower_rows);
 

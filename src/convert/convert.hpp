@@ -3,10 +3,10 @@
 //   load_source        validate, crop, shift, decode        -> WorkImage, companion palette
 //   measure_edges      edge measure                         -> weights, EdgeMap, ErrorScaleMap
 //   adjust_gamma / adjust_index / adjust_color_d            -> WorkImage
-//   setup_palette      Hue search, scaling, luminance       -> working and display palettes
+//   setup_palette      hue search, scaling, luminance       -> working and display palettes
 //   reduce_colors      colour reduction                     -> WorkImage snapped
 //   build_distance_tables  distinct counts, PaletteDistanceMap (before sharpening, on purpose)
-//   emphasize_edges    Edge Emph                            -> WorkImage sharpened
+//   emphasize_edges    edge_emph                            -> WorkImage sharpened
 //   build_fitting_tables   pairs, clamp, squares, pair lists, exclusions, cache template
 //   fit_blocks         every 8x2 block                      -> VramImage patterns and colours
 //   refine_blocks      re-fit selected blocks               -> VramImage
@@ -76,7 +76,7 @@ void render_output(Conversion& conv);
 
 // --- single rules of the stages, exposed so that each can be checked on its own ---
 
-// The "Gamma" curve: entry i (a luminance / 100, rounded) gives the luminance / 100 the pixel is
+// The gamma curve: entry i (a luminance / 100, rounded) gives the luminance / 100 the pixel is
 // scaled to; T[0] = 0 and T[255] = 255 for every gamma.
 std::array<std::int32_t, 256> gamma_table(int gamma);
 
@@ -95,13 +95,13 @@ struct MixList {
 };
 
 // The blends of every pair of colours (one or three per pair, by the vertical error ratio),
-// then the 16 pure colours, with the "Dark Color" weights on the blends with colour 0.
+// then the 16 pure colours, with the dark_color weights on the blends with colour 0.
 MixList build_mix_list(const Palette& working, const ConversionSettings& s);
 
 // Log-scaled edge strength of one channel's weighted sum of squared differences (0..511).
 std::int32_t edge_log(std::int32_t s);
 
-// Colour distance of the conversion's "Brightness" setting: 2, 4, 1 or 1, 1, 1 weights.
+// Colour distance of the conversion's brightness setting: 2, 4, 1 or 1, 1, 1 weights.
 inline std::int32_t color_distance(bool brightness, std::int32_t dr, std::int32_t dg,
                                    std::int32_t db) {
     return brightness ? 2 * dr * dr + 4 * dg * dg + db * db : dr * dr + dg * dg + db * db;

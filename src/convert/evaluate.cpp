@@ -18,7 +18,7 @@ struct PixelFit {
 };
 
 // A pixel fitted with its own value: distances from the PaletteDistanceMap, which describes
-// the picture before "Edge Emph", while the error uses the current (sharpened) value.
+// the picture before edge_emph, while the error uses the current (sharpened) value.
 PixelFit fit_own(const Conversion& conv, int px, int py, int f, int b) {
     const int slot = py * max_width + px;
     const auto& d = conv.distance[slot];

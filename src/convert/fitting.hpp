@@ -9,7 +9,7 @@
 
 namespace lumaweave {
 
-// Share of a source pixel's error, in eighths, scaled by the source's ErrorScaleMap with "Sp".
+// Share of a source pixel's error, in eighths, scaled by the source's ErrorScaleMap with sp.
 inline std::int32_t contribution(std::int32_t e, std::int32_t share, bool sp, std::int32_t scale) {
     const std::int32_t part = (e * share) >> 3;
     return sp ? (part * scale) >> 8 : part;
@@ -23,7 +23,7 @@ inline std::int32_t palette_distance(const Conversion& conv, const Rgb& v, int k
            conv.square_weight[2] * db * db;
 }
 
-// The mode of the main pass for these settings, and the cell mode "Dither Order" selects.
+// The mode of the main pass for these settings, and the cell mode dither_order selects.
 FitMode main_pass_mode(const ConversionSettings& s);
 FitMode cell_mode(const ConversionSettings& s);
 
@@ -37,7 +37,7 @@ void order_two_colors(const Conversion& conv, int x, int y, std::uint8_t& upper_
                       std::uint8_t& lower_pattern, std::uint8_t& upper_pair,
                       std::uint8_t& lower_pair);
 
-// Writes a block's result: with "Lumi Sort" the two-colour ordering first.
+// Writes a block's result: with lumi_sort the two-colour ordering first.
 void write_block(Conversion& conv, int x, int y, std::uint8_t upper_pattern,
                  std::uint8_t lower_pattern, std::uint8_t upper_pair, std::uint8_t lower_pair);
 

@@ -1,4 +1,4 @@
-// The working palette, the display palette and the palette luminance, with the "Hue" search.
+// The working palette, the display palette and the palette luminance, with the hue search.
 #include <algorithm>
 #include <cstring>
 

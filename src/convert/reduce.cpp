@@ -1,4 +1,4 @@
-// "Col Reduction": snap every pixel to the best of the palette colours and fixed blends of two.
+// col_reduction: snap every pixel to the best of the palette colours and fixed blends of two.
 #include <algorithm>
 
 #include "convert/convert.hpp"

@@ -214,7 +214,7 @@ void refine_blocks_reference(Conversion& conv) {
 
 void refine_blocks(Conversion& conv) {
     const ConversionSettings& s = conv.settings;
-    // Column mode here follows ratio 8 with "Lumi Sort" alone; "Mix" does not put it in force.
+    // Column mode here follows ratio 8 with lumi_sort alone; mix does not put it in force.
     const bool column = s.vertical_error_ratio == 8 && s.lumi_sort;
     if (!((s.block_noise && column) || s.mix)) return;
     if (conv.reference_fitting) {
