@@ -39,7 +39,7 @@ ConversionSettings write_case(Random& rnd, const test::ScratchDir& dir, DefaultP
         b = std::uint8_t(rnd.next());
     ConversionSettings s = fuzz::convert_settings(bytes);
     for (const SettingField& f : setting_fields())
-        s.*f.member = rnd(4) == 0 ? f.initial : s.*f.member;
+        s.*f.member = rnd(4) == 0 ? initial_value(f) : s.*f.member;
     PaletteTable& table = s.palette == 2 ? palettes.msx2 : palettes.msx1;
     const bool few_values = rnd(3) == 0;
     for (std::int32_t& v : table)

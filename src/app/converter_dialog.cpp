@@ -160,17 +160,17 @@ void ConverterDialog::create_controls() {
                 auto* radio = new wxRadioButton(this, item.id, caption, pos, size,
                                                 item.group_start ? wxRB_GROUP : 0);
                 if (item.id == id_export_no) export_no_ = radio;
-                if (const auto target = find_control(item.id)) {
-                    bind_option(*radio, *target);
-                    arm_reclick(*radio);
-                }
+                if (find_option_control(item.id)) arm_reclick(*radio);
                 control = radio;
                 break;
             }
             case ItemKind::check_box:
                 control = new wxCheckBox(this, item.id, caption, pos, size);
-                if (const auto target = find_control(item.id)) bind_option(*control, *target);
                 break;
+        }
+        if (const OptionControl* option = find_option_control(item.id)) {
+            bind_option(*option);
+            control->SetToolTip(from_utf8(option->field().description));
         }
         // Where the toolkit's control needs more room than the layout gives, it grows around
         // its own place (taller about its middle, wider to the right) and its neighbours stay.
@@ -202,15 +202,15 @@ void ConverterDialog::create_controls() {
 void ConverterDialog::select_startup_controls() {
     export_no_->SetValue(true);
     for (const SettingField& field : setting_fields())
-        show_value(field, field.initial);
+        show_value(field, initial_value(field));
 }
 
 // Sets the field's controls to show `value` as a click would have left them, without running
 // their handlers.
 void ConverterDialog::show_value(const SettingField& field, std::int32_t value) {
-    for (const SettingControl& control : field.controls) {
-        wxWindow* window = FindWindow(control.id);
-        const bool on = value == control.value;
+    for (const OptionControl* option : controls_of(field)) {
+        wxWindow* window = FindWindow(option->id);
+        const bool on = value == option->value;
         if (auto* radio = dynamic_cast<wxRadioButton*>(window)) {
             if (on) radio->SetValue(true);
         } else if (auto* box = dynamic_cast<wxCheckBox*>(window)) {
@@ -219,30 +219,30 @@ void ConverterDialog::show_value(const SettingField& field, std::int32_t value) 
     }
 }
 
-void ConverterDialog::bind_option(const wxWindow& control, const ControlTarget& target) {
-    const int id = control.GetId();
-    if (target.field->kind == ControlKind::radio_group) {
+void ConverterDialog::bind_option(const OptionControl& option) {
+    const OptionControl* target = &option;  // the mapping is static
+    if (option.kind == OptionKind::radio_button) {
         Bind(
-            wxEVT_RADIOBUTTON, [this, target](wxCommandEvent&) { on_option(target, true); }, id);
+            wxEVT_RADIOBUTTON, [this, target](wxCommandEvent&) { on_option(*target, true); },
+            option.id);
     } else {
         Bind(
             wxEVT_CHECKBOX,
-            [this, target](wxCommandEvent& event) { on_option(target, event.IsChecked()); }, id);
+            [this, target](wxCommandEvent& event) { on_option(*target, event.IsChecked()); },
+            option.id);
     }
 }
 
-void ConverterDialog::on_option(const ControlTarget& target, bool checked) {
-    const SettingField& field = *target.field;
-    if (field.kind == ControlKind::radio_group) {
+void ConverterDialog::on_option(const OptionControl& option, bool checked) {
+    if (option.kind == OptionKind::radio_button) {
         reclick_seen_ = true;
-        settings_.*field.member = target.value_when_selected;
+        settings_.*option.member = option.value;
     } else {
-        settings_.*field.member = field.clear_value;
-        if (checked) settings_.*field.member = target.value_when_selected;
+        settings_.*option.member = checked ? option.value : option.clear_value();
     }
     // "Optimizat" alone acts on the picture only through "Lumi Sort": with it clear, the new
     // value waits for the next conversion and the preview is only repainted.
-    if (field.member == &ConversionSettings::optimization && settings_.lumi_sort != 1) {
+    if (option.member == &ConversionSettings::optimization && settings_.lumi_sort != 1) {
         preview_->Refresh();
         return;
     }
@@ -263,7 +263,7 @@ void ConverterDialog::arm_reclick(wxRadioButton& button) {
         reclick_id_ = 0;
         CallAfter([this, id] {
             if (reclick_seen_) return;
-            if (const auto target = find_control(id)) on_option(*target, true);
+            if (const OptionControl* option = find_option_control(id)) on_option(*option, true);
         });
     };
     button.Bind(wxEVT_LEFT_DOWN, [arm](wxMouseEvent& event) {

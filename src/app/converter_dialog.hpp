@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/option_controls.hpp"
 #include "app/preview_control.hpp"
 #include "batch/batch.hpp"
 #include "lumaweave.hpp"
@@ -63,8 +64,8 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     void create_controls();
     void select_startup_controls();
     void show_value(const SettingField& field, std::int32_t value);
-    void bind_option(const wxWindow& control, const ControlTarget& target);
-    void on_option(const ControlTarget& target, bool checked);
+    void bind_option(const OptionControl& option);
+    void on_option(const OptionControl& option, bool checked);
     void arm_reclick(wxRadioButton& button);
 
     void on_conversion(wxCommandEvent& event);

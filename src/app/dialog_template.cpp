@@ -3,20 +3,16 @@
 #include <utility>
 #include <vector>
 
-#include "convert/settings.hpp"
+#include "app/option_controls.hpp"
 
 namespace lumaweave::app {
 
 namespace {
 
-// Option captions live in the settings table, next to the values the controls store.
+// Option captions live in the option mapping, next to the values the controls store.
 std::string_view option_caption(int id) {
-    for (const SettingField& field : setting_fields()) {
-        for (const SettingControl& control : field.controls) {
-            if (control.id == id) return control.caption;
-        }
-    }
-    return {};
+    const OptionControl* control = find_option_control(id);
+    return control ? control->caption : std::string_view();
 }
 
 class Builder {

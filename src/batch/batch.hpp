@@ -1,5 +1,5 @@
 // Converting a list of files and writing their outputs, for any front end: the dialog's
-// "Conversion", the command line, the tests. The front end hands in a converter, follows the run
+// batch, the command line, the tests. The front end hands in a converter, follows the run
 // through an observer and may stop it with a stop token; the batch decides nothing by text.
 #pragma once
 

@@ -1,5 +1,5 @@
 // lumaweave-cli: converts BMP pictures to SCREEN 2 ".S02" files from a terminal or a script, with
-// the batch driver that the dialog's "Conversion" runs.
+// the batch driver that the dialog runs too.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -10,14 +10,6 @@ namespace lumaweave::cli {
 
 namespace {
 
-bool is_check_box(const SettingField& field) {
-    return field.kind == ControlKind::check_box;
-}
-
-std::int32_t checked_value(const SettingField& field) {
-    return field.controls.front().value;
-}
-
 std::optional<std::int32_t> parse_int(std::string_view text) {
     std::int32_t v = 0;
     const char* end = text.data() + text.size();
@@ -26,59 +18,56 @@ std::optional<std::int32_t> parse_int(std::string_view text) {
     return v;
 }
 
+// A value's name in any letter case, or its number.
 std::optional<std::int32_t> parse_setting(const SettingField& field, std::string_view text) {
-    if (is_check_box(field)) {
-        if (text == "on") return checked_value(field);
-        if (text == "off") return field.clear_value;
-    }
+    std::string lower(text);
+    for (char& c : lower)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (const std::optional<std::int32_t> v = field.named_value(lower)) return v;
     const std::optional<std::int32_t> v = parse_int(text);
     if (!v || !field.accepts(*v)) return std::nullopt;
     return v;
 }
 
-// Radio values in ascending order when they are consecutive numbers shown as themselves.
-bool is_range(const SettingField& field) {
-    if (field.controls.size() < 3) return false;
-    std::vector<std::int32_t> values;
-    for (const SettingControl& c : field.controls)
-        values.push_back(c.value);
-    std::sort(values.begin(), values.end());
-    return values.back() - values.front() + 1 == static_cast<std::int32_t>(values.size());
-}
-
 std::string value_syntax(const SettingField& field) {
-    if (is_check_box(field)) return "on|off";
-    if (is_range(field)) {
-        const auto [lo, hi] = std::minmax_element(
-            field.controls.begin(), field.controls.end(),
-            [](const SettingControl& a, const SettingControl& b) { return a.value < b.value; });
-        return std::to_string(lo->value) + ".." + std::to_string(hi->value);
-    }
+    if (field.kind == FieldKind::scale)
+        return std::to_string(field.min) + ".." + std::to_string(field.max);
     std::string out;
-    for (const SettingControl& c : field.controls) {
+    for (const NamedValue& n : field.named) {
         if (!out.empty()) out += '|';
-        out += std::to_string(c.value);
+        out += n.name;
     }
     return out;
 }
 
 std::string value_meaning(const SettingField& field) {
-    if (is_check_box(field)) {
-        return "on = " + std::to_string(checked_value(field)) +
-               ", off = " + std::to_string(field.clear_value);
-    }
-    if (is_range(field)) return {};
     std::string out;
-    for (const SettingControl& c : field.controls) {
+    for (const NamedValue& n : field.named) {
         if (!out.empty()) out += ", ";
-        out += std::to_string(c.value) + " = " + std::string(c.caption);
+        out += std::string(n.name) + " = " + std::to_string(n.value);
     }
     return out;
 }
 
-std::string initial_text(const SettingField& field) {
-    if (is_check_box(field)) return field.initial == field.clear_value ? "off" : "on";
-    return std::to_string(field.initial);
+// Words of `text` on lines of at most `width` characters (a longer word gets its own line),
+// each line indented.
+std::string wrapped(std::string_view text, const std::string& indent, std::size_t width) {
+    std::string out, line;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view word = text.substr(start, end - start);
+        if (!line.empty() && indent.size() + line.size() + 1 + word.size() > width) {
+            out += indent + line + "\n";
+            line.clear();
+        }
+        if (!line.empty()) line += ' ';
+        line += word;
+        start = end + 1;
+    }
+    if (!line.empty()) out += indent + line + "\n";
+    return out;
 }
 
 const SettingField* find_option(std::string_view name) {
@@ -98,6 +87,11 @@ std::string option_name(const SettingField& field) {
     std::string name = "--" + std::string(field.name);
     std::replace(name.begin(), name.end(), '_', '-');
     return name;
+}
+
+std::string value_text(const SettingField& field, std::int32_t v) {
+    const std::string_view name = field.value_name(v);
+    return name.empty() ? std::to_string(v) : std::string(name);
 }
 
 std::string describe_values(const SettingField& field) {
@@ -248,13 +242,13 @@ Options:
   -h, --help          show this help
   --                  every later argument is a file name
 
-Conversion options (initial values are those of the dialog; a value may also be given as
---option=VALUE):
+Conversion options (initial values are those of the dialog; a value is given by its name or
+its number, also as --option=VALUE):
 )";
     for (const SettingField& field : setting_fields()) {
         out += "  " + option_name(field) + " " + describe_values(field) + ", initial " +
-               initial_text(field) + "\n";
-        out += "        " + std::string(field.caption) + ": " + std::string(field.help) + "\n";
+               value_text(field, initial_value(field)) + "\n";
+        out += wrapped(field.description, "        ", 100);
     }
     out += R"(
 Ctrl-C stops before the next file; a second Ctrl-C quits at once.

@@ -19,7 +19,7 @@ enum class ReportFormat { none, text, json };
 
 struct Options {
     ConversionSettings settings;  // fields not named keep their initial values
-    bool export_bmp = false;      // "BMP Export" "Yes"
+    bool export_bmp = false;      // also write the double-size "TEST_" picture
     bool quiet = false;           // no progress display
     bool help = false;
     std::optional<std::string> config;         // palette configuration named on the command line
@@ -45,6 +45,9 @@ std::string option_name(const SettingField& field);
 
 // The values a field takes, as shown in the help and in usage errors.
 std::string describe_values(const SettingField& field);
+
+// Value v of the field as the command line writes it: its name, or its number on a scale.
+std::string value_text(const SettingField& field, std::int32_t v);
 
 std::string help_text();
 

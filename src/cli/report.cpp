@@ -47,14 +47,6 @@ std::string number(double v, int decimals) {
     return text;
 }
 
-std::string value_text(const SettingField& field, std::int32_t v) {
-    if (field.kind == ControlKind::check_box) {
-        if (v == field.clear_value) return "off";
-        if (v == field.controls.front().value) return "on";
-    }
-    return std::to_string(v);
-}
-
 std::string psnr_text(double psnr) {
     return std::isinf(psnr) ? "infinite" : number(psnr, 3) + " dB";
 }
@@ -82,7 +74,7 @@ std::string json_settings(const ConversionSettings& settings, bool changed_only)
     std::string out = "{";
     for (const SettingField& field : setting_fields()) {
         const std::int32_t v = settings.*(field.member);
-        if (changed_only && v == field.initial) continue;
+        if (changed_only && v == initial_value(field)) continue;
         if (out.size() > 1) out += ",";
         out += json_string(std::string(field.name)) + ":" + std::to_string(v);
     }
@@ -125,7 +117,7 @@ std::string reproducing_command(const ConversionSettings& settings,
     }
     for (const SettingField& field : setting_fields()) {
         const std::int32_t v = settings.*(field.member);
-        if (v == field.initial) continue;
+        if (v == initial_value(field)) continue;
         out += ' ';
         out += option_name(field);
         out += ' ';

@@ -122,7 +122,7 @@ struct Order {
 constexpr std::int32_t floor_cap = 1 << 27;
 
 // weight * the smaller distance of each pair's two colours, for every pair in list order
-// (pairs run (a, b), a < b, ascending; colour 0 only with "Color No.0").
+// (pairs run (a, b), a < b, ascending; colour 0 only with color_no0).
 void fill_pair_costs(const BlockData& bd, const std::array<std::int32_t, 16>& d,
                      std::int32_t weight, std::int32_t* out) {
     kernels::pair_costs(d.data(), weight, bd.pair_count == max_pairs ? 0 : 1, out, nullptr);
@@ -302,7 +302,7 @@ const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int r
         return acc;
     }
     // Per cell: this row's order costs its two pixels plus the other row's first receiving
-    // one; the other order (only with "Lumi Sort") costs at least its own two pixels.
+    // one; the other order (only with lumi_sort) costs at least its own two pixels.
     for (int k = 0; k < 4; ++k) {
         const std::int32_t own = bd.cell_own_cost[row][k][p];
         const std::int32_t* received = cell_receive_costs(in, bd, row, k, p);

@@ -152,9 +152,8 @@ struct InversionRule {
 };
 
 // Prepares the block's pixels, own-value costs and row bounds for the given mode.
-// `lower_rows` is false when no order starts on the lower row (cell modes without "Lumi Sort").
-void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y,
-                   bool lower_rows);
+// `lower_rows` is false when no order starts on the lower row (cell modes without lumi_sort).
+void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y, bool lower_rows);
 
 // A lower bound of the block error of every candidate that pairs pair p of `row` (0 upper,
 // 1 lower) with a pair of the other row, indexed by that pair: the sum over the columns (cells)
@@ -181,9 +180,8 @@ bool columns_cannot_win(const FitInput& in, BlockData& bd, int i, int l, std::in
 std::int64_t evaluate_columns_fast(const FitInput& in, BlockData& bd, int i, int l,
                                    std::int64_t best, std::uint8_t& upper_pattern,
                                    std::uint8_t& lower_pattern);
-std::int64_t evaluate_cells_fast(const FitInput& in, BlockData& bd, int i, int l,
-                                 std::int64_t best, std::uint8_t& upper_pattern,
-                                 std::uint8_t& lower_pattern);
+std::int64_t evaluate_cells_fast(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best,
+                                 std::uint8_t& upper_pattern, std::uint8_t& lower_pattern);
 
 // The refinement's column search: no bound checks and no cuts inside a column; the candidate is
 // followed while its error stays below `limit`. Returns its block error, or dead_error once it

@@ -29,7 +29,7 @@ struct PixelFit {
 };
 
 // A pixel fitted with its own value: distances from the PaletteDistanceMap, which describes
-// the picture before "Edge Emph", while the error uses the current (sharpened) value.
+// the picture before edge_emph sharpens it, while the error uses the current (sharpened) value.
 PixelFit fit_own(const FitInput& in, int px, int py, int f, int b) {
     const int slot = py * max_width + px;
     const auto& d = in.distance[slot];
@@ -102,8 +102,9 @@ constexpr Order circular_lower_first = {{P10, -1, none, -1, none, true},
                                         {P00, P01, horizontal, P10, vertical, false}};
 
 // Fits the four pixels of cell k in the given order.
-void run_cell_order(const ExactContext& ctx, const Order& order, OrderState& st, int x, int y, int k,
-                    std::uint8_t upper, std::uint8_t lower, std::int64_t bound, std::int64_t best) {
+void run_cell_order(const ExactContext& ctx, const Order& order, OrderState& st, int x, int y,
+                    int k, std::uint8_t upper, std::uint8_t lower, std::int64_t bound,
+                    std::int64_t best) {
     if (st.error + bound > best) {
         st.error = best + 1;
         return;
@@ -123,7 +124,7 @@ void run_cell_order(const ExactContext& ctx, const Order& order, OrderState& st,
             auto share = [&](Share s) { return s == vertical ? ctx.ratio : 8 - ctx.ratio; };
             auto scale = [&](int source) {
                 return in.maps.error_scale[(y + (source >= P10 ? 1 : 0)) * max_width + x + 2 * k +
-                                        (source & 1)];
+                                           (source & 1)];
             };
             Source sources[2];
             int count = 0;
@@ -132,8 +133,7 @@ void run_cell_order(const ExactContext& ctx, const Order& order, OrderState& st,
                 sources[count++] = {&errors[step.source2], share(step.share2), scale(step.source2)};
             }
             const int slot = py * max_width + px;
-            fit = fit_value(in, diffused(in, slot, ctx.sp, sources, count), in.work[slot].w,
-                            f, b);
+            fit = fit_value(in, diffused(in, slot, ctx.sp, sources, count), in.work[slot].w, f, b);
         }
         st.error += fit.cost;
         if (fit.foreground) {

@@ -116,7 +116,7 @@ Evaluation evaluate_exactly(const FitInput& in, const BlockData& bd, int i, int 
                : evaluate_cells(ctx, bd.x, bd.y, u, lo, ub, lb, best);
 }
 
-// Cell modes without "Lumi Sort": a candidate's error does not depend on the best error it is
+// Cell modes without lumi_sort: a candidate's error does not depend on the best error it is
 // compared with (its bound checks can only refuse it when its error is above the best), so
 // the search is for the least error, the earliest entry of the list among equals, and the
 // entries can be met in any order.

@@ -6,154 +6,110 @@ namespace lumaweave {
 
 namespace {
 
-using C = SettingControl;
-
-constexpr std::array<C, 9> ratio_buttons{{{1005, 8, "８"},
-                                          {1006, 7, "７"},
-                                          {1007, 6, "６"},
-                                          {1008, 5, "５"},
-                                          {1009, 4, "４"},
-                                          {1010, 3, "３"},
-                                          {1011, 2, "２"},
-                                          {1012, 1, "１"},
-                                          {1013, 0, "０"}}};
-constexpr std::array<C, 2> palette_buttons{{{1014, 1, "MSX1"}, {1015, 2, "MSX2"}}};
-constexpr std::array<C, 2> edge_calc_buttons{{{1016, 0, "No"}, {1017, 1, "Yes"}}};
-constexpr std::array<C, 2> color_no0_buttons{{{1019, 0, "No"}, {1020, 1, "Yes"}}};
-constexpr std::array<C, 2> dither_buttons{{{1021, 0, "Vertical"}, {1022, 1, "Circular"}}};
-constexpr std::array<C, 8> correction_buttons{{{1023, 0, "0"},
-                                               {1024, 1, "1"},
-                                               {1025, 2, "2"},
-                                               {1026, 3, "3"},
-                                               {1027, 4, "4"},
-                                               {1028, 5, "5"},
-                                               {1029, 6, "6"},
-                                               {1030, 7, "7"}}};
-constexpr std::array<C, 2> brightness_buttons{{{1031, 0, "No"}, {1032, 1, "Yes"}}};
-constexpr std::array<C, 1> lumi_sort_box{{{1033, 1, "Lumi Sort"}}};
-constexpr std::array<C, 1> edge_emph_box{{{1034, 1, "Edge Emph"}}};
-constexpr std::array<C, 1> optimization_box{{{1035, 1, "Optimizat"}}};
-// Id 1041 is the "Mitigation" check box, standing between the "0" and "1" buttons.
-constexpr std::array<C, 11> hue_buttons{{{1036, -4, "-4"},
-                                         {1037, -3, "-3"},
-                                         {1038, -2, "-2"},
-                                         {1039, -1, "-1"},
-                                         {1040, 0, "0"},
-                                         {1042, 1, "1"},
-                                         {1043, 2, "2"},
-                                         {1044, 3, "3"},
-                                         {1045, 4, "4"},
-                                         {1046, 5, "5"},
-                                         {1047, 6, "6"}}};
-constexpr std::array<C, 1> mitigation_box{{{1041, 3, "Mitigation"}}};
-constexpr std::array<C, 19> gamma_buttons{{{1048, 8, "8"},
-                                           {1049, 7, "7"},
-                                           {1050, 6, "6"},
-                                           {1051, 5, "5"},
-                                           {1052, 4, "4"},
-                                           {1053, 3, "3"},
-                                           {1054, 2, "2"},
-                                           {1055, 1, "1"},
-                                           {1056, 0, "0"},
-                                           {1057, -1, "-1"},
-                                           {1058, -2, "-2"},
-                                           {1059, -3, "-3"},
-                                           {1060, -4, "-4"},
-                                           {1061, -5, "-5"},
-                                           {1062, -6, "-6"},
-                                           {1063, -7, "-7"},
-                                           {1064, -8, "-8"},
-                                           {1065, -9, "-9"},
-                                           {1066, -10, "-10"}}};
-constexpr std::array<C, 1> index_r_box{{{1067, 1, "R"}}};
-constexpr std::array<C, 1> index_g_box{{{1068, 1, "G"}}};
-constexpr std::array<C, 1> index_b_box{{{1069, 1, "B"}}};
-constexpr std::array<C, 1> index_0_box{{{1070, 1, "0"}}};
-constexpr std::array<C, 19> color_d_buttons{{{1071, 14, "14"},
-                                             {1072, 13, "13"},
-                                             {1073, 12, "12"},
-                                             {1074, 11, "11"},
-                                             {1075, 10, "10"},
-                                             {1076, 9, "9"},
-                                             {1077, 8, "8"},
-                                             {1078, 7, "7"},
-                                             {1079, 6, "6"},
-                                             {1080, 5, "5"},
-                                             {1081, 4, "4"},
-                                             {1082, 3, "3"},
-                                             {1083, 2, "2"},
-                                             {1084, 1, "1"},
-                                             {1085, 0, "0"},
-                                             {1086, -1, "-1"},
-                                             {1087, -2, "-2"},
-                                             {1088, -3, "-3"},
-                                             {1089, -4, "-4"}}};
-constexpr std::array<C, 1> sp_box{{{1090, 1, "Sp"}}};
-constexpr std::array<C, 1> block_noise_box{{{1091, 1, "Block Noise"}}};
-constexpr std::array<C, 1> mix_box{{{1092, 1, "Mix"}}};
-constexpr std::array<C, 1> col_reduction_box{{{1093, 1, "Col Reduction"}}};
-constexpr std::array<C, 1> dark_color_box{{{1094, 1, "Dark Color"}}};
+constexpr NamedValue off_on[] = {{0, "off"}, {1, "on"}};
+constexpr NamedValue mitigation_values[] = {{1, "off"}, {3, "on"}};
+constexpr NamedValue palettes[] = {{1, "msx1"}, {2, "msx2"}};
+constexpr NamedValue dither_orders[] = {{0, "vertical"}, {1, "circular"}};
 
 using S = ConversionSettings;
-constexpr auto radio = ControlKind::radio_group;
-constexpr auto check = ControlKind::check_box;
+using Member = std::int32_t S::*;
 
-const std::array<SettingField, 23> fields{{
-    {"vertical_error_ratio", "Vertical Error Ratio", &S::vertical_error_ratio, radio, ratio_buttons,
-     8, 0,
-     "share of a pixel's error passed to the other row, in eighths (8: all of it; with Lumi Sort "
-     "on, 8 fits column by column)"},
-    {"palette", "Palette", &S::palette, radio, palette_buttons, 1, 0,
-     "default palette: 1 MSX1, 2 MSX2 (a companion .s05 file overrides it)"},
-    {"edge_calc", "Edge Calc", &S::edge_calc, radio, edge_calc_buttons, 1, 0,
-     "weigh errors less on strong edges of the source"},
-    {"color_no0", "Color No.0", &S::color_no0, radio, color_no0_buttons, 0, 0,
-     "allow colour 0 (transparent) in the picture"},
-    {"dither_order", "Dither Order", &S::dither_order, radio, dither_buttons, 1, 0,
-     "pixel order inside 2x2 cells: 0 Vertical, 1 Circular"},
-    {"horizontal_position_correction", "Horizontal Position Correction",
-     &S::horizontal_position_correction, radio, correction_buttons, 0, 0,
-     "shift the picture this many pixels left and drop 8 columns (lets 264-wide pictures in)"},
-    {"brightness", "Brightness", &S::brightness, radio, brightness_buttons, 1, 0,
-     "weigh green over red over blue in colour distances"},
-    {"lumi_sort", "Lumi Sort", &S::lumi_sort, check, lumi_sort_box, 1, 0,
-     "keep the darker colours on the upper row of each 8x2 block"},
-    {"edge_emph", "Edge Emph", &S::edge_emph, check, edge_emph_box, 0, 0,
-     "sharpen the picture before fitting"},
-    {"optimization", "Optimizat", &S::optimization, check, optimization_box, 1, 0,
-     "limit brighter-above-darker columns (with Lumi Sort: compare the rows' brightness sums)"},
-    {"hue", "Hue", &S::hue, radio, hue_buttons, 0, 0,
-     "adapt the fitting palette to the picture's colours (negative: away from them)"},
-    {"mitigation", "Mitigation", &S::mitigation, check, mitigation_box, 3, 1,
-     "allow up to two darker-below columns per block (1: none, 3: two)"},
-    {"gamma", "Gamma", &S::gamma, radio, gamma_buttons, 0, 0,
-     "brighten (positive) or darken (negative) the mid-tones"},
-    {"index_r", "R", &S::index_r, check, index_r_box, 0, 0, "boost red by 1/16"},
-    {"index_g", "G", &S::index_g, check, index_g_box, 0, 0, "boost green by 1/16"},
-    {"index_b", "B", &S::index_b, check, index_b_box, 0, 0, "boost blue by 1/16"},
-    {"index_0", "0", &S::index_0, check, index_0_box, 1, 0,
-     "with Hue: shift the palette one step darker instead of searching it"},
-    {"color_d", "ColorD", &S::color_d, radio, color_d_buttons, 0, 0,
-     "saturation: positive more vivid, negative greyer"},
-    {"sp", "Sp", &S::sp, check, sp_box, 1, 0, "pass less error from pixels on edges"},
-    {"block_noise", "Block Noise", &S::block_noise, check, block_noise_box, 1, 0,
-     "re-fit flat blocks where the source has detail"},
-    {"mix", "Mix", &S::mix, check, mix_box, 1, 0,
-     "fit column by column, then re-fit drifting blocks in the dither order's cell mode"},
-    {"col_reduction", "Col Reduction", &S::col_reduction, check, col_reduction_box, 1, 0,
-     "snap pixels to palette colours and blends before fitting"},
-    {"dark_color", "Dark Color", &S::dark_color, check, dark_color_box, 0, 0,
-     "favour blends with black in the colour reduction"},
+constexpr SettingField named(std::string_view name, Member member, FieldKind kind,
+                             std::span<const NamedValue> values, std::string_view description) {
+    return {name, member, kind, values.front().value, values.back().value, values, description};
+}
+constexpr SettingField flag(std::string_view name, Member member, std::string_view description,
+                            std::span<const NamedValue> values = off_on) {
+    return named(name, member, FieldKind::flag, values, description);
+}
+constexpr SettingField choice(std::string_view name, Member member,
+                              std::span<const NamedValue> values, std::string_view description) {
+    return named(name, member, FieldKind::choice, values, description);
+}
+constexpr SettingField scale(std::string_view name, Member member, std::int32_t min,
+                             std::int32_t max, std::string_view description) {
+    return {name, member, FieldKind::scale, min, max, {}, description};
+}
+
+constexpr std::array<SettingField, 23> fields{{
+    scale("vertical_error_ratio", &S::vertical_error_ratio, 0, 8,
+          "How much of each pixel's colour error passes to the other row of its 8x2 block, in "
+          "eighths (at 8, with darker colours kept on top, blocks are fitted column by column)"),
+    choice("palette", &S::palette, palettes,
+           "The MSX palette the picture is fitted to (a SCREEN 5 file NAME.s05 beside the "
+           "picture supplies its own)"),
+    flag("edge_calc", &S::edge_calc, "Count colour errors less on strong edges of the picture"),
+    flag("color_no0", &S::color_no0, "Allow colour 0 (transparent, shown black) in the result"),
+    choice("dither_order", &S::dither_order, dither_orders,
+           "The order in which the four pixels of each 2x2 cell pass on their colour error"),
+    scale("horizontal_position_correction", &S::horizontal_position_correction, 0, 7,
+          "Move the picture this many pixels left and drop 8 columns, so that pictures 264 "
+          "pixels wide fit"),
+    flag("brightness", &S::brightness,
+         "Weigh green over red over blue when comparing colours, as the eye does"),
+    flag("lumi_sort", &S::lumi_sort, "Keep the darker colours on the upper row of each 8x2 block"),
+    flag("edge_emph", &S::edge_emph, "Sharpen the picture before fitting"),
+    flag("optimization", &S::optimization,
+         "Avoid columns that are brighter above than below (with darker colours kept on top: "
+         "compare the two rows' total brightness)"),
+    scale("hue", &S::hue, -4, 6,
+          "Adapt the palette used for fitting to the picture's colours (negative: away from "
+          "them)"),
+    flag("mitigation", &S::mitigation,
+         "Let up to two columns of each block be brighter above than below (off: none)",
+         mitigation_values),
+    scale("gamma", &S::gamma, -10, 8, "Brighten (positive) or darken (negative) the mid-tones"),
+    flag("index_r", &S::index_r, "Boost red by a sixteenth"),
+    flag("index_g", &S::index_g, "Boost green by a sixteenth"),
+    flag("index_b", &S::index_b, "Boost blue by a sixteenth"),
+    flag("index_0", &S::index_0,
+         "When adapting the palette to the picture, shift it one step darker instead of "
+         "searching"),
+    scale("color_d", &S::color_d, -4, 14, "Saturation: positive more vivid, negative greyer"),
+    flag("sp", &S::sp, "Pass on less colour error from pixels on edges"),
+    flag("block_noise", &S::block_noise, "Fit flat blocks again where the picture has detail"),
+    flag("mix", &S::mix,
+         "Fit column by column, then fit the blocks that drift again 2x2 cell by cell"),
+    flag("col_reduction", &S::col_reduction,
+         "Snap pixels to palette colours and their blends before fitting"),
+    flag("dark_color", &S::dark_color,
+         "Favour blends with black when snapping pixels to palette colours"),
 }};
 
 }  // namespace
 
 bool SettingField::accepts(std::int32_t v) const {
-    if (kind == ControlKind::check_box && v == clear_value) return true;
-    for (const SettingControl& c : controls) {
-        if (c.value == v) return true;
+    if (kind == FieldKind::scale) return v >= min && v <= max;
+    for (const NamedValue& n : named) {
+        if (n.value == v) return true;
     }
     return false;
+}
+
+std::vector<std::int32_t> SettingField::values() const {
+    std::vector<std::int32_t> out;
+    if (kind == FieldKind::scale) {
+        for (std::int32_t v = min; v <= max; ++v)
+            out.push_back(v);
+    } else {
+        for (const NamedValue& n : named)
+            out.push_back(n.value);
+    }
+    return out;
+}
+
+std::string_view SettingField::value_name(std::int32_t v) const {
+    for (const NamedValue& n : named) {
+        if (n.value == v) return n.name;
+    }
+    return {};
+}
+
+std::optional<std::int32_t> SettingField::named_value(std::string_view name) const {
+    for (const NamedValue& n : named) {
+        if (n.name == name) return n.value;
+    }
+    return std::nullopt;
 }
 
 std::span<const SettingField> setting_fields() {
@@ -167,20 +123,15 @@ const SettingField* find_setting(std::string_view name) {
     return nullptr;
 }
 
+std::int32_t initial_value(const SettingField& field) {
+    return ConversionSettings{}.*field.member;
+}
+
 bool settings_valid(const ConversionSettings& s) {
-    for (const SettingField& f : fields) {
+    for (const SettingField& f : setting_fields()) {
         if (!f.accepts(s.*f.member)) return false;
     }
     return true;
-}
-
-std::optional<ControlTarget> find_control(int id) {
-    for (const SettingField& f : fields) {
-        for (const SettingControl& c : f.controls) {
-            if (c.id == id) return ControlTarget{&f, c.value};
-        }
-    }
-    return std::nullopt;
 }
 
 }  // namespace lumaweave

@@ -18,8 +18,8 @@ constexpr double unreachable = std::numeric_limits<double>::infinity();
 
 // The order in which the search tries the options: first those that move the colours of the
 // whole picture (the fitting palette, tone, saturation, colour snapping), then those that change
-// how blocks are fitted, last those that only act together with other values (Index "0" with a
-// Hue, Dither Order in cell mode, Mix and Block Noise each covering for the other). With a small
+// how blocks are fitted, last those that only act together with other values (index_0 with a
+// hue, dither_order in cell mode, mix and block_noise each covering for the other). With a small
 // budget the search spends it where results move most. Options not named here come last.
 constexpr std::array<std::string_view, 21> search_order{"hue",
                                                         "gamma",
@@ -63,13 +63,8 @@ std::vector<Coordinate> coordinates() {
     }
     std::vector<Coordinate> out;
     for (const SettingField* f : fields) {
-        Coordinate c{f->member, {}, 1};
-        if (f->kind == ControlKind::check_box) c.values.push_back(f->clear_value);
-        for (const SettingControl& control : f->controls)
-            c.values.push_back(control.value);
-        std::sort(c.values.begin(), c.values.end());
-        c.values.erase(std::unique(c.values.begin(), c.values.end()), c.values.end());
-        // Long scales (Gamma, ColorD) change little per value: the first passes take two.
+        Coordinate c{f->member, f->values(), 1};
+        // Long scales (gamma, color_d) change little per value: the first passes take two.
         c.coarse_step = c.values.size() > 12 ? 2 : 1;
         out.push_back(std::move(c));
     }

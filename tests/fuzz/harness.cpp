@@ -118,10 +118,7 @@ ConversionSettings convert_settings(Input input) {
     Reader in{input};
     ConversionSettings settings;
     for (const SettingField& f : setting_fields()) {
-        std::vector<std::int32_t> values;
-        if (f.kind == ControlKind::check_box) values.push_back(f.clear_value);
-        for (const SettingControl& c : f.controls)
-            values.push_back(c.value);
+        const std::vector<std::int32_t> values = f.values();
         settings.*(f.member) = values[in.byte() % values.size()];
     }
     return settings;

@@ -23,12 +23,12 @@ struct Workspace {
 };
 
 // A convert input: one byte per settings field, in record order, picking the field's allowed
-// value (byte mod count; values in dialog order, check boxes clear then checked); a companion
-// byte whose bits 0-1 put a ".s05" beside the picture (0 none, 1 a full SCREEN 5 file, 2 a file
-// whose length follows as two little-endian bytes, 3 a folder), with 1 and 2 its 32 palette
-// bytes following, and whose bit 2 has 48 bytes follow that replace the default palette table
-// in use (255 standing for the largest number); the rest is the ".bmp" file. The fuzz target
-// skips inputs longer than max_convert_input, to keep each run quick.
+// value (byte mod count, values in ascending order); a companion byte whose bits 0-1 put a
+// ".s05" beside the picture (0 none, 1 a full SCREEN 5 file, 2 a file whose length follows as
+// two little-endian bytes, 3 a folder), with 1 and 2 its 32 palette bytes following, and whose
+// bit 2 has 48 bytes follow that replace the default palette table in use (255 standing for the
+// largest number); the rest is the ".bmp" file. The fuzz target skips inputs longer than
+// max_convert_input, to keep each run quick.
 inline constexpr std::size_t max_convert_input = 16384;
 // The settings a convert input asks for (its first setting_fields().size() bytes).
 ConversionSettings convert_settings(Input input);

@@ -12,10 +12,10 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-# Allowed values of every settings field, in record order and dialog order; a seed names the
+# Allowed values of every settings field, in record order, each list ascending; a seed names the
 # value it wants and the byte written is its position in the list.
 FIELDS = [
-    ("vertical_error_ratio", [8, 7, 6, 5, 4, 3, 2, 1, 0]),
+    ("vertical_error_ratio", list(range(9))),
     ("palette", [1, 2]),
     ("edge_calc", [0, 1]),
     ("color_no0", [0, 1]),
@@ -27,12 +27,12 @@ FIELDS = [
     ("optimization", [0, 1]),
     ("hue", [-4, -3, -2, -1, 0, 1, 2, 3, 4, 5, 6]),
     ("mitigation", [1, 3]),
-    ("gamma", list(range(8, -11, -1))),
+    ("gamma", list(range(-10, 9))),
     ("index_r", [0, 1]),
     ("index_g", [0, 1]),
     ("index_b", [0, 1]),
     ("index_0", [0, 1]),
-    ("color_d", list(range(14, -5, -1))),
+    ("color_d", list(range(-4, 15))),
     ("sp", [0, 1]),
     ("block_noise", [0, 1]),
     ("mix", [0, 1]),

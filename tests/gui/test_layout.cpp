@@ -1,9 +1,14 @@
 // The dialog's layout data and the preview geometry, without a window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "app/dialog_template.hpp"
+#include "app/option_controls.hpp"
 #include "app/preview_geometry.hpp"
 
+using namespace lumaweave;
 using namespace lumaweave::app;
 
 static bool inside(const DialogUnitRect& a, const DialogUnitRect& b) {
@@ -30,6 +35,53 @@ TEST(DialogTemplate, ControlsLieInsideTheirBoxesAndMapToPixels) {
     EXPECT_EQ(to_pixels(find_template_item(id_picture)->rect), (PixelRect{35, 105, 513, 384}));
     const PixelRect a = to_pixels({1, 1, 1, 1}), b = to_pixels({2, 2, 1, 1});
     EXPECT_TRUE(a.x + a.width == b.x && a.y + a.height == b.y);
+}
+
+// The option controls store every value of every field exactly once: a field's radio buttons one
+// value each, or its check box "on" when checked and "off" when clear. Each lies in the layout as
+// a control of its kind with its caption, and a field's radio buttons form one exclusive group
+// of their own.
+TEST(OptionControls, CoverEveryValueOfEveryFieldOnceAndLieInTheLayout) {
+    std::map<int, int> group_of;  // radio button id -> its group's number in the layout
+    int groups = 0, option_items = 0;
+    for (const TemplateItem& item : dialog_template()) {
+        groups += item.kind == ItemKind::radio_button && item.group_start;
+        if (item.kind == ItemKind::radio_button) group_of[item.id] = groups;
+        if (item.kind == ItemKind::check_box || item.kind == ItemKind::radio_button)
+            option_items += item.id != id_export_no && item.id != id_export_yes;
+    }
+    EXPECT_EQ(option_items, static_cast<int>(option_controls().size()));
+    std::map<int, const SettingField*> group_field;
+    for (const SettingField& field : setting_fields()) {
+        SCOPED_TRACE(field.name);
+        EXPECT_TRUE(field.accepts(initial_value(field)));
+        const std::vector<const OptionControl*> controls = controls_of(field);
+        ASSERT_FALSE(controls.empty());
+        std::vector<std::int32_t> stored;
+        for (const OptionControl* c : controls) {
+            EXPECT_EQ(&c->field(), &field) << c->id;
+            EXPECT_TRUE(field.accepts(c->value)) << c->id;
+            stored.push_back(c->value);
+            const TemplateItem* item = find_template_item(c->id);
+            ASSERT_NE(item, nullptr) << c->id;
+            EXPECT_EQ(item->caption, c->caption) << c->id;
+            if (c->kind == OptionKind::check_box) {
+                EXPECT_EQ(item->kind, ItemKind::check_box) << c->id;
+                EXPECT_EQ(controls.size(), 1u) << "a check box and other controls";
+                EXPECT_EQ(field.value_name(c->value), "on") << c->id;
+                EXPECT_EQ(field.value_name(c->clear_value()), "off") << c->id;
+                stored.push_back(c->clear_value());
+            } else {
+                ASSERT_EQ(item->kind, ItemKind::radio_button) << c->id;
+                const SettingField*& owner = group_field[group_of[c->id]];
+                EXPECT_TRUE(owner == nullptr || owner == &field) << c->id << " joins a group";
+                owner = &field;
+                EXPECT_EQ(group_of[c->id], group_of[controls.front()->id]) << c->id;
+            }
+        }
+        std::sort(stored.begin(), stored.end());
+        EXPECT_EQ(stored, field.values());
+    }
 }
 
 TEST(PreviewGeometry, SnapsToMultiplesOfTheScreenAndWritesTwoDigits) {

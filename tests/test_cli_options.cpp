@@ -1,0 +1,96 @@
+// The command line's conversion options: defaults, value names and numbers, the help's values.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/options.hpp"
+
+using namespace lumaweave;
+using S = ConversionSettings;
+
+namespace {
+
+cli::ParseResult parse(std::vector<std::string> args) {
+    args.insert(args.begin(), cli::program_name);
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    return cli::parse_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
+}  // namespace
+
+// With no option the settings are the record's initial ones (those the dialog starts with), and
+// each option's "initial" in the help, given back to it, keeps them so.
+TEST(CommandLineOptions, DefaultsAreTheInitialSettingsAsTheHelpStatesThem) {
+    EXPECT_EQ(parse({"a.bmp"}).options.settings, S{});
+    const std::string help = cli::help_text();
+    std::vector<std::string> args;
+    for (const SettingField& field : setting_fields()) {
+        const std::string line = "\n  " + cli::option_name(field) + " ";
+        const std::size_t at = help.find(line);
+        ASSERT_NE(at, std::string::npos) << field.name;
+        const std::size_t end = help.find('\n', at + 1);
+        const std::size_t initial = help.rfind(", initial ", end);
+        ASSERT_TRUE(initial != std::string::npos && initial > at) << field.name;
+        args.push_back(cli::option_name(field));
+        args.push_back(help.substr(initial + 10, end - initial - 10));
+    }
+    const cli::ParseResult r = parse(args);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.options.settings, S{});
+}
+
+// A value is given by its name (any letter case) or its number; each case changes one field.
+TEST(CommandLineOptions, ValueNamesAndNumbersGiveTheStoredNumbers) {
+    const struct {
+        const char* option;
+        const char* text;
+        std::int32_t S::*member;
+        std::int32_t stored;  // -99: refused
+    } cases[] = {
+        {"--palette", "msx2", &S::palette, 2},
+        {"--palette", "MSX1", &S::palette, 1},
+        {"--palette", "2", &S::palette, 2},
+        {"--palette", "msx3", &S::palette, -99},
+        {"--palette", "0", &S::palette, -99},
+        {"--dither-order", "vertical", &S::dither_order, 0},
+        {"--dither-order", "circular", &S::dither_order, 1},
+        {"--dither-order", "diagonal", &S::dither_order, -99},
+        {"--mitigation", "off", &S::mitigation, 1},
+        {"--mitigation", "on", &S::mitigation, 3},
+        {"--mitigation", "1", &S::mitigation, 1},
+        {"--mitigation", "0", &S::mitigation, -99},
+        {"--edge-calc", "off", &S::edge_calc, 0},
+        {"--color-no0", "On", &S::color_no0, 1},
+        {"--color-no0", "yes", &S::color_no0, -99},
+        {"--lumi-sort", "0", &S::lumi_sort, 0},
+        {"--index-0", "off", &S::index_0, 0},
+        {"--vertical-error-ratio", "0", &S::vertical_error_ratio, 0},
+        {"--hue", "-4", &S::hue, -4},
+        {"--hue", "off", &S::hue, -99},
+        {"--gamma", "-10", &S::gamma, -10},
+        {"--color-d", "15", &S::color_d, -99},
+        {"--horizontal-position-correction", "7", &S::horizontal_position_correction, 7},
+    };
+    for (const auto& c : cases) {
+        const std::string option = c.option, text = c.text;
+        for (const std::vector<std::string>& args :
+             {std::vector{option, text}, std::vector{option + "=" + text}}) {
+            const cli::ParseResult r = parse(args);
+            SCOPED_TRACE(args.back());
+            if (c.stored == -99) {
+                EXPECT_NE(
+                    r.error.find("invalid value '" + text + "' for " + option + "; it takes "),
+                    std::string::npos)
+                    << r.error;
+                continue;
+            }
+            EXPECT_EQ(r.error, "");
+            S want;
+            want.*c.member = c.stored;
+            EXPECT_EQ(r.options.settings, want);
+        }
+    }
+}
