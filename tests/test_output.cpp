@@ -1,7 +1,6 @@
-// The VRAM image, the smoothing, and conversions in sequence.
+// The VRAM image and the smoothing.
 #include <gtest/gtest.h>
 
-#include "batch/output.hpp"
 #include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
@@ -27,42 +26,21 @@ TEST(Smoothing, LoneForegroundPixelMovesToTheOtherPixelOfItsPair) {
                             {0, 6, 0x00, 0x01, 0, 0x00, 0x02}, {0, 2, 0x80, 0x40, 0, 0x80, 0x40},
                             {0, 0, 0x80, 0x00, 0, 0x80, 0x00}, {0, 14, 0x80, 0x00, 0, 0x40, 0x00},
                             {0, 2, 0xA0, 0x00, 4, 0x50, 0x00}, {0, 2, 0xA0, 0x00, 5, 0x90, 0x00}};
+    std::vector<std::uint8_t> preview(preview_bytes);
     for (const auto& c : cases) {
-        auto conv = test::flat_conversion(16, 16, {100, 100, 100});
-        setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
+        auto st = test::flat_stages(16, 16, {100, 100, 100});
+        st->msx1_palette();
         auto pattern = [&](int dy) -> std::uint8_t& {
-            return conv->vram[vram::pattern_offset(c[0], c[1] + dy)];
+            return st->vram[vram::pattern_offset(c[0], c[1] + dy)];
         };
         pattern(0) = static_cast<std::uint8_t>(c[2]);
         pattern(1) = static_cast<std::uint8_t>(c[3]);
-        conv->work[(c[1] + 1) * max_width + c[0] + 1].g += c[4];
-        conv->vram[vram::colour_offset(c[0], c[1])] = 0xF4;
-        render_output(*conv);
-        EXPECT_EQ((std::array<int, 3>{pattern(0), pattern(1),
-                                      conv->vram[vram::colour_offset(c[0], c[1])]}),
-                  (std::array{c[5], c[6], 0xF4}))
+        st->at(c[0] + 1, c[1] + 1).g += c[4];
+        st->vram[vram::colour_offset(c[0], c[1])] = 0xF4;
+        render_output(st->palette, st->work, st->vram_image(), PreviewImage(preview));
+        EXPECT_EQ(
+            (std::array<int, 3>{pattern(0), pattern(1), st->vram[vram::colour_offset(c[0], c[1])]}),
+            (std::array{c[5], c[6], 0xF4}))
             << c[0] << "," << c[1];
-    }
-}
-
-// Nothing of one conversion leaks into the next: after a larger picture, a small one gives the
-// bytes it gives alone. The export picture is twice the working size.
-TEST(ConversionSequence, SmallPictureAfterALargeOneGivesTheSameBytesAsAlone) {
-    test::ScratchDir dir;
-    test::write_file(dir / "small.bmp", test::make_noise_bmp(16, 16, 31));
-    test::write_file(dir / "large.bmp", test::make_noise_bmp(64, 48, 30));
-    ScratchPool pool;
-    for (const ConversionSettings& s :
-         {ConversionSettings{.color_no0 = 1, .hue = 3, .index_0 = 0},
-          ConversionSettings{.vertical_error_ratio = 5, .lumi_sort = 0, .hue = -2, .index_0 = 0}}) {
-        auto alone = make_conversion(), reused = make_conversion();
-        for (auto [conv, name] : {std::pair{alone.get(), "small.bmp"},
-                                  {reused.get(), "large.bmp"},
-                                  {reused.get(), "small.bmp"}})
-            ASSERT_EQ(convert_file(*conv, pool, (dir / name).string(), s, {}), "") << name;
-        EXPECT_EQ(reused->vram, alone->vram) << "hue " << s.hue;
-        EXPECT_EQ(reused->preview, alone->preview) << "hue " << s.hue;
-        EXPECT_EQ(reused->export_image, alone->export_image) << "hue " << s.hue;
-        EXPECT_EQ(build_export_image(*reused), 54u + 32 * 96);
     }
 }

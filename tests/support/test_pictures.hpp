@@ -1,4 +1,4 @@
-// Building small BMP files and scratch folders for tests.
+// Small pictures, as pixels and as BMP files, and scratch folders for tests.
 #pragma once
 
 #include <stdlib.h>
@@ -7,8 +7,21 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "convert/types.hpp"
+#include "io/status.hpp"
+
+namespace lumaweave {
+
+// A status shows as its text in a test's report.
+inline void PrintTo(Status status, std::ostream* out) {
+    *out << message_text(status);
+}
+
+}  // namespace lumaweave
 
 namespace lumaweave::test {
 
@@ -53,6 +66,48 @@ inline std::vector<std::uint8_t> make_flat_bmp(int width, int height, Color c) {
     return make_bmp(width, height, [c](int, int) { return c; });
 }
 
+// A small deterministic generator, so that "random" pictures and mutations repeat exactly.
+class Lcg {
+  public:
+    explicit Lcg(std::uint32_t seed) : state_(seed) {}
+    std::uint32_t next() {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_ >> 8;
+    }
+    std::uint32_t below(std::uint32_t n) { return next() % n; }
+
+  private:
+    std::uint32_t state_;
+};
+
+// Pixels as a front end holds them: red, green, blue bytes, top row first.
+struct RgbPicture {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgb;
+
+    PixelPicture pixels() const { return {width, height, rgb}; }
+    Color at(int x, int y) const {
+        const std::uint8_t* p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
+        return {p[0], p[1], p[2]};
+    }
+    std::vector<std::uint8_t> bmp() const {
+        return make_bmp(width, height, [this](int x, int y) { return at(x, y); });
+    }
+};
+
+// A picture of pseudo-random colours.
+inline RgbPicture make_noise(int width, int height, std::uint32_t seed) {
+    Lcg lcg(seed);
+    RgbPicture p{width, height, std::vector<std::uint8_t>(3 * std::size_t(width) * height)};
+    for (std::uint8_t& v : p.rgb)
+        v = static_cast<std::uint8_t>(lcg.next());
+    return p;
+}
+
+inline std::vector<std::uint8_t> make_noise_bmp(int width, int height, std::uint32_t seed) {
+    return make_noise(width, height, seed).bmp();
+}
+
 inline void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -84,5 +139,11 @@ class ScratchDir {
   private:
     std::filesystem::path path_;
 };
+
+inline std::string put_noise(const std::filesystem::path& file, int width = 16, int height = 16,
+                             std::uint32_t seed = 1) {
+    write_file(file, make_noise_bmp(width, height, seed));
+    return file.string();
+}
 
 }  // namespace lumaweave::test

@@ -1,0 +1,131 @@
+// What a new front end does: it includes lumaweave.hpp alone, holds a picture's pixels in memory
+// and converts them. That must give what the program gives for a BMP file of the same pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "lumaweave.hpp"
+#include "support/test_pictures.hpp"
+
+using namespace lumaweave;
+
+namespace {
+
+std::string file_of(const test::ScratchDir& dir, const test::RgbPicture& picture,
+                    const std::string& name = "p.bmp") {
+    test::write_file(dir / name, picture.bmp());
+    return (dir / name).string();
+}
+
+}  // namespace
+
+// Sizes whose height is not a multiple of 8 and position corrections among them.
+TEST(PublicInterface, PixelsConvertToTheBytesOfTheirBmpFile) {
+    test::ScratchDir dir;
+    Converter converter;  // reused from file to file, as a batch does
+    const struct {
+        int width, height;
+        ConversionSettings settings;
+    } cases[] = {{32, 20, {}},
+                 {40, 27, {.horizontal_position_correction = 3, .hue = 2}},
+                 {264, 17, {.vertical_error_ratio = 5, .horizontal_position_correction = 7}},
+                 {16, 16, {.color_no0 = 1, .mix = 0}}};
+    for (const auto& [width, height, settings] : cases) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        const test::RgbPicture picture = test::make_noise(width, height, width + height);
+        const Result from_pixels = lumaweave::convert(picture.pixels(), settings);
+        const Result& from_file = converter.convert_file(file_of(dir, picture), settings);
+        ASSERT_TRUE(from_pixels.ok() && from_file.ok()) << shown_text(from_pixels.outcome);
+        const int shown_width = settings.horizontal_position_correction ? width - 8 : width;
+        EXPECT_EQ(std::pair(from_pixels.width, from_pixels.height),
+                  std::pair(shown_width, height / 8 * 8));
+        EXPECT_TRUE(from_pixels.vram == from_file.vram);
+        EXPECT_TRUE(from_pixels.preview == from_file.preview);
+        EXPECT_TRUE(from_pixels.export_bmp == from_file.export_bmp);
+        EXPECT_TRUE(from_pixels.source == from_file.source);
+        EXPECT_EQ(from_pixels.display, from_file.display);
+        // The source as the conversion took it converts, as it is, to the same bytes: what a
+        // front end's trial conversions rely on.
+        const PixelPicture taken{from_pixels.width, from_pixels.height, from_pixels.source};
+        EXPECT_TRUE(converter.convert_cropped(taken, settings).vram == from_pixels.vram);
+    }
+}
+
+// Each check refuses a picture in memory with the status its BMP file gets, and leaves an empty
+// result; a file's failure names the file.
+TEST(PublicInterface, RefusedPixelsGetTheStatusOfTheirBmpFile) {
+    test::ScratchDir dir;
+    const struct {
+        int width, height;
+        ConversionSettings settings;
+        Status status;
+    } cases[] = {{20, 16, {}, Status::width_not_multiple_of_8},
+                 {264, 16, {}, Status::width_exceeds_256},
+                 {272, 16, {.horizontal_position_correction = 1}, Status::width_exceeds_256},
+                 {16, 200, {}, Status::height_exceeds_192},
+                 {16, 8, {}, Status::image_too_small},
+                 {8, 16, {}, Status::image_too_small},
+                 {16, 16, {.palette = 3}, Status::invalid_settings}};
+    Converter converter;
+    for (const auto& [width, height, settings, status] : cases) {
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        const test::RgbPicture picture = test::make_noise(width, height, 1);
+        const std::string path = file_of(dir, picture);
+        const Result from_pixels = lumaweave::convert(picture.pixels(), settings);
+        const Result& from_file = converter.convert_file(path, settings);
+        for (const auto& [r, file] : {std::pair{&from_pixels, std::string()}, {&from_file, path}}) {
+            EXPECT_EQ(std::pair(r->outcome.status, r->outcome.file), std::pair(status, file));
+            EXPECT_TRUE(r->width == 0 && r->height == 0 && r->export_bmp.empty() &&
+                        r->source.empty());
+            EXPECT_TRUE(std::ranges::count(r->vram, 0) == 14343 &&
+                        std::ranges::count(r->preview, 0) == 512 * 384 * 3);
+        }
+    }
+    // Pixels that do not fill the picture's size.
+    const test::RgbPicture picture = test::make_noise(16, 16, 1);
+    const PixelPicture short_of_one{16, 16, std::span(picture.rgb).first(picture.rgb.size() - 1)};
+    EXPECT_EQ(lumaweave::convert(short_of_one).outcome.status, Status::format_not_convertible);
+}
+
+// Nothing of one conversion leaks into the next: after a larger picture, or a refused one, a small
+// picture gives the bytes it gives alone.
+TEST(PublicInterface, AConverterReusedGivesWhatAFreshOneGives) {
+    const test::RgbPicture small = test::make_noise(16, 16, 31),
+                           large = test::make_noise(64, 48, 30);
+    const test::RgbPicture narrow = test::make_noise(20, 16, 32);
+    for (const ConversionSettings& s :
+         {ConversionSettings{.color_no0 = 1, .hue = 3, .index_0 = 0},
+          ConversionSettings{.vertical_error_ratio = 5, .lumi_sort = 0, .hue = -2, .index_0 = 0}}) {
+        const Result alone = lumaweave::convert(small.pixels(), s);
+        Converter reused;
+        reused.convert(large.pixels(), s);
+        reused.convert(narrow.pixels(), s);
+        const Result& again = reused.convert(small.pixels(), s);
+        EXPECT_TRUE(again.vram == alone.vram && again.preview == alone.preview) << s.hue;
+        EXPECT_TRUE(again.export_bmp == alone.export_bmp) << s.hue;
+        EXPECT_EQ(again.export_bmp.size(), 54u + 32 * 32 * 3);
+    }
+}
+
+// A SCREEN 5 file beside the picture gives its palette; handing that palette in with the pixels
+// converts them the same way.
+TEST(PublicInterface, CompanionPaletteOfAFileIsThePaletteHandedInWithPixels) {
+    test::ScratchDir dir;
+    EXPECT_EQ(companion_name("C:\\pics\\cat.BMP"), "C:\\pics\\cat.s05");
+    const test::RgbPicture picture = test::make_noise(24, 16, 21);
+    const std::string path = file_of(dir, picture, "p.bmp");
+    std::vector<std::uint8_t> screen5(7 + 0x7680 + 32, 0);  // the palette at VRAM 0x7680
+    for (int k = 0; k < 16; ++k) {                          // red k / 2, green 7 - k / 2, blue 3
+        screen5[7 + 0x7680 + 2 * k] = static_cast<std::uint8_t>(k / 2 << 4 | 3);
+        screen5[7 + 0x7680 + 2 * k + 1] = static_cast<std::uint8_t>(7 - k / 2);
+    }
+    test::write_file(dir / "p.s05", screen5);
+    Converter converter;
+    const Result& from_file = converter.convert_file(path);
+    ASSERT_TRUE(from_file.ok() && converter.companion().has_value());
+    EXPECT_EQ((*converter.companion())[3 * 5], 2);
+    const Result from_pixels = lumaweave::convert(picture.pixels(), {}, {}, converter.companion());
+    EXPECT_TRUE(from_pixels.vram == from_file.vram && from_pixels.display == from_file.display);
+    EXPECT_FALSE(lumaweave::convert(picture.pixels()).vram == from_file.vram);
+}
