@@ -66,6 +66,7 @@ TEST(PublicInterface, RefusedPixelsGetTheStatusOfTheirBmpFile) {
                  {16, 200, {}, Status::height_exceeds_192},
                  {16, 8, {}, Status::image_too_small},
                  {8, 16, {}, Status::image_too_small},
+                 {20, 16, {.hue = 7}, Status::invalid_settings},
                  {16, 16, {.palette = 3}, Status::invalid_settings}};
     Converter converter;
     for (const auto& [width, height, settings, status] : cases) {
