@@ -108,25 +108,3 @@ TEST(PublicInterface, AConverterReusedGivesWhatAFreshOneGives) {
         EXPECT_EQ(again.export_bmp.size(), 54u + 32 * 32 * 3);
     }
 }
-
-// A SCREEN 5 file beside the picture gives its palette; handing that palette in with the pixels
-// converts them the same way.
-TEST(PublicInterface, CompanionPaletteOfAFileIsThePaletteHandedInWithPixels) {
-    test::ScratchDir dir;
-    EXPECT_EQ(companion_name("C:\\pics\\cat.BMP"), "C:\\pics\\cat.s05");
-    const test::RgbPicture picture = test::make_noise(24, 16, 21);
-    const std::string path = file_of(dir, picture, "p.bmp");
-    std::vector<std::uint8_t> screen5(7 + 0x7680 + 32, 0);  // the palette at VRAM 0x7680
-    for (int k = 0; k < 16; ++k) {                          // red k / 2, green 7 - k / 2, blue 3
-        screen5[7 + 0x7680 + 2 * k] = static_cast<std::uint8_t>(k / 2 << 4 | 3);
-        screen5[7 + 0x7680 + 2 * k + 1] = static_cast<std::uint8_t>(7 - k / 2);
-    }
-    test::write_file(dir / "p.s05", screen5);
-    Converter converter;
-    const Result& from_file = converter.convert_file(path);
-    ASSERT_TRUE(from_file.ok() && converter.companion().has_value());
-    EXPECT_EQ((*converter.companion())[3 * 5], 2);
-    const Result from_pixels = lumaweave::convert(picture.pixels(), {}, {}, converter.companion());
-    EXPECT_TRUE(from_pixels.vram == from_file.vram && from_pixels.display == from_file.display);
-    EXPECT_FALSE(lumaweave::convert(picture.pixels()).vram == from_file.vram);
-}

@@ -119,9 +119,12 @@ TEST(BmpFile, DecodingAndHorizontalCorrection) {
 
 // Named like the source minus its last four characters, + ".s05". Values above 7 count as 7;
 // a file too short for the palette reads zeros there; a missing or unreadable one is ignored.
+// Handed in with the pixels, the palette converts them as the file beside them does.
 TEST(CompanionFile, PaletteRules) {
     test::ScratchDir dir;
-    const std::string picture = test::put_noise(dir / "p.bmp", 16, 16, 21);
+    EXPECT_EQ(companion_name("C:\\pics\\cat.BMP"), "C:\\pics\\cat.s05");
+    const test::RgbPicture picture = test::make_noise(16, 16, 21);
+    test::write_file(dir / "p.bmp", picture.bmp());
     std::vector<std::uint8_t> file(s05::palette_offset + 32 + 200, 0x5A);
     PaletteTable clamped;
     for (int k = 0; k < 16; ++k) {  // red k, green 15 - k (the high nibble ignored), blue k / 2
@@ -132,11 +135,14 @@ TEST(CompanionFile, PaletteRules) {
     }
     Converter converter;
     const auto companion = [&] {
-        EXPECT_TRUE(converter.convert_file(picture, quick()).ok());
+        EXPECT_TRUE(converter.convert_file((dir / "p.bmp").string(), quick()).ok());
         return converter.companion();
     };
     test::write_file(dir / "p.s05", file);
     EXPECT_EQ(companion(), clamped);
+    const Result with = lumaweave::convert(picture.pixels(), quick(), {}, clamped);
+    EXPECT_TRUE(with.vram == converter.result().vram && with.display == converter.result().display);
+    EXPECT_FALSE(lumaweave::convert(picture.pixels(), quick()).vram == with.vram);
     test::write_file(dir / "p.s05", std::vector<std::uint8_t>(100, 0x77));
     EXPECT_EQ(companion(), PaletteTable{});
     for (const bool folder : {false, true}) {

@@ -1,6 +1,7 @@
-// The VRAM image and the smoothing.
+// The VRAM image, the smoothing and the "TEST_" picture.
 #include <gtest/gtest.h>
 
+#include "formats/bmp.hpp"
 #include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
@@ -42,5 +43,31 @@ TEST(Smoothing, LoneForegroundPixelMovesToTheOtherPixelOfItsPair) {
             (std::array<int, 3>{pattern(0), pattern(1), st->vram[vram::colour_offset(c[0], c[1])]}),
             (std::array{c[5], c[6], 0xF4}))
             << c[0] << "," << c[1];
+    }
+}
+
+// The "TEST_" picture is a standard BMP of the preview's 2 * width x 2 * height pixels, whatever
+// the source's header held beside the fields it reads; the resolution is kept.
+TEST(ExportPicture, AStandardDoubleSizeBmpOfThePreview) {
+    Converter converter;
+    const ConversionSettings quick{.block_noise = 0, .mix = 0};  // the export does not need them
+    // 24 x 20: 16 of the 20 rows are converted, shown 48 x 32.
+    for (auto [w, h] : {std::pair{24, 20}, {16, 16}, {256, 192}}) {
+        const int ew = 2 * w, eh = 2 * (h - h % 8);
+        std::vector<std::uint8_t> source = test::make_noise_bmp(w, h, 2);
+        for (int at : {2, 6, 34, 38, 42, 46, 50})
+            bmp::put_i32(&source[at], 1000 + at);
+        bmp::put_i32(&source[14], 108);
+        bmp::put_u16(&source[26], 0);
+        const Result& r = converter.convert_bmp(source, quick);
+        ASSERT_TRUE(r.ok());
+        // A standard header, then the preview's rows bottom-up, blue, green, red.
+        std::vector<std::uint8_t> expected = test::make_bmp(ew, eh, [&r](int x, int y) {
+            const std::uint8_t* p = &r.preview[(std::size_t{1} * y * preview_width + x) * 3];
+            return test::Color{p[0], p[1], p[2]};
+        });
+        for (int at : {38, 42})
+            bmp::put_i32(&expected[at], 1000 + at);
+        EXPECT_TRUE(r.export_bmp == expected) << w << " x " << h;
     }
 }

@@ -23,7 +23,7 @@
 namespace lumaweave::test {
 
 inline const std::string cli_program = LUMAWEAVE_CLI;
-inline const std::string ended_line = std::string(message_text(Status::ok)) + "\n";
+inline const std::string ended_line = text(Status::ok) + "\n";
 
 inline std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> out(1);

@@ -25,6 +25,10 @@ inline void PrintTo(Status status, std::ostream* out) {
 
 namespace lumaweave::test {
 
+inline std::string text(Status status) {
+    return std::string(message_text(status));
+}
+
 struct Color {
     std::uint8_t r, g, b;
 };
