@@ -22,11 +22,11 @@ TEST(EdgeMeasure, NeighboursWeightsAndCap) {
         {0, 255, 5, 5, 9, 9, 1, 0, 319, 255},     {0, 255, 5, 5, 5, 5, 0, 0, 256, 192}};
     for (const auto& c : cases) {
         const auto bg = static_cast<std::uint8_t>(c[0]);
-        auto conv = test::flat_conversion(16, 16, {bg, bg, bg}, {.edge_calc = c[6]});
-        conv->work[c[3] * max_width + c[2]] = {c[1], c[1], c[1], 0};
-        measure_edges(*conv);
+        auto st = test::flat_stages(16, 16, {bg, bg, bg}, {.edge_calc = c[6]});
+        st->at(c[2], c[3]) = {c[1], c[1], c[1], 0};
+        measure_edges(st->settings, st->work, st->maps);
         const int slot = c[5] * max_width + c[4];
-        EXPECT_EQ((std::array{conv->edge_map[slot], conv->work[slot].w, conv->error_scale[slot]}),
+        EXPECT_EQ((std::array{st->maps.edge[slot], st->work[slot].w, st->maps.error_scale[slot]}),
                   (std::array{c[7], c[8], c[9]}))
             << c[2] << "," << c[3] << " measured at " << c[4] << "," << c[5];
     }
@@ -38,7 +38,8 @@ TEST(Adjustments, GammaIndexAndColorD) {
     const int gamma[][3] = {{8, 0, 0}, {8, 255, 255}, {8, 64, 88}, {-10, 1, 0}, {-10, 64, 34}};
     for (const auto& [g, i, t] : gamma)
         EXPECT_EQ(gamma_table(g)[i], t) << g << " " << i;
-    void (*passes[])(Conversion&) = {adjust_gamma, adjust_index, adjust_color_d};
+    void (*passes[])(const ConversionSettings&, WorkImage&) = {adjust_gamma, adjust_index,
+                                                               adjust_color_d};
     // Pass (Gamma, Index on R and B, ColorD), value, pixel (4, 4) amid grey 50 before and after.
     const int cases[][8] = {
         {0, 8, 0, 0, 0, 0, 0, 0},           {0, 8, 0, 0, 5, 0, 0, 9},
@@ -47,10 +48,10 @@ TEST(Adjustments, GammaIndexAndColorD) {
     for (const auto& c : cases) {
         const int g = c[0] == 0 ? c[1] : 0, i = c[0] == 1, d = c[0] == 2 ? c[1] : 0;
         const ConversionSettings s{.gamma = g, .index_r = i, .index_b = i, .color_d = d};
-        auto conv = test::flat_conversion(16, 16, {50, 50, 50}, s);
-        Pixel& p = conv->work[4 * max_width + 4];
+        auto st = test::flat_stages(16, 16, {50, 50, 50}, s);
+        Pixel& p = st->at(4, 4);
         p = {c[2], c[3], c[4], 0};
-        passes[c[0]](*conv);
+        passes[c[0]](s, st->work);
         EXPECT_EQ((std::array{p.r, p.g, p.b}), (std::array{c[5], c[6], c[7]}))
             << "pass " << c[0] << " value " << c[1] << " on " << c[2] << "," << c[3] << "," << c[4];
     }

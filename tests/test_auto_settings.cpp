@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "quality/auto_settings.hpp"
-#include "support/batch_host.hpp"
+#include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
 
@@ -31,13 +31,13 @@ TEST(SettingsSearch, NeverWorseWithinItsBudgetAndTheControlsValuesAndKeepsPalett
     const ConversionSettings start{
         .palette = 2, .horizontal_position_correction = 3, .hue = 2, .gamma = -3};
     quality::SettingsSearch search;
-    ScratchPool pool;
+    ConversionSettings chosen_last;
     for (const auto& [path, budget, display, from] :
          {std::tuple{tall, 0.25, quality::Display::table, ConversionSettings{}},
           std::tuple{photo_like(dir, "wide.bmp", 72, 48), 0.4, quality::Display::tms9918, start}}) {
         const quality::SearchResult r =
-            search.run(pool, path, from, {}, {.display = display, .budget = budget});
-        ASSERT_EQ(r.message, "");
+            search.run(path, from, {}, {.display = display, .budget = budget});
+        ASSERT_TRUE(r.outcome.ok()) << shown_text(r.outcome);
         EXPECT_EQ(r.start, from);
         EXPECT_EQ(std::tuple(r.chosen.palette, r.chosen.horizontal_position_correction),
                   std::tuple(from.palette, from.horizontal_position_correction));
@@ -48,15 +48,17 @@ TEST(SettingsSearch, NeverWorseWithinItsBudgetAndTheControlsValuesAndKeepsPalett
         EXPECT_EQ(r.trials > 0, path == tall) << r.trials;
         EXPECT_TRUE(path == tall ? r.conversions <= 2 : r.conversions > 1) << r.conversions;
         // The figures are those of the settings reported, whose conversion the search leaves.
-        const auto first = test::converted(path, r.start), chosen = test::converted(path, r.chosen);
-        EXPECT_DOUBLE_EQ(r.start_mean, quality::measure_conversion(*first, display).delta_e_mean);
-        EXPECT_DOUBLE_EQ(r.chosen_mean, quality::measure_conversion(*chosen, display).delta_e_mean);
-        EXPECT_TRUE(search.result().settings == r.chosen && search.result().vram == chosen->vram);
+        const Result first = test::converted(path, r.start),
+                     chosen = test::converted(path, r.chosen);
+        EXPECT_DOUBLE_EQ(r.start_mean, quality::measure_conversion(first, display).delta_e_mean);
+        EXPECT_DOUBLE_EQ(r.chosen_mean, quality::measure_conversion(chosen, display).delta_e_mean);
+        EXPECT_TRUE(search.result().vram == chosen.vram);
+        chosen_last = r.chosen;
     }
-    EXPECT_NE(search.result().settings, start);  // better settings found for the last picture
-    // A file that cannot be converted gives its message and the start.
+    EXPECT_NE(chosen_last, start);  // better settings found for the last picture
+    // A file that cannot be converted gives its status and the start.
     const quality::SearchResult narrow =
         quality::choose_settings(photo_like(dir, "n.bmp", 20, 16), start, {});
-    EXPECT_EQ(std::tie(narrow.message, narrow.chosen),
-              std::tie(msg::width_not_multiple_of_8, start));
+    EXPECT_EQ(narrow.outcome.status, Status::width_not_multiple_of_8);
+    EXPECT_EQ(narrow.chosen, start);
 }

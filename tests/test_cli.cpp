@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "support/batch_host.hpp"
+#include "support/program.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::test;
@@ -28,7 +28,7 @@ void expect_no_temporary_file(const fs::path& folder) {
 TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     ScratchDir dir;
     put_noise(dir / "p.bmp", 32);
-    expect_failure(run_cli({}, dir.path()), msg::select_a_file);
+    expect_failure(run_cli({}, dir.path()), text(Status::no_files));
     // Words for check boxes, "=" forms, numbers; the last of a repeated option counts. Palettes
     // come from --config's file, which must exist, else from lumaweave_config.txt in the folder.
     DefaultPalettes changed;
@@ -47,7 +47,7 @@ TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", {}, changed));
     fs::remove(dir / "p.S02");
     expect_failure(run_cli({"--config", "absent.txt", "p.bmp"}, dir.path()),
-                   std::string("absent.txt: ") + msg::file_not_found);
+                   std::string("absent.txt: ") + text(Status::file_not_found));
     EXPECT_FALSE(fs::exists(dir / "p.S02"));
 }
 
@@ -90,10 +90,10 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
     ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0644), 0);  // refused, not waited on
     put_noise(dir / "b.bmp");
     fs::create_directory(dir / "b.S02");
-    for (const auto& [name, message] : {std::pair{"folder.bmp", msg::file_cannot_open},
-                                        {"pipe.bmp", msg::file_cannot_open},
-                                        {"none/p.bmp", msg::file_not_found},
-                                        {"b.bmp", msg::could_not_create}}) {
+    for (const auto& [name, message] : {std::pair{"folder.bmp", text(Status::file_cannot_open)},
+                                        {"pipe.bmp", text(Status::file_cannot_open)},
+                                        {"none/p.bmp", text(Status::file_not_found)},
+                                        {"b.bmp", text(Status::could_not_create)}}) {
         fs::remove(dir / "-dash.S02");
         fs::remove(dir / odd_output);
         expect_failure(run_cli({"--", "-dash.bmp", name, odd}, dir.path()),
@@ -117,7 +117,7 @@ TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
     program.send(SIGINT);
     const ProgramResult r = program.wait();
     EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
-              std::tuple(130, "", std::string(msg::stopped) + "\n"));
+              std::tuple(130, "", std::string(text(Status::stopped)) + "\n"));
     expect_no_temporary_file(dir.path());
 }
 

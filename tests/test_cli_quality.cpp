@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "quality/measure.hpp"
-#include "support/batch_host.hpp"
+#include "support/program.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::test;
@@ -26,7 +26,7 @@ TEST(ReportOption, PrintsEachFilesFiguresAsTextOrJsonAndChangesNoOutput) {
     put_noise(dir / "b.bmp", 24);
     const ProgramResult r = run_cli({"--report", "b.bmp"}, dir.path());
     EXPECT_EQ(std::tie(r.exit_code, r.err), std::tuple(0, ""));
-    const auto f = quality::measure_conversion(*converted(dir / "b.bmp"), quality::Display::table);
+    const auto f = quality::measure_conversion(converted(dir / "b.bmp"), quality::Display::table);
     EXPECT_TRUE(std::ranges::count(r.out, '\n') == 2 &&
                 r.out.starts_with("b.bmp: CIEDE2000 (blurred) mean " +
                                   decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <tuple>
 
-#include "convert/fitting.hpp"
 #include "support/fitting_fixture.hpp"
 
 using namespace lumaweave;
@@ -24,15 +23,18 @@ constexpr auto column = FitMode::column, vertical = FitMode::vertical_cell,
 // Candidate (pair, pair) of the one-block picture p: its error and patterns (unless pu < 0).
 void expect_evaluation(const test::PreparedPicture& p, FitMode mode, int upper, int lower,
                        std::int64_t error, int pu, int pl) {
-    auto conv = p.build();
+    const auto st = p.build();
+    const FitInput in = st->input();
     const auto u = static_cast<std::uint8_t>(upper), l = static_cast<std::uint8_t>(lower);
-    reset_row_bounds(*conv);
-    compute_row_bounds(*conv, mode, 0, 0, false, u);
-    compute_row_bounds(*conv, mode, 0, 0, true, l);
-    const FitContext ctx(*conv, mode);
-    const Evaluation e = mode == column
-                             ? evaluate_columns(ctx, 0, 0, u, l, no_best_error, Pruning::full)
-                             : evaluate_cells(ctx, 0, 0, u, l, no_best_error);
+    const auto bounds = std::make_unique<reference::State>();
+    reference::compute_row_bounds(in, *bounds, mode, 0, 0, false, u);
+    reference::compute_row_bounds(in, *bounds, mode, 0, 0, true, l);
+    const RowBounds ub = reference::row_bounds(bounds->upper_bounds, mode, u);
+    const RowBounds lb = reference::row_bounds(bounds->lower_bounds, mode, l);
+    const ExactContext ctx(in, mode);
+    const Evaluation e =
+        mode == column ? evaluate_columns(ctx, 0, 0, u, l, ub, lb, no_best_error, Pruning::full)
+                       : evaluate_cells(ctx, 0, 0, u, l, ub, lb, no_best_error);
     EXPECT_EQ(e.error, error);
     if (pu >= 0) {
         EXPECT_EQ(std::pair(int{e.upper_pattern}, int{e.lower_pattern}), std::pair(pu, pl));
@@ -119,11 +121,11 @@ TEST(BlockSearch, DominantChannel) {
     const std::uint8_t cases[][4] = {
         {10, 10, 10, 0}, {0, 0, 0, 0}, {5, 9, 9, 1}, {5, 5, 9, 2}, {9, 5, 9, 0}};
     for (const auto& c : cases) {
-        auto conv = test::conversion_with(24, 6, [&c](int x, int y) {
+        const auto st = test::stages_with(24, 6, [&c](int x, int y) {
             return x / 8 == 1 && y / 2 == 1 ? test::Color{c[0], c[1], c[2]}
                                             : test::Color{0, 0, 255};
         });
-        EXPECT_EQ(dominant_channel(*conv, 8, 2), c[3]) << +c[0] << "," << +c[1] << "," << +c[2];
+        EXPECT_EQ(dominant_channel(st->work, 8, 2), c[3]) << +c[0] << "," << +c[1] << "," << +c[2];
     }
 }
 
@@ -134,16 +136,15 @@ TEST(TwoColourOrdering, OnePairAndTheDarkerColourAboveWhereItCostsLittle) {
     auto ordered = [](BlockBytes b, std::array<int, 32> d = {}) {
         test::PreparedPicture p;
         p.color = [](int, int) { return grey(0); };
-        auto conv = p.build();
+        const auto st = p.build();  // "Lumi Sort" on: write_block orders
         for (int j = 0; j < 8; ++j) {
-            auto &upper = conv->distance[j], &lower = conv->distance[max_width + j];
+            auto &upper = st->distance[j], &lower = st->distance[max_width + j];
             std::tie(upper[15], lower[2], upper[2], lower[15]) =
                 std::tie(d[4 * j], d[4 * j + 1], d[4 * j + 2], d[4 * j + 3]);
         }
-        std::uint8_t v[4];
-        std::copy(b.begin(), b.end(), v);
-        order_two_colors(*conv, 0, 0, v[0], v[1], v[2], v[3]);
-        return BlockBytes{v[0], v[1], v[2], v[3]};
+        auto byte = [&b](int i) { return static_cast<std::uint8_t>(b[i]); };
+        write_block(st->input(), st->vram_image(), 0, 0, byte(0), byte(1), byte(2), byte(3));
+        return test::block_bytes(st->vram, 0, 0);
     };
     // 15 above 2: flips at 50 >= 50 and 0 >= 0, not at 50 < 51 or 0 < 1.
     EXPECT_EQ(ordered({0x00, 0x00, 0x2F, 0x12},
@@ -170,7 +171,7 @@ TEST(WholePicture, PreCheckAdmitsABoundEqualToTheBest) {
         return grey(x == 8 ? (y == 0 ? 110 : 190) : x == 9 ? (y == 0 ? 190 : 110) : 100);
     };
     p.weight = [](int x, int y) { return x < 8 || (x == 8 && y == 1) || (x == 9 && y == 0); };
-    EXPECT_EQ(test::block_bytes(*p.fit_both(), 8, 0), (BlockBytes{0xBF, 0x7F, 0x12, 0x12}));
+    EXPECT_EQ(test::block_bytes(p.fit_both(), 8, 0), (BlockBytes{0xBF, 0x7F, 0x12, 0x12}));
 }
 
 // Flat pictures: the first entry of least error wins, and then every later block from the front.
@@ -201,10 +202,10 @@ TEST(WholePicture, FlatPictures) {
         std::tie(s.vertical_error_ratio, s.dither_order, s.lumi_sort, s.mix, s.color_no0) =
             std::tie(c.ratio, c.dither, c.lumi_sort, c.mix, c.color_no0);
         if (c.colour.r == 128) p.palette = test::palette_of({0, 0, 0}, {{15, {255, 255, 255}}});
-        auto conv = p.fit_both();
+        const auto vram = p.fit_both();
         for (int y = 0; y < 16; y += 2) {
             for (int x = 0; x < 24; x += 8)
-                ASSERT_EQ(test::block_bytes(*conv, x, y), c.expected) << "block " << x << "," << y;
+                ASSERT_EQ(test::block_bytes(vram, x, y), c.expected) << "block " << x << "," << y;
         }
     }
 }
@@ -236,11 +237,11 @@ TEST(WholePicture, TwoColoursPerRowAreRepresentedExactly) {
         std::tie(s.mix, s.vertical_error_ratio, s.dither_order, s.sp, s.brightness, s.block_noise) =
             v;
         SCOPED_TRACE(testing::Message() << "mix " << s.mix << " ratio " << s.vertical_error_ratio);
-        auto conv = p.fit_both();
+        const auto vram = p.fit_both();
         for (int y = 0; y < 16; y += 2) {
             for (int x = 0; x < 32; x += 8) {
                 const Row u = row(x, y), l = row(x, y + 1);
-                ASSERT_EQ(test::block_bytes(*conv, x, y),
+                ASSERT_EQ(test::block_bytes(vram, x, y),
                           (BlockBytes{pattern(u), pattern(l), pair(u), pair(l)}))
                     << "block " << x << "," << y;
             }
@@ -265,8 +266,8 @@ TEST(WholePicture, WinnersMoveToTheFrontOfTheirChannelsList) {
         };
         p.settings.lumi_sort = 0;
         p.settings.mix = mix;
-        auto conv = p.fit_both();
+        const auto vram = p.fit_both();
         for (int b = 0; b < 6; ++b)
-            EXPECT_EQ(test::block_bytes(*conv, 8 * b, 0), expected[b]) << "block " << b;
+            EXPECT_EQ(test::block_bytes(vram, 8 * b, 0), expected[b]) << "block " << b;
     }
 }

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "convert/fitting.hpp"
+#include "convert/pipeline.hpp"
 #include "fuzz/harness.hpp"
 #include "support/fitting_fixture.hpp"
 
@@ -28,11 +28,11 @@ struct Random : test::Lcg {
     Color color() { return {std::uint8_t(next()), std::uint8_t(next()), std::uint8_t(next())}; }
 };
 
-// Writes p.bmp, 16 to 64 by 16 to 32 pixels: a background and rectangles of noise, flat colour,
+// A picture of 16 to 64 by 16 to 32 pixels: a background and rectangles of noise, flat colour,
 // palette colour, gradient, few palette colours, dark greys (colours 0 and 1 tie) or stripes.
 // Each setting keeps its initial value one time in four (column mode stays frequent); one time in
 // three the palette has few distinct values, so that colours repeat.
-ConversionSettings write_case(Random& rnd, const test::ScratchDir& dir, DefaultPalettes& palettes) {
+ConversionSettings make_case(Random& rnd, test::RgbPicture& picture, DefaultPalettes& palettes) {
     const int w = rnd(4) == 0 ? 48 + 8 * rnd(3) : 16 + 8 * rnd(4), h = 16 + rnd(17);
     std::vector<std::uint8_t> bytes(setting_fields().size());
     for (std::uint8_t& b : bytes)
@@ -45,7 +45,7 @@ ConversionSettings write_case(Random& rnd, const test::ScratchDir& dir, DefaultP
     for (std::int32_t& v : table)
         v = few_values ? rnd(4) * 7 / 3 : v;
     auto pal = [&table](int k) { return test::table_color(table, k); };
-    std::vector<Color> pixels(static_cast<std::size_t>(w * h));
+    picture = {w, h, std::vector<std::uint8_t>(std::size_t{3} * w * h)};
     for (int area = 0, count = 1 + rnd(6); area < count; ++area) {
         const int kind = rnd(7), shape = rnd(4), x0 = area ? rnd(w) : 0, y0 = area ? rnd(h) : 0;
         const int x1 = area ? x0 + 2 + rnd(w) : w, y1 = area ? y0 + 2 + rnd(h) : h;
@@ -60,13 +60,12 @@ ConversionSettings write_case(Random& rnd, const test::ScratchDir& dir, DefaultP
                 const int j = k[(shape / 2 ? x : y) % 2];                    // stripes
                 const Color by_kind[] = {rnd.color(),   a,     pal(k[0]), g, pal(k[rnd(3)]),
                                          grey(rnd(48)), pal(j)};
-                pixels[static_cast<std::size_t>(y * w + x)] = by_kind[kind];
+                const Color c = by_kind[kind];
+                std::uint8_t* p = &picture.rgb[3 * static_cast<std::size_t>(y * w + x)];
+                std::tie(p[0], p[1], p[2]) = std::tie(c.r, c.g, c.b);
             }
         }
     }
-    test::write_file(dir / "p.bmp", test::make_bmp(w, h, [&](int x, int y) {
-                         return pixels[static_cast<std::size_t>(y * w + x)];
-                     }));
     return s;
 }
 
@@ -84,49 +83,60 @@ std::tuple<std::int64_t, int, int> outcome(const Evaluation& v, bool lost) {
 // straightforward result below the best, else reports the candidate lost. The refinement's column
 // evaluation follows a candidate up to a limit of E + 1 and drops it at E.
 TEST(FitDifferential, FastSearchChoosesAsTheStraightforwardOne) {
-    test::ScratchDir dir;
-    // One conversion per search, reused from picture to picture as the program does.
-    auto conv = make_conversion(), fast_conv = make_conversion();
-    conv->reference_fitting = true;
+    // One pipeline per search, reused from picture to picture as the program does.
+    const auto fast = std::make_unique<Pipeline>(), straight = std::make_unique<Pipeline>();
+    const auto state = std::make_unique<reference::State>();
+    const auto block = std::make_unique<BlockData>();
     int reached[5] = {}, refused = 0;  // column, vertical, circular cell mode; test A, test B
     for (std::uint32_t seed = 0x5EED0000u; seed < 0x5EED0000u + case_count; ++seed) {
         SCOPED_TRACE(testing::Message() << "seed 0x" << std::hex << seed);
         Random rnd(seed);
         DefaultPalettes palettes;
-        const ConversionSettings s = write_case(rnd, dir, palettes);
+        test::RgbPicture picture;
+        const ConversionSettings s = make_case(rnd, picture, palettes);
         const bool column_in_force = s.vertical_error_ratio == 8 && s.lumi_sort;
         ++reached[static_cast<int>(main_pass_mode(s))];
         if (s.mix || (s.block_noise && column_in_force)) ++reached[column_in_force ? 3 : 4];
-        for (Conversion* c : {conv.get(), fast_conv.get()}) {
-            ScratchPool pool;
-            ASSERT_EQ(convert_file(*c, pool, (dir / "p.bmp").string(), s, palettes), "");
-        }
-        EXPECT_TRUE(conv->vram == fast_conv->vram && conv->preview == fast_conv->preview);
+        const Result& by_fast = fast->convert_pixels(picture.pixels(), s, palettes, {}, false);
+        ASSERT_TRUE(by_fast.ok());
+        ASSERT_EQ(straight->load_pixels(picture.pixels(), s, false), Status::ok);
+        straight->prepare(palettes, {});
+        const FitInput in = straight->fit_input();
+        reference::fit_blocks(in, *state, straight->vram());
+        reference::refine_blocks(in, *state, straight->refine_scratch(), straight->vram());
+        straight->finish();
+        EXPECT_TRUE(by_fast.vram == straight->result().vram &&
+                    by_fast.preview == straight->result().preview);
 
-        const int n = conv->pair_count, x = 8 * rnd(conv->width / 8), y = 2 * rnd(conv->height / 2);
+        const int n = in.tables.pair_count;
+        const int x = 8 * rnd(in.work.width / 8), y = 2 * rnd(in.work.height / 2);
         for (FitMode mode : {FitMode::column, FitMode::vertical_cell, FitMode::circular_cell}) {
             SCOPED_TRACE(testing::Message() << "block " << x << "," << y << ", mode " << int(mode));
             const bool column = mode == FitMode::column, lower_rows = column || s.lumi_sort;
-            prepare_block(*conv, conv->block, mode, x, y, lower_rows);
-            reset_row_bounds(*conv);
+            prepare_block(in, *block, mode, x, y, lower_rows);
+            state->upper_bounds.fill(reference::bound_unknown);
+            state->lower_bounds.fill(reference::bound_unknown);
             for (int p = 0; p < n; ++p) {
-                compute_row_bounds(*conv, mode, x, y, false, conv->pairs[p]);
-                if (lower_rows) compute_row_bounds(*conv, mode, x, y, true, conv->pairs[p]);
+                const std::uint8_t pair = in.tables.pairs[p];
+                reference::compute_row_bounds(in, *state, mode, x, y, false, pair);
+                if (lower_rows) reference::compute_row_bounds(in, *state, mode, x, y, true, pair);
             }
-            const FitContext ctx(*conv, mode);
+            const ExactContext ctx(in, mode);
             auto* const main_pass = column ? evaluate_columns_fast : evaluate_cells_fast;
             std::int64_t least = rejection_error - 1;
             const int step = 17 + rnd(8);
             for (int id = rnd(step); id < n * n; id += step) {
                 const int iu = id / n, il = id % n;
-                const std::uint8_t u = conv->pairs[iu], l = conv->pairs[il];
-                auto reference = [&](std::int64_t best, Pruning pruning) {
-                    return column ? evaluate_columns(ctx, x, y, u, l, best, pruning)
-                                  : evaluate_cells(ctx, x, y, u, l, best);
+                const std::uint8_t u = in.tables.pairs[iu], l = in.tables.pairs[il];
+                const RowBounds ub = reference::row_bounds(state->upper_bounds, mode, u);
+                const RowBounds lb = reference::row_bounds(state->lower_bounds, mode, l);
+                auto straightforward = [&](std::int64_t best, Pruning pruning) {
+                    return column ? evaluate_columns(ctx, x, y, u, l, ub, lb, best, pruning)
+                                  : evaluate_cells(ctx, x, y, u, l, ub, lb, best);
                 };
-                auto fast = [&](decltype(main_pass) f, std::int64_t best) {
+                auto fast_evaluation = [&](decltype(main_pass) f, std::int64_t best) {
                     Evaluation e{0, 0, 0};
-                    e.error = f(*conv, conv->block, iu, il, best, e.upper_pattern, e.lower_pattern);
+                    e.error = f(in, *block, iu, il, best, e.upper_pattern, e.lower_pattern);
                     return e;
                 };
                 auto expect = [&](Evaluation want, Evaluation got, std::int64_t best) {
@@ -134,18 +144,19 @@ TEST(FitDifferential, FastSearchChoosesAsTheStraightforwardOne) {
                               outcome(want, want.error >= best))
                         << "against " << best << ", pairs " << iu << "/" << il;
                 };
-                const Evaluation exact = reference(no_best_error, Pruning::full);
+                const Evaluation exact = straightforward(no_best_error, Pruning::full);
                 const std::int64_t e = exact.error;
                 refused += e >= rejection_error;
                 for (std::int64_t best : {least, rejection_error - 1, e + 1, e}) {
                     if (best < rejection_error)
-                        expect(reference(best, Pruning::full), fast(main_pass, best), best);
+                        expect(straightforward(best, Pruning::full),
+                               fast_evaluation(main_pass, best), best);
                 }
                 if (column && e < rejection_error) {  // the refinement's column evaluations
-                    expect(exact, reference(e, Pruning::refine), no_best_error);
-                    expect(exact, fast(evaluate_columns_unpruned, e + 1), e + 1);
+                    expect(exact, straightforward(e, Pruning::refine), no_best_error);
+                    expect(exact, fast_evaluation(evaluate_columns_unpruned, e + 1), e + 1);
                 }
-                if (column) expect(exact, fast(evaluate_columns_unpruned, e), e);
+                if (column) expect(exact, fast_evaluation(evaluate_columns_unpruned, e), e);
                 least = std::min(least, e);
                 if (HasFailure()) return;  // one report is enough
             }

@@ -6,8 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "batch/output.hpp"
-#include "convert/convert.hpp"
+#include "lumaweave.hpp"
 #include "support/sha256.hpp"
 
 using namespace lumaweave;
@@ -36,8 +35,7 @@ std::map<std::string, ConversionSettings> read_profiles() {
 TEST(Golden, SamplesUnderEveryProfile) {
     const auto profiles = read_profiles();
     ASSERT_EQ(profiles.size(), 18u);
-    const auto conv = make_conversion();
-    ScratchPool pool;
+    Converter converter;
     std::ifstream in(std::string(LUMAWEAVE_TEST_DATA) + "/golden.txt");
     int checked = 0;
     for (std::string line; std::getline(in, line);) {
@@ -47,11 +45,10 @@ TEST(Golden, SamplesUnderEveryProfile) {
         words >> picture >> profile >> vram_hash >> export_hash;
         ASSERT_TRUE(profiles.contains(profile)) << line;
         const std::string path = std::string(LUMAWEAVE_SAMPLES) + "/" + picture + ".bmp";
-        ASSERT_EQ(convert_file(*conv, pool, path, profiles.at(profile), DefaultPalettes{}), "");
-        pool.free_all();
-        EXPECT_EQ(test::sha256(conv->vram), vram_hash) << picture << " " << profile;
-        const std::size_t size = build_export_image(*conv);
-        EXPECT_EQ(test::sha256(std::span(conv->export_image).subspan(54, size - 54)), export_hash)
+        const Result& r = converter.convert_file(path, profiles.at(profile));
+        ASSERT_TRUE(r.ok()) << shown_text(r.outcome);
+        EXPECT_EQ(test::sha256(r.vram), vram_hash) << picture << " " << profile;
+        EXPECT_EQ(test::sha256(std::span(r.export_bmp).subspan(54)), export_hash)
             << picture << " " << profile;
         ++checked;
     }

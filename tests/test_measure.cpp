@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "quality/measure.hpp"
-#include "support/batch_host.hpp"
+#include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
 using quality::Picture;
@@ -56,21 +56,21 @@ TEST(Figures, AKnownShiftOfGreysGivesItsCiede2000) {
 TEST(MeasuredPictures, SourceUnadjustedAndDisplayDecodedFromThePreview) {
     // 40 x 21 converted 32 wide from column 3 (correction 3), 16 rows from row 3.
     test::ScratchDir dir;
-    const std::vector<std::uint8_t> bmp = test::make_noise_bmp(40, 21, 5);
-    test::write_file(dir / "p.bmp", bmp);
+    const test::RgbPicture picture = test::make_noise(40, 21, 5);
+    test::write_file(dir / "p.bmp", picture.bmp());
     ConversionSettings s{.horizontal_position_correction = 3, .hue = 4, .gamma = 6, .color_d = 10};
-    const auto conv = test::converted(dir / "p.bmp", s);
-    const Picture source = quality::source_picture(*conv);
-    const Picture shown = quality::displayed_picture(*conv, quality::Display::table);
+    const Result r = test::converted(dir / "p.bmp", s);
+    const Picture source = quality::source_picture(r);
+    const Picture shown = quality::displayed_picture(r, quality::Display::table);
     ASSERT_TRUE(source.width == 32 && source.height == 16 && shown.width == 32);
     for (int i = 0; i < 32 * 16; ++i) {
         const int x = i % 32, y = i / 32;
-        const std::uint8_t* b = &bmp[54 + (17 - y) * 120 + (x + 3) * 3];  // rows bottom-up
-        // Both diagonal pixels of the 2x2 block in the preview (blue, green, red).
-        const std::uint8_t* p = conv->preview.data() + 54 + 2 * y * preview_row_bytes + 6 * x;
-        const std::uint8_t* q = p + preview_row_bytes + 3;
+        const test::Color b = picture.at(x + 3, y + 3);
+        // Both diagonal pixels of the 2x2 block in the preview.
+        const std::uint8_t* p = &r.preview[(std::size_t{2} * y * 512 + 2 * x) * 3];
+        const std::uint8_t* q = p + 513 * 3;
         const Rgb &c = source.pixels[i], &d = shown.pixels[i];
-        ASSERT_TRUE(c.r == b[2] && c.g == b[1] && c.b == b[0]) << i;
-        ASSERT_TRUE(d.r == p[2] && d.g == p[1] && d.b == p[0] && std::equal(p, p + 3, q)) << i;
+        ASSERT_TRUE(c.r == b.r && c.g == b.g && c.b == b.b) << i;
+        ASSERT_TRUE(d.r == p[0] && d.g == p[1] && d.b == p[2] && std::equal(p, p + 3, q)) << i;
     }
 }

@@ -1,7 +1,7 @@
-// The VRAM image, the smoothing, and conversions in sequence.
+// The VRAM image, the smoothing and the "TEST_" picture.
 #include <gtest/gtest.h>
 
-#include "batch/output.hpp"
+#include "formats/bmp.hpp"
 #include "support/conversion_fixture.hpp"
 
 using namespace lumaweave;
@@ -27,42 +27,47 @@ TEST(Smoothing, LoneForegroundPixelMovesToTheOtherPixelOfItsPair) {
                             {0, 6, 0x00, 0x01, 0, 0x00, 0x02}, {0, 2, 0x80, 0x40, 0, 0x80, 0x40},
                             {0, 0, 0x80, 0x00, 0, 0x80, 0x00}, {0, 14, 0x80, 0x00, 0, 0x40, 0x00},
                             {0, 2, 0xA0, 0x00, 4, 0x50, 0x00}, {0, 2, 0xA0, 0x00, 5, 0x90, 0x00}};
+    std::vector<std::uint8_t> preview(preview_bytes);
     for (const auto& c : cases) {
-        auto conv = test::flat_conversion(16, 16, {100, 100, 100});
-        setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
+        auto st = test::flat_stages(16, 16, {100, 100, 100});
+        st->msx1_palette();
         auto pattern = [&](int dy) -> std::uint8_t& {
-            return conv->vram[vram::pattern_offset(c[0], c[1] + dy)];
+            return st->vram[vram::pattern_offset(c[0], c[1] + dy)];
         };
         pattern(0) = static_cast<std::uint8_t>(c[2]);
         pattern(1) = static_cast<std::uint8_t>(c[3]);
-        conv->work[(c[1] + 1) * max_width + c[0] + 1].g += c[4];
-        conv->vram[vram::colour_offset(c[0], c[1])] = 0xF4;
-        render_output(*conv);
-        EXPECT_EQ((std::array<int, 3>{pattern(0), pattern(1),
-                                      conv->vram[vram::colour_offset(c[0], c[1])]}),
-                  (std::array{c[5], c[6], 0xF4}))
+        st->at(c[0] + 1, c[1] + 1).g += c[4];
+        st->vram[vram::colour_offset(c[0], c[1])] = 0xF4;
+        render_output(st->palette, st->work, st->vram_image(), PreviewImage(preview));
+        EXPECT_EQ(
+            (std::array<int, 3>{pattern(0), pattern(1), st->vram[vram::colour_offset(c[0], c[1])]}),
+            (std::array{c[5], c[6], 0xF4}))
             << c[0] << "," << c[1];
     }
 }
 
-// Nothing of one conversion leaks into the next: after a larger picture, a small one gives the
-// bytes it gives alone. The export picture is twice the working size.
-TEST(ConversionSequence, SmallPictureAfterALargeOneGivesTheSameBytesAsAlone) {
-    test::ScratchDir dir;
-    test::write_file(dir / "small.bmp", test::make_noise_bmp(16, 16, 31));
-    test::write_file(dir / "large.bmp", test::make_noise_bmp(64, 48, 30));
-    ScratchPool pool;
-    for (const ConversionSettings& s :
-         {ConversionSettings{.color_no0 = 1, .hue = 3, .index_0 = 0},
-          ConversionSettings{.vertical_error_ratio = 5, .lumi_sort = 0, .hue = -2, .index_0 = 0}}) {
-        auto alone = make_conversion(), reused = make_conversion();
-        for (auto [conv, name] : {std::pair{alone.get(), "small.bmp"},
-                                  {reused.get(), "large.bmp"},
-                                  {reused.get(), "small.bmp"}})
-            ASSERT_EQ(convert_file(*conv, pool, (dir / name).string(), s, {}), "") << name;
-        EXPECT_EQ(reused->vram, alone->vram) << "hue " << s.hue;
-        EXPECT_EQ(reused->preview, alone->preview) << "hue " << s.hue;
-        EXPECT_EQ(reused->export_image, alone->export_image) << "hue " << s.hue;
-        EXPECT_EQ(build_export_image(*reused), 54u + 32 * 96);
+// The "TEST_" picture is a standard BMP of the preview's 2 * width x 2 * height pixels, whatever
+// the source's header held beside the fields it reads; the resolution is kept.
+TEST(ExportPicture, AStandardDoubleSizeBmpOfThePreview) {
+    Converter converter;
+    const ConversionSettings quick{.block_noise = 0, .mix = 0};  // the export does not need them
+    // 24 x 20: 16 of the 20 rows are converted, shown 48 x 32.
+    for (auto [w, h] : {std::pair{24, 20}, {16, 16}, {256, 192}}) {
+        const int ew = 2 * w, eh = 2 * (h - h % 8);
+        std::vector<std::uint8_t> source = test::make_noise_bmp(w, h, 2);
+        for (int at : {2, 6, 34, 38, 42, 46, 50})
+            bmp::put_i32(&source[at], 1000 + at);
+        bmp::put_i32(&source[14], 108);
+        bmp::put_u16(&source[26], 0);
+        const Result& r = converter.convert_bmp(source, quick);
+        ASSERT_TRUE(r.ok());
+        // A standard header, then the preview's rows bottom-up, blue, green, red.
+        std::vector<std::uint8_t> expected = test::make_bmp(ew, eh, [&r](int x, int y) {
+            const std::uint8_t* p = &r.preview[(std::size_t{1} * y * preview_width + x) * 3];
+            return test::Color{p[0], p[1], p[2]};
+        });
+        for (int at : {38, 42})
+            bmp::put_i32(&expected[at], 1000 + at);
+        EXPECT_TRUE(r.export_bmp == expected) << w << " x " << h;
     }
 }

@@ -8,11 +8,10 @@
 using namespace lumaweave;
 
 // The palette of a conversion of a black 16x16 picture.
-static std::unique_ptr<Conversion> palette_of(int hue, int index_0, const PaletteTable& table,
-                                              const std::optional<PaletteTable>& companion = {}) {
-    auto conv = test::flat_conversion(16, 16, {0, 0, 0}, {.hue = hue, .index_0 = index_0});
-    setup_palette(*conv, table, companion);
-    return conv;
+static PaletteSet palette_of(int hue, int index_0, const PaletteTable& table,
+                             const std::optional<PaletteTable>& companion = {}) {
+    const ConversionSettings s{.hue = hue, .index_0 = index_0};
+    return setup_palette(s, test::flat_stages(16, 16, {0, 0, 0}, s)->work, table, companion);
 }
 
 static std::array<int, 3> rgb(const Rgb& c) {
@@ -45,10 +44,10 @@ TEST(Palette, HueExamples) {
         std::optional<PaletteTable> with;
         if (c[2] == 2) with = companion;
         const PaletteTable& table = c[2] == 1 ? twins : c[2] == 3 ? saturated : msx1;
-        auto conv = palette_of(c[0], c[1], table, with);
-        const Rgb& w = conv->working[c[3]];
+        const PaletteSet p = palette_of(c[0], c[1], table, with);
+        const Rgb& w = p.working[c[3]];
         EXPECT_EQ(rgb(w), (std::array{c[4], c[5], c[6]})) << "hue " << c[0] << " colour " << c[3];
-        EXPECT_EQ(rgb(conv->display[c[3]]), rgb(palette_of(0, 0, table, with)->working[c[3]]));
-        EXPECT_EQ(conv->luminance[c[3]], 30 * w.r + 59 * w.g + 11 * w.b);
+        EXPECT_EQ(rgb(p.display[c[3]]), rgb(palette_of(0, 0, table, with).working[c[3]]));
+        EXPECT_EQ(p.luminance[c[3]], 30 * w.r + 59 * w.g + 11 * w.b);
     }
 }

@@ -10,17 +10,22 @@ static int pair_index(int a, int b) {
     return a * 15 - a * (a - 1) / 2 + b - a - 1;
 }
 
-static std::unique_ptr<Conversion> msx1_grey(std::uint8_t grey, const ConversionSettings& s = {}) {
-    auto conv = test::flat_conversion(16, 16, {grey, grey, grey}, s);
-    setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
-    return conv;
+static std::unique_ptr<test::Stages> msx1_grey(std::uint8_t grey,
+                                               const ConversionSettings& s = {}) {
+    auto st = test::flat_stages(16, 16, {grey, grey, grey}, s);
+    st->msx1_palette();
+    return st;
+}
+
+static void reduce(test::Stages& st) {
+    reduce_colors(st.settings, st.palette, st.maps, st.work);
 }
 
 // Per pair a half blend (ratio 8) or 75 % of the second, half, 75 % of the first, shifted
 // arithmetically; then the pure colours. Blends with colour 0 weigh the distance to black up
 // ("Dark Color" off: x4 and /32) or the other one down (on: /2).
 TEST(MixList, EntriesInOrder) {
-    const Palette msx1 = msx1_grey(0)->working;
+    const Palette msx1 = msx1_grey(0)->palette.working;
     Palette negative{};
     negative[2] = {-53, -7, 9};
     const int p12 = pair_index(12, 13), p0 = pair_index(0, 15), p2 = pair_index(2, 3);
@@ -55,10 +60,10 @@ TEST(ColorReduction, WinningEntries) {
                             {0, 0, 20, 120}};                 // 1500
     for (const auto& c : cases) {
         const ConversionSettings s{.brightness = c[1], .dark_color = c[0]};
-        auto conv = msx1_grey(static_cast<std::uint8_t>(c[2]), s);
-        reduce_colors(*conv);
-        const Rgb want = build_mix_list(conv->working, s).entries[c[3]].color;
-        const Pixel& got = conv->work[5 * max_width + 5];
+        auto st = msx1_grey(static_cast<std::uint8_t>(c[2]), s);
+        reduce(*st);
+        const Rgb want = build_mix_list(st->palette.working, s).entries[c[3]].color;
+        const Pixel& got = st->at(5, 5);
         EXPECT_EQ((std::array{got.r, got.g, got.b}), (std::array{want.r, want.g, want.b}))
             << "grey " << c[2] << " dark " << c[0] << " brightness " << c[1];
     }
@@ -66,17 +71,17 @@ TEST(ColorReduction, WinningEntries) {
 
 // Every pixel takes its winner's colour exactly and unclamped, except those of edge strength 255.
 TEST(ColorReduction, SnapsPixelsBelowTheStrongestEdges) {
-    auto conv = msx1_grey(127);
-    conv->edge_map[2 * max_width + 3] = 255;
-    conv->edge_map[2 * max_width + 4] = 254;
-    reduce_colors(*conv);
+    auto st = msx1_grey(127);
+    st->maps.edge[2 * max_width + 3] = 255;
+    st->maps.edge[2 * max_width + 4] = 254;
+    reduce(*st);
     auto rgb = [](const Pixel& p) { return std::array{p.r, p.g, p.b}; };
-    EXPECT_EQ(rgb(conv->work[2 * max_width + 3]), (std::array{127, 127, 127}));
-    EXPECT_EQ(rgb(conv->work[2 * max_width + 4]), (std::array{127, 127, 109}));
-    EXPECT_EQ(rgb(conv->work[15 * max_width + 15]), (std::array{127, 127, 109}));
+    EXPECT_EQ(rgb(st->at(3, 2)), (std::array{127, 127, 127}));
+    EXPECT_EQ(rgb(st->at(4, 2)), (std::array{127, 127, 109}));
+    EXPECT_EQ(rgb(st->at(15, 15)), (std::array{127, 127, 109}));
     auto black = msx1_grey(0);
-    black->working.fill({300, 300, 300});
-    black->working[7] = {-20, -30, -40};
-    reduce_colors(*black);
-    EXPECT_EQ(rgb(black->work[0]), (std::array{-20, -30, -40}));
+    black->palette.working.fill({300, 300, 300});
+    black->palette.working[7] = {-20, -30, -40};
+    reduce(*black);
+    EXPECT_EQ(rgb(black->at(0, 0)), (std::array{-20, -30, -40}));
 }

@@ -25,10 +25,10 @@ TEST(Refinement, TestASelectsAWeightDifferenceAbove150) {
             return test::msx1_at(y == 0 ? "FFFFFFFFF8F8F8F8" : "FFFFFFFFF8888888", x);
         };
         p.weight = [weight](int x, int y) { return x == 3 && y == 1 ? weight : 319; };
-        auto conv = p.fit_both();
+        const auto vram = p.fit_both();
         const int pair = refitted ? 0x8F : 0x1F;
-        EXPECT_EQ(test::block_bytes(*conv, 0, 0), (BlockBytes{0, 0, pair, pair})) << weight << mix;
-        EXPECT_EQ(test::block_bytes(*conv, 8, 0), (BlockBytes{0x55, 0x7F, 0x8F, 0x8F}));
+        EXPECT_EQ(test::block_bytes(vram, 0, 0), (BlockBytes{0, 0, pair, pair})) << weight << mix;
+        EXPECT_EQ(test::block_bytes(vram, 8, 0), (BlockBytes{0x55, 0x7F, 0x8F, 0x8F}));
     }
 }
 
@@ -54,11 +54,11 @@ TEST(Refinement, TestBSelectsThreeDriftingColumns) {
             return grey(((y == 0 ? 0xB4 : 0xCA) & (0x80 >> (x - 8))) ? 0 : 255);
         };
         p.weight = [heavy](int x, int y) { return y * 16 + x == heavy ? 254 : 255; };
-        auto conv = p.fit_both();
-        EXPECT_EQ(test::block_bytes(*conv, 0, 0),
+        const auto vram = p.fit_both();
+        EXPECT_EQ(test::block_bytes(vram, 0, 0),
                   (refitted ? BlockBytes{0xFF, 0xFF, 0x02, 0x02} : BlockBytes{0, 0, 0x01, 0x01}))
             << lower2 << " " << heavy;
-        EXPECT_EQ(test::block_bytes(*conv, 8, 0), (BlockBytes{0xB4, 0xCA, 0x02, 0x02}));
+        EXPECT_EQ(test::block_bytes(vram, 8, 0), (BlockBytes{0xB4, 0xCA, 0x02, 0x02}));
     }
 }
 
@@ -74,7 +74,7 @@ TEST(Refinement, PatternedAnswerOnlyBelowSixteenFifteenthsOfTheSolidOne) {
         p.palette = test::palette_of({0, 0, 0}, {{1, {45, 45, 40}}, {2, q}, {3, {40, 40, 53}}});
         p.color = [](int, int y) { return grey(y == 0 ? 40 : 255); };
         p.weight = [](int x, int y) { return x == 7 && y == 0 ? 1 : 0; };
-        EXPECT_EQ(test::block_bytes(*p.fit_both(), 0, 0), expected) << "Q " << q.r << "," << q.g;
+        EXPECT_EQ(test::block_bytes(p.fit_both(), 0, 0), expected) << "Q " << q.r << "," << q.g;
     }
 }
 
@@ -90,7 +90,7 @@ TEST(Refinement, SolidEntryAtTheBestPatternedErrorCounts) {
         return grey(((y == 0 ? 0x96 : 0xA5) & (0x80 >> (x - 8))) ? 0 : 255);
     };
     p.weight = [](int x, int) { return x < 8 ? 0 : 256; };
-    auto conv = p.fit_both();
-    EXPECT_EQ(test::block_bytes(*conv, 0, 0), (BlockBytes{0x00, 0x00, 0x12, 0x12}));
-    EXPECT_EQ(test::block_bytes(*conv, 8, 0), (BlockBytes{0x96, 0xA5, 0x1F, 0x1F}));
+    const auto vram = p.fit_both();
+    EXPECT_EQ(test::block_bytes(vram, 0, 0), (BlockBytes{0x00, 0x00, 0x12, 0x12}));
+    EXPECT_EQ(test::block_bytes(vram, 8, 0), (BlockBytes{0x96, 0xA5, 0x1F, 0x1F}));
 }

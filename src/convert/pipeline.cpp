@@ -53,8 +53,8 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
     adjust_gamma(settings_, work_);
     adjust_index(settings_, work_);
     adjust_color_d(settings_, work_);
-    palette_ = setup_palette(settings_, work_, settings_.palette == 2 ? palettes.msx2 : palettes.msx1,
-                             companion);
+    palette_ = setup_palette(settings_, work_,
+                             settings_.palette == 2 ? palettes.msx2 : palettes.msx1, companion);
     reduce_colors(settings_, palette_, maps_, work_);
     // Before sharpening: the distances describe the unsharpened picture.
     build_distance_map(settings_, palette_, work_, distance_);
@@ -79,8 +79,8 @@ void Pipeline::finish() {
 
     result_.export_bmp.resize(export_capacity);
     const std::size_t size =
-        build_export_bmp(PreviewImage(result_.preview.data(), result_.preview.size()),
-                         work_.width, work_.height, result_.export_bmp.data());
+        build_export_bmp(PreviewImage(result_.preview.data(), result_.preview.size()), work_.width,
+                         work_.height, result_.export_bmp.data());
     std::copy(resolution_.begin(), resolution_.end(),
               result_.export_bmp.begin() + bmp::resolution_at);
     result_.export_bmp.resize(size);
@@ -114,18 +114,20 @@ const Result& Pipeline::convert_bmp(std::span<const std::uint8_t> file,
                                     const ConversionSettings& settings,
                                     const DefaultPalettes& palettes,
                                     const std::optional<PaletteTable>& companion) {
+    // The settings first, as for pixels, so that both refuse a picture with the same status.
+    if (!settings_valid(settings)) return fail(failure(Status::invalid_settings));
     bmp::Header header;
     if (!bmp::read_header(file, header)) return fail(failure(Status::format_not_convertible));
     // The size rules come first, as for pixels; then whether the rows are there to be read.
-    const Status size = check_picture_size(header.width, header.height,
-                                           settings.horizontal_position_correction);
+    const Status size =
+        check_picture_size(header.width, header.height, settings.horizontal_position_correction);
     if (size != Status::ok) return fail(failure(size));
     if (!bmp::rows_readable(file, header)) return fail(failure(Status::format_not_convertible));
     bmp::decode_rows(file, header, decoded_.data());
-    const PixelPicture picture{
-        header.width, header.height,
-        std::span<const std::uint8_t>(decoded_.data(), std::size_t{3} * header.width *
-                                                           static_cast<std::size_t>(header.height))};
+    const PixelPicture picture{header.width, header.height,
+                               std::span<const std::uint8_t>(
+                                   decoded_.data(), std::size_t{3} * header.width *
+                                                        static_cast<std::size_t>(header.height))};
     const Status status = load_pixels(picture, settings, false);
     if (status != Status::ok) return fail(failure(status));
     std::copy_n(file.begin() + bmp::resolution_at, bmp::resolution_bytes, resolution_.begin());

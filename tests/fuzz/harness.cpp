@@ -4,15 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
-#include "batch/output.hpp"
-#include "convert/convert.hpp"
 #include "formats/bmp.hpp"
 #include "formats/s05.hpp"
+#include "formats/vram.hpp"
 #include "io/config.hpp"
 #include "io/file_io.hpp"
-#include "io/messages.hpp"
 
 namespace lumaweave::fuzz {
 
@@ -31,85 +30,91 @@ struct Reader {
     }
 };
 
-// The message loading must give, from the header checks in their order.
-std::string expected_message(Input file, int correction) {
-    if (file.empty()) return msg::memory_error;  // a zero-byte read asks the pool for nothing
-    if (file.size() < bmp::header_size) return msg::format_not_convertible;
+// The status a conversion must end with, from the header checks in their order.
+Status expected_status(Input file, int correction) {
+    if (file.size() < bmp::header_size) return Status::format_not_convertible;  // empty too
     const std::int64_t offset = bmp::get_i32(&file[bmp::pixel_offset_at]);
     const std::int64_t width = bmp::get_i32(&file[bmp::width_at]);
     const std::int64_t height = bmp::get_i32(&file[bmp::height_at]);
-    if (width % 8 != 0) return msg::width_not_multiple_of_8;
-    if (width > (correction == 0 ? 256 : 264)) return msg::width_exceeds_256;
-    if (height > 192) return msg::height_exceeds_192;
-    if (width < 16 || height < 16) return msg::image_too_small;
+    if (width % 8 != 0) return Status::width_not_multiple_of_8;
+    if (width > (correction == 0 ? 256 : 264)) return Status::width_exceeds_256;
+    if (height > 192) return Status::height_exceeds_192;
+    if (width < 16 || height < 16) return Status::image_too_small;
     if (offset < 0 || static_cast<std::int64_t>(file.size()) < width * height * 3 + offset ||
         bmp::get_u16(&file[bmp::bits_per_pixel_at]) != 24 ||
         bmp::get_u32(&file[bmp::compression_at]) != 0)
-        return msg::format_not_convertible;
-    return {};
+        return Status::format_not_convertible;
+    return Status::ok;
 }
 
-// A successful conversion: its size, the VRAM image, a preview that shows exactly what the VRAM
-// image holds, and the "TEST_" picture made from the preview. (Source decoding and the display
-// colours are left to the loading and palette tests, which check them at their edges.)
-std::string check_converted(Conversion& conv, Input source, const ConversionSettings& s) {
-    const int src_height = bmp::get_i32(&source[bmp::height_at]);
-    const int width =
-        bmp::get_i32(&source[bmp::width_at]) - (s.horizontal_position_correction != 0 ? 8 : 0);
-    const int height = src_height - src_height % 8;
-    if (conv.width != width || conv.height != height) return "working size differs";
-    // The "TEST_" picture: a standard 24-bit BMP of the preview at twice the working size,
+// A successful conversion: its size, the source it took (the middle rows, the columns from the
+// correction on), the VRAM image, a preview that shows exactly what the VRAM image holds, and the
+// "TEST_" picture made from the preview. (The display colours are left to the palette tests.)
+std::string check_converted(const Result& r, Input file, const ConversionSettings& s) {
+    const int c = s.horizontal_position_correction;
+    const int offset = bmp::get_i32(&file[bmp::pixel_offset_at]);
+    const int file_width = bmp::get_i32(&file[bmp::width_at]);
+    const int file_height = bmp::get_i32(&file[bmp::height_at]);
+    const int width = file_width - (c != 0 ? 8 : 0), height = file_height - file_height % 8;
+    if (r.width != width || r.height != height) return "converted size differs";
+    const int top = file_height % 8 - file_height % 8 / 2;
+    if (r.source.size() != std::size_t{3} * width * height) return "source size differs";
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = &file[offset + (file_height - 1 - top - y) * 3 * file_width];
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = row + 3 * (x + c);
+            const std::uint8_t* q = &r.source[3 * (std::size_t{1} * y * width + x)];
+            if (q[0] != p[2] || q[1] != p[1] || q[2] != p[0]) return "source pixel differs";
+        }
+    }
+    // The "TEST_" picture: a standard 24-bit BMP of the preview at twice the converted size,
     // keeping the source's resolution fields.
     std::vector<std::uint8_t> expected = test::make_flat_bmp(2 * width, 2 * height, {});
-    std::copy_n(&source[38], 8, &expected[38]);
+    std::copy_n(&file[bmp::resolution_at], bmp::resolution_bytes, &expected[bmp::resolution_at]);
     for (int y = 0; y < max_height; ++y) {
         for (int x = 0; x < max_width; ++x) {
             const bool inside = x < width && y < height;
-            const std::uint8_t pattern = conv.vram[vram::pattern_offset(x, y)];
-            const std::uint8_t pair = conv.vram[vram::colour_offset(x, y)];
+            const std::uint8_t pattern = r.vram[vram::pattern_offset(x, y)];
+            const std::uint8_t pair = r.vram[vram::colour_offset(x, y)];
             if (!inside && (pattern != 0 || pair != 0)) return "VRAM written outside the picture";
             if (inside && pair >> 4 == (pair & 15)) return "colour byte with equal colours";
             if (inside && !s.color_no0 && (pair >> 4 == 0 || (pair & 15) == 0))
                 return "colour 0 used while not allowed";
-            // Drawn 2 x 2 in its display colour, black outside the picture.
-            const Rgb c = inside ? conv.display[pattern & (0x80 >> (x & 7)) ? pair >> 4 : pair & 15]
+            // Drawn 2 x 2 in its display colour (the low 8 bits), black outside the picture.
+            const Rgb d = inside ? r.display[pattern & (0x80 >> (x & 7)) ? pair >> 4 : pair & 15]
                                  : Rgb{0, 0, 0};
+            const std::uint8_t want[3] = {std::uint8_t(d.r), std::uint8_t(d.g), std::uint8_t(d.b)};
             for (const int row : {2 * y, 2 * y + 1}) {
-                const std::uint8_t* out =
-                    &conv.preview[bmp::header_size + row * preview_row_bytes + 6 * x];
-                if (std::memcmp(out, out + 3, 3) != 0 || out[0] != c.b || out[1] != c.g ||
-                    out[2] != c.r)
+                const std::uint8_t* out = &r.preview[(std::size_t{1} * row * 512 + 2 * x) * 3];
+                if (!std::equal(want, want + 3, out) || !std::equal(want, want + 3, out + 3))
                     return "preview differs from the VRAM image";
-                if (inside)
-                    std::copy_n(out, 6,
-                                &expected[54 + ((2 * height - 1 - row) * 2 * width + 2 * x) * 3]);
+                for (int i = 0; inside && i < 6; ++i)  // bottom row first, blue, green, red
+                    expected[54 + ((2 * height - 1 - row) * 2 * width + 2 * x) * 3 + i] =
+                        out[i / 3 * 3 + 2 - i % 3];
             }
         }
     }
-    const auto image = conv.export_image.begin();
-    if (!std::equal(expected.begin(), expected.end(), image, image + build_export_image(conv)))
-        return "export picture wrong";
-    return {};
+    return r.export_bmp == expected ? "" : "export picture wrong";
 }
 
 // A plain reading of the configuration rules, to compare read_config_numbers against.
-int plain_config_numbers(std::string_view text, std::string_view key, std::int32_t* destination,
-                         int n) {
+ConfigRead plain_config_numbers(std::string_view text, std::string_view key,
+                                std::int32_t* destination, int n) {
     std::size_t scan = text.find(key);
-    if (scan == std::string_view::npos) return 0;
+    if (scan == std::string_view::npos) return ConfigRead::key_missing;
     scan += 8;
     auto digit = [&] { return text[scan] >= '0' && text[scan] <= '9'; };
     for (int j = 0; j < n; ++j) {
         for (; scan < text.size() && !digit(); ++scan)
-            if (text[scan] == '*') return 1;
-        if (scan >= text.size()) return 1;
+            if (text[scan] == '*') return ConfigRead::too_few;
+        if (scan >= text.size()) return ConfigRead::too_few;
         std::int64_t value = 0;
         for (; scan < text.size() && digit(); ++scan)
             value = std::min<std::int64_t>(value * 10 + (text[scan] - '0'), INT32_MAX);
         scan += scan < text.size();  // the byte that ends a number goes with it
         destination[j] = static_cast<std::int32_t>(value);
     }
-    return 2;
+    return ConfigRead::complete;
 }
 
 }  // namespace
@@ -152,22 +157,30 @@ std::string run_convert(Workspace& ws, Input input) {
     const Input source = input.subspan(in.pos);
     test::write_file(source_path, {source.begin(), source.end()});
 
-    Conversion& conv = *ws.conversion;
-    const auto vram_before = conv.vram;
-    const std::string message =
-        convert_file(conv, ws.pool, source_path.string(), settings, palettes);
-    ws.pool.free_all();
-    const std::string expected = expected_message(source, settings.horizontal_position_correction);
-    if (message != expected) return "message \"" + message + "\", expected \"" + expected + "\"";
-    if (!message.empty()) return conv.vram == vram_before ? "" : "a refused picture changed VRAM";
-    return check_converted(conv, source, settings);
+    const Result& r = ws.converter.convert_file(source_path.string(), settings, palettes);
+    const Status expected = expected_status(source, settings.horizontal_position_correction);
+    if (r.outcome.status != expected) {
+        return "status \"" + shown_text(r.outcome) + "\", expected \"" +
+               std::string(message_text(expected)) + "\"";
+    }
+    if (!r.ok()) {
+        const bool empty = r.width == 0 && r.height == 0 && r.export_bmp.empty() &&
+                           r.source.empty() && std::ranges::count(r.vram, 0) == 14343 &&
+                           std::ranges::count(r.preview, 0) == 512 * 384 * 3;
+        if (r.outcome.file != source_path.string()) return "the failure names another file";
+        return empty ? "" : "a refused picture left images";
+    }
+    // A companion file is one; a folder, or none, is no companion.
+    if (ws.converter.companion().has_value() != ((companion & 3) == 1 || (companion & 3) == 2))
+        return "companion palette taken or missed";
+    return check_converted(r, source, settings);
 }
 
 std::string run_s05(Workspace& ws, Input input) {
     test::write_file(ws.dir / "p.s05", {input.begin(), input.end()});
     const FileContents file =
         read_whole_file(ws.pool, (ws.dir / "p.s05").string(), s05::read_extra);
-    std::string failure = file.message;
+    std::string failure = file.outcome.ok() ? "" : shown_text(file.outcome);
     // Colour k: red the high and blue the low nibble of byte 2k, green the low nibble of byte
     // 2k + 1, each taken as 7 when larger; bytes past the end (the read's padding) read as 0.
     const PaletteTable colours = failure.empty() ? s05::read_palette(file.data) : PaletteTable{};
@@ -189,27 +202,32 @@ std::string run_config(Workspace& ws, Input input) {
     const std::string_view view(reinterpret_cast<const char*>(exact.get()), text.size());
     for (const char* key : {msx1_palette_key, msx2_palette_key}) {
         std::vector<std::int32_t> got(52, -1), want(52, -1);  // -1: never read, all unsigned
-        const int r = read_config_numbers(exact.get(), text.size(), key, got.data(), n);
+        const ConfigRead r = read_config_numbers(exact.get(), text.size(), key, got.data(), n);
         if (r != plain_config_numbers(view, key, want.data(), n) || got != want)
-            return "reading \"" + std::string(key) + "\" differs, result " + std::to_string(r);
+            return "reading \"" + std::string(key) + "\" differs, result " +
+                   std::to_string(static_cast<int>(r));
     }
 
     const fs::path path = ws.dir / "config.txt";
     test::write_file(path, {text.begin(), text.end()});
     DefaultPalettes loaded, want;
-    const std::string message = load_palette_config(ws.pool, loaded, path.string());
+    const Outcome outcome = load_palette_config(ws.pool, loaded, path.string());
     ws.pool.free_all();
-    // What loading must give: the MSX1 item first, the MSX2 item only after a complete MSX1.
-    std::string want_message;
+    // What loading must give: the MSX1 item first, the MSX2 item only after a complete MSX1;
+    // a failure names the file and the key.
+    Outcome want_outcome;
     for (const auto& [key, table] :
          {std::pair{msx1_palette_key, &want.msx1}, {msx2_palette_key, &want.msx2}}) {
-        const int r = plain_config_numbers(view, key, table->data(), 48);
-        if (r == 2) continue;
-        want_message =
-            std::string(r == 0 ? msg::config_item_not_found : msg::config_not_enough) + key;
+        const ConfigRead r = plain_config_numbers(view, key, table->data(), 48);
+        if (r == ConfigRead::complete) continue;
+        want_outcome = failure(r == ConfigRead::key_missing ? Status::config_item_not_found
+                                                            : Status::config_not_enough,
+                               path.string(), key);
         break;
     }
-    if (message != want_message) return "load message \"" + message + "\"";
+    if (std::tie(outcome.status, outcome.file, outcome.detail) !=
+        std::tie(want_outcome.status, want_outcome.file, want_outcome.detail))
+        return "load outcome \"" + shown_text(outcome) + "\"";
     if (loaded.msx1 != want.msx1 || loaded.msx2 != want.msx2) return "palette tables differ";
     return {};
 }

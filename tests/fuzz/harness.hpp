@@ -7,18 +7,18 @@
 #include <span>
 #include <string>
 
-#include "convert/conversion.hpp"
 #include "io/scratch_pool.hpp"
+#include "lumaweave.hpp"
 #include "support/test_pictures.hpp"
 
 namespace lumaweave::fuzz {
 
 using Input = std::span<const std::uint8_t>;
 
-// A private temporary folder, and one conversion object and pool reused as the program does.
+// A private temporary folder, and one converter and pool reused as the program does.
 struct Workspace {
     test::ScratchDir dir;
-    std::unique_ptr<Conversion> conversion = make_conversion();
+    Converter converter;
     ScratchPool pool;
 };
 

@@ -1,4 +1,5 @@
-// Pictures prepared by hand up to the block fitting.
+// Pictures prepared by hand up to the block fitting, fitted by the fast search and by the
+// straightforward one.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <initializer_list>
 #include <optional>
 
+#include "convert/reference/reference.hpp"
 #include "formats/vram.hpp"
 #include "support/conversion_fixture.hpp"
 
@@ -38,12 +40,13 @@ inline Palette palette_of(Rgb rest, std::initializer_list<std::pair<int, Rgb>> g
 // The 8x2 block at (x, y): upper and lower pattern, upper and lower pair.
 using BlockBytes = std::array<int, 4>;
 
-inline BlockBytes block_bytes(const Conversion& conv, int x, int y) {
-    return {conv.vram[vram::pattern_offset(x, y)], conv.vram[vram::pattern_offset(x, y + 1)],
-            conv.vram[vram::colour_offset(x, y)], conv.vram[vram::colour_offset(x, y + 1)]};
+inline BlockBytes block_bytes(std::span<const std::uint8_t> vram, int x, int y) {
+    return {vram[vram::pattern_offset(x, y)], vram[vram::pattern_offset(x, y + 1)],
+            vram[vram::colour_offset(x, y)], vram[vram::colour_offset(x, y + 1)]};
 }
 
-// Picture, weights, error scales and palette (MSX1 when none) as given, fitting tables built.
+// Picture, weights, error scales and palette (MSX1 when none) as given, distances and fitting
+// tables built.
 struct PreparedPicture {
     int width = 8, height = 2;
     std::function<Color(int, int)> color;
@@ -52,37 +55,40 @@ struct PreparedPicture {
     std::function<std::int32_t(int, int)> error_scale = [](int, int) { return 255; };
     std::optional<Palette> palette;
 
-    std::unique_ptr<Conversion> build() const {
-        auto conv = conversion_with(width, height, color, settings);
+    std::unique_ptr<Stages> build() const {
+        auto st = stages_with(width, height, color, settings);
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                conv->work[y * max_width + x].w = weight(x, y);
-                conv->error_scale[y * max_width + x] = error_scale(x, y);
+                st->at(x, y).w = weight(x, y);
+                st->maps.error_scale[y * max_width + x] = error_scale(x, y);
             }
         }
         if (palette) {
-            conv->working = conv->display = *palette;
+            st->palette.working = st->palette.display = *palette;
             for (int k = 0; const Rgb& c : *palette)
-                conv->luminance[k++] = 30 * c.r + 59 * c.g + 11 * c.b;
+                st->palette.luminance[k++] = 30 * c.r + 59 * c.g + 11 * c.b;
         } else {
-            setup_palette(*conv, DefaultPalettes{}.msx1, std::nullopt);
+            st->msx1_palette();
         }
-        build_distance_tables(*conv);
-        build_fitting_tables(*conv);
-        return conv;
+        build_distance_map(settings, st->palette, st->work, st->distance);
+        build_fitting_tables(settings, st->palette, st->tables);
+        return st;
     }
 
-    // Main pass and refinement by both searches; returns the straightforward one's conversion.
-    std::unique_ptr<Conversion> fit_both() const {
-        std::unique_ptr<Conversion> conv[2];
-        for (bool reference : {false, true}) {
-            conv[reference] = build();
-            conv[reference]->reference_fitting = reference;
-            fit_blocks(*conv[reference]);
-            refine_blocks(*conv[reference]);
-        }
-        EXPECT_TRUE(conv[0]->vram == conv[1]->vram) << "the fast search chose other entries";
-        return std::move(conv[1]);
+    // Main pass and refinement by both searches, which must agree; returns the VRAM image.
+    std::array<std::uint8_t, vram::file_size> fit_both() const {
+        auto st = build();
+        const FitInput in = st->input();
+        auto fast = std::make_unique<FitState>();
+        auto ref = std::make_unique<reference::State>();
+        auto scratch = std::make_unique<RefineScratch>();
+        std::array<std::uint8_t, vram::file_size> by_reference{};
+        fit_blocks(in, *fast, st->vram_image());
+        refine_blocks(in, *fast, *scratch, st->vram_image());
+        reference::fit_blocks(in, *ref, by_reference);
+        reference::refine_blocks(in, *ref, *scratch, by_reference);
+        EXPECT_TRUE(st->vram == by_reference) << "the fast search chose other entries";
+        return by_reference;
     }
 };
 

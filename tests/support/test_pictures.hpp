@@ -1,4 +1,4 @@
-// Building small BMP files and scratch folders for tests.
+// Small pictures, as pixels and as BMP files, and scratch folders for tests.
 #pragma once
 
 #include <stdlib.h>
@@ -7,10 +7,27 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "convert/types.hpp"
+#include "io/status.hpp"
+
+namespace lumaweave {
+
+// A status shows as its text in a test's report.
+inline void PrintTo(Status status, std::ostream* out) {
+    *out << message_text(status);
+}
+
+}  // namespace lumaweave
+
 namespace lumaweave::test {
+
+inline std::string text(Status status) {
+    return std::string(message_text(status));
+}
 
 struct Color {
     std::uint8_t r, g, b;
@@ -67,13 +84,32 @@ class Lcg {
     std::uint32_t state_;
 };
 
+// Pixels as a front end holds them: red, green, blue bytes, top row first.
+struct RgbPicture {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgb;
+
+    PixelPicture pixels() const { return {width, height, rgb}; }
+    Color at(int x, int y) const {
+        const std::uint8_t* p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
+        return {p[0], p[1], p[2]};
+    }
+    std::vector<std::uint8_t> bmp() const {
+        return make_bmp(width, height, [this](int x, int y) { return at(x, y); });
+    }
+};
+
 // A picture of pseudo-random colours.
-inline std::vector<std::uint8_t> make_noise_bmp(int width, int height, std::uint32_t seed) {
+inline RgbPicture make_noise(int width, int height, std::uint32_t seed) {
     Lcg lcg(seed);
-    return make_bmp(width, height, [&lcg](int, int) {
-        return Color{static_cast<std::uint8_t>(lcg.next()), static_cast<std::uint8_t>(lcg.next()),
-                     static_cast<std::uint8_t>(lcg.next())};
-    });
+    RgbPicture p{width, height, std::vector<std::uint8_t>(3 * std::size_t(width) * height)};
+    for (std::uint8_t& v : p.rgb)
+        v = static_cast<std::uint8_t>(lcg.next());
+    return p;
+}
+
+inline std::vector<std::uint8_t> make_noise_bmp(int width, int height, std::uint32_t seed) {
+    return make_noise(width, height, seed).bmp();
 }
 
 inline void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
@@ -107,5 +143,11 @@ class ScratchDir {
   private:
     std::filesystem::path path_;
 };
+
+inline std::string put_noise(const std::filesystem::path& file, int width = 16, int height = 16,
+                             std::uint32_t seed = 1) {
+    write_file(file, make_noise_bmp(width, height, seed));
+    return file.string();
+}
 
 }  // namespace lumaweave::test

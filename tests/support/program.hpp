@@ -1,5 +1,4 @@
-// What the batch, command-line and quality tests share: pictures written and converted on their
-// own, a BatchHost that records what the batch asks of its platform, and the program run.
+// The command-line program run as a user runs it, in a folder, on a terminal or not.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,56 +17,13 @@
 #include <utility>
 #include <vector>
 
-#include "batch/batch.hpp"
-#include "batch/output.hpp"
-#include "io/messages.hpp"
+#include "io/status.hpp"
 #include "support/conversion_fixture.hpp"
 
 namespace lumaweave::test {
 
-inline std::string put_noise(const std::filesystem::path& file, int width = 16, int height = 16,
-                             std::uint32_t seed = 1) {
-    write_file(file, make_noise_bmp(width, height, seed));
-    return file.string();
-}
-
-inline std::unique_ptr<Conversion> converted(const std::filesystem::path& source,
-                                             const ConversionSettings& settings = {},
-                                             const DefaultPalettes& palettes = {}) {
-    auto conv = make_conversion();
-    ScratchPool pool;
-    EXPECT_EQ(convert_file(*conv, pool, source.string(), settings, palettes), "") << source;
-    return conv;
-}
-
-inline std::vector<std::uint8_t> converted_vram(const std::filesystem::path& source,
-                                                const ConversionSettings& settings = {},
-                                                const DefaultPalettes& palettes = {}) {
-    const auto conv = converted(source, settings, palettes);
-    return {conv->vram.begin(), conv->vram.end()};
-}
-
-struct RecordingHost final : BatchHost {
-    explicit RecordingHost(Batch& b) : batch(b) {}
-    Batch& batch;
-    bool export_on = false, preview_on = true;
-    std::vector<std::string> messages;
-    // Per file started: its index (-1 if the batch was not busy) and the progress it showed.
-    std::vector<int> started, progress;
-    std::function<void()> on_events = [] {};  // in the events after each file
-
-    bool shows_preview() override { return preview_on; }
-    bool export_requested() override { return export_on; }
-    void process_pending_events() override { on_events(); }
-    void show_message(const std::string& text) override { messages.push_back(text); }
-    void file_started(int index, const std::string&) override {
-        started.push_back(batch.busy() ? index : -1);
-        progress.push_back(batch.progress_percent());
-    }
-};
-
 inline const std::string cli_program = LUMAWEAVE_CLI;
-inline const std::string ended_line = std::string(msg::ended) + "\n";
+inline const std::string ended_line = text(Status::ok) + "\n";
 
 inline std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> out(1);
