@@ -58,7 +58,7 @@ void prepare_cell_costs(const FitInput& in, BlockData& bd, int row) {
 }  // namespace
 
 void receive_all(const FitInput& in, BlockData& bd, int row, int j) {
-    if (bd.receive_valid[row][j] == 0xFFFF) return;
+    if (bd.filled.receive[row][j] == 0xFFFF) return;
     const BlockPixel& src = bd.px[row][j];
     const BlockPixel& dst = bd.px[1 - row][j];
     const std::int32_t s[3] = {src.own.r, src.own.g, src.own.b};
@@ -67,12 +67,12 @@ void receive_all(const FitInput& in, BlockData& bd, int row, int j) {
                                 in.tables.working_b.data(), in.tables.square_weight.data(), t, s,
                                 src.scale, bd.sp, in.tables.clamp_low, in.tables.clamp_high,
                                 bd.receive[row][j][0].data(), bd.receive_least[row][j].data());
-    bd.receive_valid[row][j] = 0xFFFF;
+    bd.filled.receive[row][j] = 0xFFFF;
 }
 
 HalfCell& fill_half_cell(const FitInput& in, BlockData& bd, int row, int p, int k) {
     HalfCell& h = bd.half[row][p][k];
-    bd.half_ready[row][p] |= static_cast<std::uint8_t>(1u << k);
+    bd.filled.half[row][p] |= static_cast<std::uint8_t>(1u << k);
 
     const CellOrder& o = bd.cell_order[row];
     const int f = bd.pair_fg[p], b = bd.pair_bg[p];
@@ -122,7 +122,7 @@ const std::int32_t* fill_pair_costs(const FitInput& in, BlockData& bd, int row, 
     // Rows of pair costs are asked for colour after colour: their distances come at once.
     receive_all(in, bd, row, j);
     costs_by_pair(bd, bd.receive[row][j][c], bd.px[1 - row][j].weight, out);
-    bd.pair_cost_valid[row][j] |= static_cast<std::uint16_t>(1u << c);
+    bd.filled.pair_cost[row][j] |= static_cast<std::uint16_t>(1u << c);
     return out;
 }
 
@@ -139,8 +139,8 @@ const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int ro
     const int key = bd.cell_key[row][k][p];
     std::int16_t& slot = bd.cell_receive_slot[row][k][key];
     if (slot >= 0) return bd.cell_receive[slot].data();
-    if (bd.cell_receive_used == BlockData::cell_receive_capacity) return unbounded_terms().data();
-    slot = static_cast<std::int16_t>(bd.cell_receive_used++);
+    if (bd.filled.cell_receive == BlockData::cell_receive_capacity) return unbounded_terms().data();
+    slot = static_cast<std::int16_t>(bd.filled.cell_receive++);
     const CellOrder& o = bd.cell_order[row];
     const int ca = 2 * k + o.own_first, cb = 2 * k + o.own_second;
     const int cx = 2 * k + o.recv_first;
@@ -185,6 +185,8 @@ void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y
         }
     }
     bd.cell_order = mode == FitMode::circular_cell ? circular_orders : vertical_orders;
+    // Nothing of the previous block's tables is valid any more.
+    bd.filled = {};
 
     const int rows = lower_rows ? 2 : 1;
     const int n = in.tables.pair_count;
@@ -218,15 +220,8 @@ void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y
                 }
             }
         }
-        bd.half_ready[row].fill(0);
-        bd.receive_valid[row].fill(0);
-        bd.pair_cost_valid[row].fill(0);
-        bd.floor_ready[row].fill(0);
-        bd.other_order_ready[row] = 0;
-        bd.row_floor_ready[row] = 0;
         if (mode != FitMode::column) prepare_cell_costs(in, bd, row);
     }
-    bd.cell_receive_used = 0;
 }
 
 }  // namespace lumaweave

@@ -48,13 +48,13 @@ inline void fill_distances(const FitInput& in, const Rgb& v, std::array<std::int
                                                                               int row, int j,
                                                                               int c) {
     auto& d = bd.receive[row][j][c];
-    if (!(bd.receive_valid[row][j] & (1u << c))) {
+    if (!(bd.filled.receive[row][j] & (1u << c))) {
         const BlockPixel& src = bd.px[row][j];
         const BlockPixel& dst = bd.px[1 - row][j];
         const Rgb v = clamp_value(
             in, add_share(bd, dst.own, minus(src.own, in.palette.working[c]), 8, src.scale));
         fill_distances(in, v, d);
-        bd.receive_valid[row][j] |= static_cast<std::uint16_t>(1u << c);
+        bd.filled.receive[row][j] |= static_cast<std::uint16_t>(1u << c);
     }
     return d;
 }
@@ -65,16 +65,16 @@ void receive_all(const FitInput& in, BlockData& bd, int row, int j);
 // Column mode: the pair_cost row of (row, j, c).
 const std::int32_t* fill_pair_costs(const FitInput& in, BlockData& bd, int row, int j, int c);
 inline const std::int32_t* pair_costs(const FitInput& in, BlockData& bd, int row, int j, int c) {
-    return bd.pair_cost_valid[row][j] & (1u << c) ? bd.pair_cost[row][j][c].data()
-                                                  : fill_pair_costs(in, bd, row, j, c);
+    return bd.filled.pair_cost[row][j] & (1u << c) ? bd.pair_cost[row][j][c].data()
+                                                   : fill_pair_costs(in, bd, row, j, c);
 }
 
 // Cell modes: the starting row's two pixels of cell k fitted with pair p, and the other row's
 // prepared.
 HalfCell& fill_half_cell(const FitInput& in, BlockData& bd, int row, int p, int k);
 inline HalfCell& half_cell(const FitInput& in, BlockData& bd, int row, int p, int k) {
-    return bd.half_ready[row][p] & (1u << k) ? bd.half[row][p][k]
-                                             : fill_half_cell(in, bd, row, p, k);
+    return bd.filled.half[row][p] & (1u << k) ? bd.half[row][p][k]
+                                              : fill_half_cell(in, bd, row, p, k);
 }
 
 // Cell modes: the distances of the other row's last pixel of cell k after its first one took

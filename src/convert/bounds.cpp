@@ -13,8 +13,8 @@ namespace {
 
 // Column mode: fills the other_order rows of `side` on first use.
 void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
-    if (bd.other_order_ready[side]) return;
-    bd.other_order_ready[side] = 1;
+    if (bd.filled.other_order[side]) return;
+    bd.filled.other_order[side] = 1;
     const int other = 1 - side;
     for (int j = 0; j < 8; ++j) {
         receive_all(in, bd, other, j);
@@ -32,8 +32,8 @@ void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
 }  // namespace
 
 std::int64_t row_floor(const FitInput& in, BlockData& bd, int row, int p) {
-    if (!bd.row_floor_ready[row]) {
-        bd.row_floor_ready[row] = 1;
+    if (!bd.filled.row_floor[row]) {
+        bd.filled.row_floor[row] = 1;
         const int other = 1 - row;
         for (int j = 0; j < 8; ++j) {
             auto& here = bd.cheapest_here[row][j];
@@ -91,7 +91,7 @@ bool columns_cannot_win(const FitInput& in, BlockData& bd, int i, int l, std::in
 
 const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int row, int p) {
     std::int32_t* acc = bd.floor[row][p].data();
-    bd.floor_ready[row][p] = 1;
+    bd.filled.floor[row][p] = 1;
     const int n = bd.pair_count;
     std::fill_n(acc, n, 0);
     if (bd.mode == FitMode::column) {
