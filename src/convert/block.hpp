@@ -192,7 +192,7 @@ std::int64_t evaluate_cells_fast(const FitInput& in, BlockData& bd, int i, int l
 
 // The refinement's column search: no bound checks and no cuts inside a column; the candidate is
 // followed while its error stays below `limit`. Returns its block error, or dead_error once it
-// reaches the limit.
+// reaches the limit. (The same code as evaluate_columns_fast, with another pruning policy.)
 std::int64_t evaluate_columns_unpruned(const FitInput& in, BlockData& bd, int i, int l,
                                        std::int64_t limit, std::uint8_t& upper_pattern,
                                        std::uint8_t& lower_pattern);

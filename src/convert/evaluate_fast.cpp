@@ -7,15 +7,6 @@
 
 namespace lumaweave {
 
-namespace {
-
-struct Order {
-    std::int64_t error;
-    std::uint8_t upper, lower;
-};
-
-}  // namespace
-
 InversionRule::InversionRule(const FitInput& in, int uf_, int ub_, int lf_, int lb_,
                              std::int32_t mitigation_)
     : distinct(in.tables.distinct_count),
@@ -35,66 +26,121 @@ InversionRule::InversionRule(const FitInput& in, int uf_, int ub_, int lf_, int 
     }
 }
 
-std::int64_t evaluate_columns_fast(const FitInput& in, BlockData& bd, int i, int l,
-                                   std::int64_t best, std::uint8_t& upper_pattern,
+namespace {
+
+struct Order {
+    std::int64_t error;
+    std::uint8_t upper, lower;
+};
+
+// How the column evaluation treats the two orders of each column; `limit` is the error the
+// candidate must stay below.
+//
+// The main pass drops an order as soon as it cannot end below the limit (the best error): before
+// its column when its row bound says so, and after each of its pixels. An order that breaks the
+// inversion limit takes the rejection value while that is below the best error (only at the
+// start of a block), else it is dropped too.
+struct DropLosingOrders {
+    static constexpr bool drops_orders = true;
+    static std::int64_t rejected(std::int64_t limit) {
+        return rejection_error < limit ? rejection_error : dead_error;
+    }
+};
+
+// The refinement follows both orders of every column whole and applies the inversion limit to
+// each, whatever its error: a broken order takes the rejection value.
+struct FollowEveryOrder {
+    static constexpr bool drops_orders = false;
+    static std::int64_t rejected(std::int64_t) { return rejection_error; }
+};
+
+// What one order of a candidate keeps from column to column: it fits `row`'s pixel first with
+// its own value and pair p (colours f, b; own_fg the foreground bits of that fit), then the
+// other row's pixel, which received its whole error, with the other pair (colours qf, qb).
+struct OrderStart {
+    int row, p;
+    std::uint8_t own_fg;
+    int f, b, qf, qb;
+
+    OrderStart(const BlockData& bd, int row_, int p_, int q)
+        : row(row_),
+          p(p_),
+          own_fg(bd.own_fg[row_][p_]),
+          f(bd.pair_fg[p_]),
+          b(bd.pair_bg[p_]),
+          qf(bd.pair_fg[q]),
+          qb(bd.pair_bg[q]) {}
+};
+
+// Column j of order `o` after the columns before it (`st`); dropped (dead_error) where the
+// policy drops it.
+template <class Policy>
+[[gnu::always_inline]] inline Order column_order(const FitInput& in, BlockData& bd, const Order& st,
+                                                 const OrderStart& o, int j, std::int64_t limit) {
+    constexpr Order dropped{dead_error, 0, 0};
+    if constexpr (Policy::drops_orders) {
+        if (st.error + bd.bound[o.row][j][o.p] > limit) return dropped;
+    }
+    const auto bit = static_cast<std::uint8_t>(0x80 >> j);
+    const auto own = static_cast<std::uint8_t>(o.own_fg & bit);
+    std::int64_t t = st.error + bd.cost[o.row][j][o.p];
+    if constexpr (Policy::drops_orders) {
+        if (t >= limit) return dropped;
+    }
+    const auto& d = receive_row(in, bd, o.row, j, own ? o.f : o.b);
+    const bool fg = d[o.qf] < d[o.qb];
+    t += std::int64_t{fg ? d[o.qf] : d[o.qb]} * bd.px[1 - o.row][j].weight;
+    if constexpr (Policy::drops_orders) {
+        if (t >= limit) return dropped;
+    }
+    const auto other = static_cast<std::uint8_t>(fg ? bit : 0);
+    if (o.row == 0) {
+        return {t, static_cast<std::uint8_t>(st.upper | own),
+                static_cast<std::uint8_t>(st.lower | other)};
+    }
+    return {t, static_cast<std::uint8_t>(st.upper | other),
+            static_cast<std::uint8_t>(st.lower | own)};
+}
+
+// Candidate (upper pair i, lower pair l) in column mode: its block error when it stays below
+// `limit` (with its patterns), else dead_error.
+template <class Policy>
+std::int64_t evaluate_columns_with(const FitInput& in, BlockData& bd, int i, int l,
+                                   std::int64_t limit, std::uint8_t& upper_pattern,
                                    std::uint8_t& lower_pattern) {
-    const int uf = bd.pair_fg[i], ub = bd.pair_bg[i], lf = bd.pair_fg[l], lb = bd.pair_bg[l];
-    const std::uint8_t ufg = bd.own_fg[0][i], lfg = bd.own_fg[1][l];
-    const InversionRule rule(in, uf, ub, lf, lb, bd.mitigation);
-    // An order that breaks the inversion limit takes the rejection value, which only a best
-    // error above it (the start of a block) lets live on.
-    const std::int64_t rejected = rejection_error < best ? rejection_error : dead_error;
+    const OrderStart upper_first(bd, 0, i, l), lower_first(bd, 1, l, i);
+    const InversionRule rule(in, upper_first.f, upper_first.b, lower_first.f, lower_first.b,
+                             bd.mitigation);
+    const std::int64_t rejected = Policy::rejected(limit);
+    // A dropped order is not checked: the rejection value would bring it back.
+    auto breaks_limit = [&](const Order& o, std::uint8_t mask) {
+        return (!Policy::drops_orders || o.error != dead_error) &&
+               rule.broken(o.upper, o.lower, mask, mask);
+    };
     Order st{0, 0, 0};
     std::uint8_t mask = 0x80;
     for (int j = 0; j < 8; ++j) {
-        const std::uint8_t bit = 0x80 >> j;
-        // Upper pixel first: its error goes to the lower pixel.
-        Order a{dead_error, 0, 0};
-        if (st.error + bd.bound[0][j][i] <= best) {
-            std::int64_t t = st.error + bd.cost[0][j][i];
-            if (t < best) {
-                const auto& d = receive_row(in, bd, 0, j, (ufg & bit) ? uf : ub);
-                const bool fg = d[lf] < d[lb];
-                t += std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight;
-                if (t < best) {
-                    a = {t, static_cast<std::uint8_t>(st.upper | (ufg & bit)),
-                         static_cast<std::uint8_t>(st.lower | (fg ? bit : 0))};
-                }
-            }
-        }
-        // Lower pixel first: its error goes to the upper pixel.
-        Order b{dead_error, 0, 0};
-        if (st.error + bd.bound[1][j][l] <= best) {
-            std::int64_t t = st.error + bd.cost[1][j][l];
-            if (t < best) {
-                const auto& d = receive_row(in, bd, 1, j, (lfg & bit) ? lf : lb);
-                const bool fg = d[uf] < d[ub];
-                t += std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight;
-                if (t < best) {
-                    b = {t, static_cast<std::uint8_t>(st.upper | (fg ? bit : 0)),
-                         static_cast<std::uint8_t>(st.lower | (lfg & bit))};
-                }
-            }
-        }
+        // Upper pixel first, its error going to the lower pixel; lower pixel first.
+        Order a = column_order<Policy>(in, bd, st, upper_first, j, limit);
+        Order b = column_order<Policy>(in, bd, st, lower_first, j, limit);
         if (bd.optimization) {
             // One fitted column shows at most one colour per row: nothing to check yet.
             if (j > 0) {
-                if (a.error != dead_error && rule.broken(a.upper, a.lower, mask, mask)) {
-                    a.error = rejected;
-                }
-                if (b.error != dead_error && rule.broken(b.upper, b.lower, mask, mask)) {
-                    b.error = rejected;
-                }
+                if (breaks_limit(a, mask)) a.error = rejected;
+                if (breaks_limit(b, mask)) b.error = rejected;
             }
             mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
         }
         st = (b.error <= a.error) ? b : a;
-        if (st.error == dead_error) return dead_error;
+        // Where orders are dropped, every living one is below the limit: this is "none lives".
+        if (st.error >= limit) return dead_error;
     }
     upper_pattern = st.upper;
     lower_pattern = st.lower;
     return st.error;
 }
+
+}  // namespace
 
 std::int64_t evaluate_cells_fast(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best,
                                  std::uint8_t& upper_pattern, std::uint8_t& lower_pattern) {
@@ -154,49 +200,18 @@ std::int64_t evaluate_cells_fast(const FitInput& in, BlockData& bd, int i, int l
     return st.error;
 }
 
+std::int64_t evaluate_columns_fast(const FitInput& in, BlockData& bd, int i, int l,
+                                   std::int64_t best, std::uint8_t& upper_pattern,
+                                   std::uint8_t& lower_pattern) {
+    return evaluate_columns_with<DropLosingOrders>(in, bd, i, l, best, upper_pattern,
+                                                   lower_pattern);
+}
+
 std::int64_t evaluate_columns_unpruned(const FitInput& in, BlockData& bd, int i, int l,
                                        std::int64_t limit, std::uint8_t& upper_pattern,
                                        std::uint8_t& lower_pattern) {
-    const int uf = bd.pair_fg[i], ub = bd.pair_bg[i], lf = bd.pair_fg[l], lb = bd.pair_bg[l];
-    const std::uint8_t ufg = bd.own_fg[0][i], lfg = bd.own_fg[1][l];
-    const InversionRule rule(in, uf, ub, lf, lb, bd.mitigation);
-    Order st{0, 0, 0};
-    std::uint8_t mask = 0x80;
-    for (int j = 0; j < 8; ++j) {
-        const std::uint8_t bit = 0x80 >> j;
-        Order a;
-        {
-            const auto& d = receive_row(in, bd, 0, j, (ufg & bit) ? uf : ub);
-            const bool fg = d[lf] < d[lb];
-            a = {
-                st.error + bd.cost[0][j][i] + std::int64_t{fg ? d[lf] : d[lb]} * bd.px[1][j].weight,
-                static_cast<std::uint8_t>(st.upper | (ufg & bit)),
-                static_cast<std::uint8_t>(st.lower | (fg ? bit : 0))};
-        }
-        Order b;
-        {
-            const auto& d = receive_row(in, bd, 1, j, (lfg & bit) ? lf : lb);
-            const bool fg = d[uf] < d[ub];
-            b = {
-                st.error + bd.cost[1][j][l] + std::int64_t{fg ? d[uf] : d[ub]} * bd.px[0][j].weight,
-                static_cast<std::uint8_t>(st.upper | (fg ? bit : 0)),
-                static_cast<std::uint8_t>(st.lower | (lfg & bit))};
-        }
-        if (bd.optimization) {
-            // Every order is checked, whatever its error; a broken one is replaced by the
-            // rejection value.
-            if (j > 0) {
-                if (rule.broken(a.upper, a.lower, mask, mask)) a.error = rejection_error;
-                if (rule.broken(b.upper, b.lower, mask, mask)) b.error = rejection_error;
-            }
-            mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
-        }
-        st = (b.error <= a.error) ? b : a;
-        if (st.error >= limit) return dead_error;
-    }
-    upper_pattern = st.upper;
-    lower_pattern = st.lower;
-    return st.error;
+    return evaluate_columns_with<FollowEveryOrder>(in, bd, i, l, limit, upper_pattern,
+                                                   lower_pattern);
 }
 
 }  // namespace lumaweave
