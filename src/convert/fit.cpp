@@ -2,8 +2,9 @@
 // of least error, searched over the dominant channel's candidate list.
 //
 // The search gives the same choice as walking the list entry by entry (fit_reference.cpp), but
-// skips whole runs of entries that the pre-check bound refuses and evaluates with per-block
-// tables (block.cpp).
+// skips whole runs of entries that the pre-check bound refuses, and candidates whose lower bound
+// (bounds.cpp) says they cannot win, and evaluates the rest on per-block tables (block.cpp,
+// evaluate_fast.cpp).
 #include "convert/fitting.hpp"
 #include "convert/kernels.hpp"
 #include "formats/vram.hpp"
