@@ -1,6 +1,5 @@
 // The block's tables: its pixels, the own-value costs of every pair and the row bounds, prepared
-// once per block, and the tables filled on first use (receive rows, pair costs, half cells, the
-// cell modes' receiving costs).
+// once per block, and the cell modes' half cells, filled on first use.
 #include "convert/block.hpp"
 
 #include <algorithm>
@@ -16,13 +15,6 @@ namespace {
 // Cell geometry of the two orders: starting on the upper row, starting on the lower row.
 constexpr std::array<CellOrder, 2> vertical_orders{{{0, 1, 0, 1}, {0, 1, 0, 1}}};
 constexpr std::array<CellOrder, 2> circular_orders{{{1, 0, 0, 1}, {0, 1, 1, 0}}};
-
-// weight * the smaller distance of each pair's two colours, for every pair in list order
-// (pairs run (a, b), a < b, ascending; colour 0 only with color_no0).
-void costs_by_pair(const BlockData& bd, const std::array<std::int32_t, 16>& d, std::int32_t weight,
-                   std::int32_t* out) {
-    kernels::pair_costs(d.data(), weight, bd.pair_count == max_pairs ? 0 : 1, out, nullptr);
-}
 
 // Cell modes: the two pixels of the starting row of each order for every pair at once. The
 // second one's value depends only on the colour the first one took, so its distances are
@@ -56,19 +48,6 @@ void prepare_cell_costs(const FitInput& in, BlockData& bd, int row) {
 }
 
 }  // namespace
-
-void receive_all(const FitInput& in, BlockData& bd, int row, int j) {
-    if (bd.filled.receive[row][j] == 0xFFFF) return;
-    const BlockPixel& src = bd.px[row][j];
-    const BlockPixel& dst = bd.px[1 - row][j];
-    const std::int32_t s[3] = {src.own.r, src.own.g, src.own.b};
-    const std::int32_t t[3] = {dst.own.r, dst.own.g, dst.own.b};
-    kernels::received_distances(in.tables.working_r.data(), in.tables.working_g.data(),
-                                in.tables.working_b.data(), in.tables.square_weight.data(), t, s,
-                                src.scale, bd.sp, in.tables.clamp_low, in.tables.clamp_high,
-                                bd.receive[row][j][0].data(), bd.receive_least[row][j].data());
-    bd.filled.receive[row][j] = 0xFFFF;
-}
 
 HalfCell& fill_half_cell(const FitInput& in, BlockData& bd, int row, int p, int k) {
     HalfCell& h = bd.half[row][p][k];
@@ -115,50 +94,6 @@ const std::array<std::int32_t, 16>& fill_second_row(const FitInput& in, const Bl
     fill_distances(in, v, d);
     h.second_valid |= static_cast<std::uint16_t>(1u << c);
     return d;
-}
-
-const std::int32_t* fill_pair_costs(const FitInput& in, BlockData& bd, int row, int j, int c) {
-    std::int32_t* out = bd.pair_cost[row][j][c].data();
-    // Rows of pair costs are asked for colour after colour: their distances come at once.
-    receive_all(in, bd, row, j);
-    costs_by_pair(bd, bd.receive[row][j][c], bd.px[1 - row][j].weight, out);
-    bd.filled.pair_cost[row][j] |= static_cast<std::uint16_t>(1u << c);
-    return out;
-}
-
-const std::array<std::int32_t, max_pairs>& unbounded_terms() {
-    static const std::array<std::int32_t, max_pairs> cap = [] {
-        std::array<std::int32_t, max_pairs> a;
-        a.fill(floor_cap);
-        return a;
-    }();
-    return cap;
-}
-
-const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int row, int k, int p) {
-    const int key = bd.cell_key[row][k][p];
-    std::int16_t& slot = bd.cell_receive_slot[row][k][key];
-    if (slot >= 0) return bd.cell_receive[slot].data();
-    if (bd.filled.cell_receive == BlockData::cell_receive_capacity) return unbounded_terms().data();
-    slot = static_cast<std::int16_t>(bd.filled.cell_receive++);
-    const CellOrder& o = bd.cell_order[row];
-    const int ca = 2 * k + o.own_first, cb = 2 * k + o.own_second;
-    const int cx = 2 * k + o.recv_first;
-    const BlockPixel& pa = bd.px[row][ca];
-    const bool keyed_by_both = o.recv_first != o.own_first;
-    const int taken_a = keyed_by_both ? key / 16 : key;
-    Rgb e = minus(pa.own, in.palette.working[taken_a]);
-    if (cx == cb) {
-        const Rgb vb =
-            clamp_value(in, add_share(bd, bd.px[row][cb].own, e, 8 - bd.ratio, pa.scale));
-        e = minus(vb, in.palette.working[key % 16]);
-    }
-    const Rgb v =
-        clamp_value(in, add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
-    std::array<std::int32_t, 16> d;
-    fill_distances(in, v, d);
-    costs_by_pair(bd, d, bd.px[1 - row][cx].weight, bd.cell_receive[slot].data());
-    return bd.cell_receive[slot].data();
 }
 
 void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y, bool lower_rows) {

@@ -1,7 +1,8 @@
-// The tables of BlockData that are filled on first use, shared by the block preparation
-// (block.cpp), the lower bounds (bounds.cpp) and the fast evaluators (evaluate_fast.cpp). The
-// look-ups are inline, as the evaluators ask for them once per order and column; what fills a
-// missing entry is not.
+// What the block preparation (block.cpp), the lower bounds (bounds.cpp) and the fast evaluators
+// (evaluate_fast.cpp) share: the error diffusion's arithmetic on values, and the tables of
+// BlockData filled on first use that more than one of them reads (receive rows, half cells).
+// The look-ups are inline, as the evaluators ask for them once per order and column or cell;
+// what fills a missing half cell is not, which keeps the cell evaluator's loop small.
 #pragma once
 
 #include <algorithm>
@@ -13,9 +14,6 @@
 #include "convert/kernels.hpp"
 
 namespace lumaweave {
-
-// Bounds sums stop growing at this much per column (see error_floor).
-inline constexpr std::int32_t floor_cap = 1 << 27;
 
 inline Rgb clamp_value(const FitInput& in, Rgb v) {
     return {std::clamp(v.r, in.tables.clamp_low, in.tables.clamp_high),
@@ -59,16 +57,6 @@ inline void fill_distances(const FitInput& in, const Rgb& v, std::array<std::int
     return d;
 }
 
-// All 16 receive rows of (row, j) at once, with the least distance of each.
-void receive_all(const FitInput& in, BlockData& bd, int row, int j);
-
-// Column mode: the pair_cost row of (row, j, c).
-const std::int32_t* fill_pair_costs(const FitInput& in, BlockData& bd, int row, int j, int c);
-inline const std::int32_t* pair_costs(const FitInput& in, BlockData& bd, int row, int j, int c) {
-    return bd.filled.pair_cost[row][j] & (1u << c) ? bd.pair_cost[row][j][c].data()
-                                                   : fill_pair_costs(in, bd, row, j, c);
-}
-
 // Cell modes: the starting row's two pixels of cell k fitted with pair p, and the other row's
 // prepared.
 HalfCell& fill_half_cell(const FitInput& in, BlockData& bd, int row, int p, int k);
@@ -85,12 +73,5 @@ inline const std::array<std::int32_t, 16>& second_row(const FitInput& in, const 
                                                       HalfCell& h, int row, int k, int c) {
     return h.second_valid & (1u << c) ? h.second[c] : fill_second_row(in, bd, h, row, k, c);
 }
-
-// Cell modes: the cost of the other row's first receiving pixel in cell k, for every pair of
-// its row, after the starting row fitted pair p (unbounded_terms when the table is full).
-const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int row, int k, int p);
-
-// floor_cap for every pair: a term that bounds nothing.
-const std::array<std::int32_t, max_pairs>& unbounded_terms();
 
 }  // namespace lumaweave
