@@ -72,33 +72,41 @@ struct BlockData {
     // Row bounds: [row][c][pair], c = column (column mode) or cell (cell modes).
     std::array<std::array<std::array<std::int64_t, max_pairs>, 8>, 2> bound{};
 
+    // Which entries of the tables below, filled on first use, hold this block's values:
+    // prepare_block clears them all in one step.
+    struct Filled {
+        std::array<std::array<std::uint16_t, 8>, 2> receive;       // bit c: receive[row][j][c]
+        std::array<std::array<std::uint16_t, 8>, 2> pair_cost;     // bit c: pair_cost[row][j][c]
+        std::array<std::uint8_t, 2> other_order;                   // other_order[side]
+        std::array<std::uint8_t, 2> row_floor;                     // the row_floor tables of a side
+        std::array<std::array<std::uint8_t, max_pairs>, 2> floor;  // floor[side][pair]
+        std::array<std::array<std::uint8_t, max_pairs>, 2> half;   // bit k: half[row][p][k]
+        int cell_receive;                                          // cell_receive entries taken
+    };
+    Filled filled{};
+
     // Column mode: distances of the other row's pixel after it received the whole error of a
     // pixel that took colour c. [source row][column][c][colour]
-    std::array<std::array<std::uint16_t, 8>, 2> receive_valid{};
     std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive{};
     // The least of each of those rows, filled with all 16 rows at once.
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> receive_least{};
 
     // Column mode: cost of the other row's pixel j with each of its pairs after it received
     // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]
-    std::array<std::array<std::uint16_t, 8>, 2> pair_cost_valid{};
     std::array<std::array<std::array<std::array<std::int32_t, max_pairs>, 16>, 8>, 2> pair_cost{};
     // Column mode, [side][j][pair q of the other side]: what the order starting on the other
     // side with pair q costs in column j at least (its own pixel, and side's pixel receiving
     // its error at the nearest colour of all).
-    std::array<std::uint8_t, 2> other_order_ready{};
     std::array<std::array<std::array<std::int32_t, max_pairs>, 8>, 2> other_order{};
     // Column mode, [side][j]: for a lower bound of every candidate with one pair of `side`
     // (row_floor): the cheapest the other row's pixel can be after it received the error of
     // this side's pixel that took colour c [c], the cheapest own fit of the other row's pixel,
     // and the cheapest this side's pixel can be, by colour k, after it received the error of
     // the other row's pixel whatever it took [k].
-    std::array<std::uint8_t, 2> row_floor_ready{};
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> nearest_received{};
     std::array<std::array<std::int32_t, 8>, 2> cheapest_other{};
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> cheapest_here{};
     // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
-    std::array<std::array<std::uint8_t, max_pairs>, 2> floor_ready{};
     std::array<std::array<std::array<std::int32_t, max_pairs>, max_pairs>, 2> floor{};
 
     // Cell modes, for every pair of the starting row of an order [row][cell][pair]: what its two
@@ -106,14 +114,13 @@ struct BlockData {
     // (the colour the starting row's pixel above or below it took, and the one before that).
     std::array<std::array<std::array<std::int32_t, max_pairs>, 4>, 2> cell_own_cost{};
     std::array<std::array<std::array<std::uint8_t, max_pairs>, 4>, 2> cell_key{};
-    // Cost of that receiving pixel for every pair of its row, by key: [row][cell][key] -> slot.
+    // Cost of that receiving pixel for every pair of its row, by key: [row][cell][key] -> slot,
+    // -1 until it is computed (set with the cell costs, for the rows that start orders).
     std::array<std::array<std::array<std::int16_t, 256>, 4>, 2> cell_receive_slot{};
-    int cell_receive_used = 0;
     static constexpr int cell_receive_capacity = 8 * max_pairs;
     std::array<std::array<std::int32_t, max_pairs>, cell_receive_capacity> cell_receive{};
 
     // Cell modes: [starting row][pair][cell], built when first needed.
-    std::array<std::array<std::uint8_t, max_pairs>, 2> half_ready{};
     std::array<std::array<std::array<HalfCell, 4>, max_pairs>, 2> half{};
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
@@ -162,7 +169,7 @@ void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y
 // column, which keeps them in 32 bits and still below the true sums.
 const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int row, int p);
 inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int row, int p) {
-    return bd.floor_ready[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);
+    return bd.filled.floor[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);
 }
 
 // Column mode: a lower bound of the block error of every candidate with pair p on `row`,
@@ -185,7 +192,7 @@ std::int64_t evaluate_cells_fast(const FitInput& in, BlockData& bd, int i, int l
 
 // The refinement's column search: no bound checks and no cuts inside a column; the candidate is
 // followed while its error stays below `limit`. Returns its block error, or dead_error once it
-// reaches the limit.
+// reaches the limit. (The same code as evaluate_columns_fast, with another pruning policy.)
 std::int64_t evaluate_columns_unpruned(const FitInput& in, BlockData& bd, int i, int l,
                                        std::int64_t limit, std::uint8_t& upper_pattern,
                                        std::uint8_t& lower_pattern);

@@ -1,7 +1,8 @@
 // Evaluating one candidate (upper pair, lower pair) of a block exactly as the rules are written:
 // the pixel fit with error diffusion inside the block, in column mode and in the two cell modes.
-// The fast evaluation (block.cpp) must give the same errors; the main pass falls back on this one
-// while no real best error is known yet, and the straightforward search uses it throughout.
+// The fast evaluation (evaluate_fast.cpp) must give the same errors; the main pass falls back on
+// this one while no real best error is known yet, and the straightforward search uses it
+// throughout.
 #include "convert/fitting.hpp"
 
 namespace lumaweave {

@@ -2,8 +2,9 @@
 // of least error, searched over the dominant channel's candidate list.
 //
 // The search gives the same choice as walking the list entry by entry (fit_reference.cpp), but
-// skips whole runs of entries that the pre-check bound refuses and evaluates with per-block
-// tables (block.cpp).
+// skips whole runs of entries that the pre-check bound refuses, and candidates whose lower bound
+// (bounds.cpp) says they cannot win, and evaluates the rest on per-block tables (block.cpp,
+// evaluate_fast.cpp).
 #include "convert/fitting.hpp"
 #include "convert/kernels.hpp"
 #include "formats/vram.hpp"
@@ -79,7 +80,8 @@ void order_two_colors(const FitInput& in, int x, int y, std::uint8_t& upper_patt
         const auto& du = in.distance[y * max_width + x + j];
         const auto& dl = in.distance[(y + 1) * max_width + x + j];
         const std::int32_t d0 = du[cu], d1 = dl[cl], d2 = du[cl], d3 = dl[cu];
-        if (2 * (d0 + d1) >= d2 + d3 && cu != cl && in.palette.luminance[cu] > in.palette.luminance[cl]) {
+        if (2 * (d0 + d1) >= d2 + d3 && cu != cl &&
+            in.palette.luminance[cu] > in.palette.luminance[cl]) {
             pu ^= mask;
             pl ^= mask;
         }
@@ -171,9 +173,9 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
         if (std::min(upper_bound, lower_bound) > best) return;
         // A candidate whose error cannot fall below the best cannot win: skip its evaluation.
         if (best < rejection_error && !floor_checked) {
-            if (bd.floor_ready[0][i]) {
+            if (bd.filled.floor[0][i]) {
                 if (bd.floor[0][i][l] >= best) return;
-            } else if (bd.floor_ready[1][l] || !column || !single) {
+            } else if (bd.filled.floor[1][l] || !column || !single) {
                 const std::int32_t floor = upper_bound <= best ? error_floor(in, bd, 0, i)[l]
                                                                : error_floor(in, bd, 1, l)[i];
                 if (floor >= best) return;
@@ -264,8 +266,8 @@ void fit_blocks(const FitInput& in, FitState& state, VramImage vram) {
             prepare_block(in, state.block, mode, x, y, lower_rows);
             const BlockChoice c = search_block(in, state, channel);
             state.lists[channel].move_to_front(c.id);
-            write_block(in, vram, x, y, c.upper_pattern, c.lower_pattern,
-                        in.tables.pairs[c.id / n], in.tables.pairs[c.id % n]);
+            write_block(in, vram, x, y, c.upper_pattern, c.lower_pattern, in.tables.pairs[c.id / n],
+                        in.tables.pairs[c.id % n]);
         }
     }
 }

@@ -172,8 +172,8 @@ void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, 
             const BlockChoice c = column ? search_solid_or_textured(in, state, channel)
                                          : search_block(in, state, channel);
             state.lists[channel].move_to_front(c.id);
-            write_block(in, vram, x, y, c.upper_pattern, c.lower_pattern,
-                        in.tables.pairs[c.id / n], in.tables.pairs[c.id % n]);
+            write_block(in, vram, x, y, c.upper_pattern, c.lower_pattern, in.tables.pairs[c.id / n],
+                        in.tables.pairs[c.id % n]);
         }
     }
 }

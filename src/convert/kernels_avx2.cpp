@@ -1,0 +1,208 @@
+// The kernels with 256-bit integer vectors (AVX2). Each function is built for AVX2 by its own
+// attribute, so the rest of the program keeps the baseline instruction set and this code runs
+// only where the processor has AVX2 (kernels.cpp checks).
+#include <cstdint>
+
+#include "convert/kernel_sets.hpp"
+
+#ifdef LUMAWEAVE_X86_VECTORS
+#include <immintrin.h>
+#endif
+
+namespace lumaweave::kernels {
+
+#ifdef LUMAWEAVE_X86_VECTORS
+
+namespace {
+
+__attribute__((target("avx2"))) int below_avx2(const std::int32_t* values, int n,
+                                               std::int64_t limit, std::uint64_t* bits) {
+    if (limit > INT32_MAX) return below_plain(values, n, limit, bits);
+    const __m256i l = _mm256_set1_epi32(static_cast<std::int32_t>(limit));
+    bits[0] = bits[1] = 0;
+    for (int q = 0; q < n; q += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + q));
+        auto m = static_cast<std::uint64_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(l, v))));
+        if (q + 8 > n) m &= (std::uint64_t{1} << (n - q)) - 1;
+        bits[q >> 6] |= m << (q & 63);
+    }
+    return __builtin_popcountll(bits[0]) + __builtin_popcountll(bits[1]);
+}
+
+__attribute__((target("avx2"))) inline __m256i load8(const std::int32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// table[k] for the lanes k (0..15) of a 16-entry table held as two vectors.
+__attribute__((target("avx2"))) inline __m256i lookup16(__m256i lo, __m256i hi, __m256i k) {
+    return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, k),
+                              _mm256_permutevar8x32_epi32(hi, k),
+                              _mm256_cmpgt_epi32(k, _mm256_set1_epi32(7)));
+}
+
+__attribute__((target("avx2"))) int best_mix_avx2(const std::int32_t* r, const std::int32_t* g,
+                                                  const std::int32_t* b, const std::int32_t* a,
+                                                  const std::int32_t* c, const std::int32_t* wa,
+                                                  const std::int32_t* wb, int count,
+                                                  const std::int32_t* weight,
+                                                  const std::int32_t* to_palette, std::int32_t pr,
+                                                  std::int32_t pg, std::int32_t pb) {
+    const __m256i t_lo = load8(to_palette), t_hi = load8(to_palette + 8);
+    const __m256i w0 = _mm256_set1_epi32(weight[0]), w1 = _mm256_set1_epi32(weight[1]),
+                  w2 = _mm256_set1_epi32(weight[2]);
+    const __m256i vr = _mm256_set1_epi32(pr), vg = _mm256_set1_epi32(pg),
+                  vb = _mm256_set1_epi32(pb);
+    alignas(32) std::int32_t score[384];
+    __m256i least = _mm256_set1_epi32(INT32_MAX);
+    for (int i = 0; i < count; i += 8) {
+        const __m256i dr = _mm256_sub_epi32(vr, load8(r + i));
+        const __m256i dg = _mm256_sub_epi32(vg, load8(g + i));
+        const __m256i db = _mm256_sub_epi32(vb, load8(b + i));
+        const __m256i mixed =
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(w0, _mm256_mullo_epi32(dr, dr)),
+                                              _mm256_mullo_epi32(w1, _mm256_mullo_epi32(dg, dg))),
+                             _mm256_mullo_epi32(w2, _mm256_mullo_epi32(db, db)));
+        const __m256i to_pair = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(lookup16(t_lo, t_hi, load8(a + i)), load8(wa + i)),
+                             _mm256_mullo_epi32(lookup16(t_lo, t_hi, load8(c + i)), load8(wb + i))),
+            9);
+        const __m256i s = _mm256_add_epi32(to_pair, mixed);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(score + i), s);
+        least = _mm256_min_epi32(least, s);
+    }
+    // The least over the lanes, then its first place.
+    __m256i m = _mm256_min_epi32(least, _mm256_permute2x128_si256(least, least, 1));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
+    for (int i = 0; i < count; i += 8) {
+        const int hit = _mm256_movemask_ps(_mm256_castsi256_ps(
+            _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(score + i)), m)));
+        if (hit != 0) return i + __builtin_ctz(static_cast<unsigned>(hit));
+    }
+    return 0;
+}
+
+__attribute__((target("avx2"))) void pair_costs_avx2(const std::int32_t* d, std::int32_t weight,
+                                                     int first, std::int32_t* cost,
+                                                     std::int32_t* colour) {
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + 8));
+    const __m256i index_lo = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i index_hi = _mm256_setr_epi32(8, 9, 10, 11, 12, 13, 14, 15);
+    const __m256i w = _mm256_set1_epi32(weight);
+    for (int a = first; a < 15; ++a) {
+        // Lane b of the two vectors holds pair (a, b); lanes b <= a are masked off, so nothing is
+        // written (or read) through them, also where they would lie before the arrays. The run
+        // of pair (a, a + 1) starts where lane a + 1 lands.
+        const __m256i av = _mm256_set1_epi32(a);
+        const __m256i da = _mm256_set1_epi32(d[a]);
+        const __m256i keep_lo = _mm256_cmpgt_epi32(index_lo, av);
+        const __m256i keep_hi = _mm256_cmpgt_epi32(index_hi, av);
+        const std::ptrdiff_t shift = -(a + 1);
+        // Masked stores address whole vectors; work out the addresses without forming a pointer
+        // before the array.
+        _mm256_maskstore_epi32(
+            reinterpret_cast<int*>(reinterpret_cast<std::uintptr_t>(cost) + shift * 4), keep_lo,
+            _mm256_mullo_epi32(_mm256_min_epi32(da, lo), w));
+        _mm256_maskstore_epi32(cost + shift + 8, keep_hi,
+                               _mm256_mullo_epi32(_mm256_min_epi32(da, hi), w));
+        if (colour != nullptr) {
+            // a where d[a] < d[b], that is where d[b] > d[a]; else b.
+            const __m256i c_lo = _mm256_blendv_epi8(index_lo, av, _mm256_cmpgt_epi32(lo, da));
+            const __m256i c_hi = _mm256_blendv_epi8(index_hi, av, _mm256_cmpgt_epi32(hi, da));
+            _mm256_maskstore_epi32(
+                reinterpret_cast<int*>(reinterpret_cast<std::uintptr_t>(colour) + shift * 4),
+                keep_lo, c_lo);
+            _mm256_maskstore_epi32(colour + shift + 8, keep_hi, c_hi);
+            colour += 15 - a;
+        }
+        cost += 15 - a;
+    }
+}
+
+__attribute__((target("avx2"))) void distances_avx2(const std::int32_t* pr, const std::int32_t* pg,
+                                                    const std::int32_t* pb, const std::int32_t* w,
+                                                    std::int32_t r, std::int32_t g, std::int32_t b,
+                                                    std::int32_t* d) {
+    const __m256i wr = _mm256_set1_epi32(w[0]), wg = _mm256_set1_epi32(w[1]),
+                  wb = _mm256_set1_epi32(w[2]);
+    const __m256i vr = _mm256_set1_epi32(r), vg = _mm256_set1_epi32(g), vb = _mm256_set1_epi32(b);
+    for (int k = 0; k < 16; k += 8) {
+        const __m256i dr =
+            _mm256_sub_epi32(vr, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pr + k)));
+        const __m256i dg =
+            _mm256_sub_epi32(vg, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pg + k)));
+        const __m256i db =
+            _mm256_sub_epi32(vb, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb + k)));
+        const __m256i sum =
+            _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(wr, _mm256_mullo_epi32(dr, dr)),
+                                              _mm256_mullo_epi32(wg, _mm256_mullo_epi32(dg, dg))),
+                             _mm256_mullo_epi32(wb, _mm256_mullo_epi32(db, db)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + k), sum);
+    }
+}
+
+__attribute__((target("avx2"))) void received_distances_avx2(
+    const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
+    const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp, std::int32_t low,
+    std::int32_t high, std::int32_t* d, std::int32_t* least) {
+    // The received values for the 16 colours, channel by channel.
+    alignas(32) std::int32_t v[3][16];
+    const std::int32_t* palette[3] = {pr, pg, pb};
+    const __m256i lo = _mm256_set1_epi32(low), hi = _mm256_set1_epi32(high);
+    const __m256i f = _mm256_set1_epi32(scale);
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m256i s = _mm256_set1_epi32(src[ch]), t = _mm256_set1_epi32(dst[ch]);
+        for (int c = 0; c < 16; c += 8) {
+            __m256i e = _mm256_sub_epi32(s, load8(palette[ch] + c));
+            if (sp) e = _mm256_srai_epi32(_mm256_mullo_epi32(e, f), 8);
+            const __m256i x = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(t, e), lo), hi);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(&v[ch][c]), x);
+        }
+    }
+    const __m256i p_lo[3] = {load8(pr), load8(pg), load8(pb)};
+    const __m256i p_hi[3] = {load8(pr + 8), load8(pg + 8), load8(pb + 8)};
+    const __m256i wv[3] = {_mm256_set1_epi32(w[0]), _mm256_set1_epi32(w[1]),
+                           _mm256_set1_epi32(w[2])};
+    for (int c = 0; c < 16; ++c) {
+        __m256i sum_lo = _mm256_setzero_si256(), sum_hi = _mm256_setzero_si256();
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m256i x = _mm256_set1_epi32(v[ch][c]);
+            const __m256i a = _mm256_sub_epi32(x, p_lo[ch]), b = _mm256_sub_epi32(x, p_hi[ch]);
+            sum_lo = _mm256_add_epi32(sum_lo, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(a, a)));
+            sum_hi = _mm256_add_epi32(sum_hi, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(b, b)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c), sum_lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c + 8), sum_hi);
+        __m256i m = _mm256_min_epi32(sum_lo, sum_hi);
+        m = _mm256_min_epi32(m, _mm256_permute2x128_si256(m, m, 1));
+        m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
+        m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
+        least[c] = _mm256_cvtsi256_si32(m);
+    }
+}
+
+__attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std::int32_t own,
+                                                          const std::int32_t* other,
+                                                          const std::int32_t* alternative, int n,
+                                                          std::int32_t cap) {
+    const __m256i o = _mm256_set1_epi32(own), c = _mm256_set1_epi32(cap);
+    for (int q = 0; q < n; q += 8) {
+        const __m256i x =
+            _mm256_add_epi32(o, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + q)));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(alternative + q));
+        const __m256i term = _mm256_min_epi32(_mm256_min_epi32(x, y), c);
+        __m256i* out = reinterpret_cast<__m256i*>(acc + q);
+        _mm256_storeu_si256(out, _mm256_add_epi32(_mm256_loadu_si256(out), term));
+    }
+}
+
+}  // namespace
+
+constinit const Variant avx2_variant{pair_costs_avx2,      distances_avx2, received_distances_avx2,
+                                     add_floor_terms_avx2, below_avx2,     best_mix_avx2};
+
+#endif
+
+}  // namespace lumaweave::kernels
