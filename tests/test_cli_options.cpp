@@ -1,13 +1,18 @@
-// The command line's conversion options: defaults, value names and numbers, the help's values.
+// The command line's options: defaults, value names and numbers, the help's values, and the
+// manual page and completion made from the option table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "cli/options.hpp"
+#include "support/program.hpp"
 
 using namespace lumaweave;
 using S = ConversionSettings;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -96,4 +101,60 @@ TEST(CommandLineOptions, ValueNamesAndNumbersGiveTheStoredNumbers) {
             EXPECT_EQ(r.options.settings, want);
         }
     }
+}
+
+// The manual page and the bash completion that the build wrote from the option table name every
+// option; the completion offers each option's values, folders after -o, and as the files to
+// convert the pictures and folders. Through man and bash, as a user meets them.
+TEST(CommandLineOptions, ManualPageAndCompletionListEveryOptionAndItsValues) {
+    test::ScratchDir dir;
+    fs::create_directory(dir / "pics");
+    for (const char* name : {"a.bmp", "B.BMP", "c.txt"})
+        test::write_file(dir / name, {1});
+    std::ifstream in(LUMAWEAVE_MAN_PAGE);
+    const std::string page{std::istreambuf_iterator<char>(in), {}};
+    const bool man = fs::exists("/usr/bin/man");  // the roff source is checked in any case
+    const std::string shown =
+        man ? test::Program({"/usr/bin/man", "-l", LUMAWEAVE_MAN_PAGE}, dir.path()).wait().out : "";
+    std::string script = "source '" LUMAWEAVE_COMPLETION
+                         "'\n"
+                         "comp() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _lumaweave_cli; "
+                         "echo \"${COMPREPLY[*]}\"; }\n"
+                         "comp lumaweave-cli -\ncomp lumaweave-cli ''\n";
+    std::vector<std::string> want = {"--", "B.BMP a.bmp pics"};
+    for (const cli::CliOption& option : cli::option_table()) {
+        for (const std::string& name :
+             {"--" + option.long_name,
+              option.short_name ? std::string("-") + option.short_name : ""}) {
+            if (name.empty()) continue;
+            want[0] += " " + name;
+            std::string roff = "\\fB";
+            for (char c : name)
+                roff += c == '-' ? std::string("\\-") : std::string(1, c);
+            EXPECT_NE(page.find(roff + "\\fR"), std::string::npos) << name;
+            // At the head of its entry: "       -o, --output-dir DIR".
+            const std::regex head("\n {7}(-[a-z0-9], )?" + name + "[ ,\n]");
+            EXPECT_TRUE(!man || std::regex_search(shown, head)) << name;
+        }
+        if (option.arg == cli::Arg::none) continue;
+        script += "comp lumaweave-cli --" + option.long_name + " ''\n";
+        std::string values = option.kind == cli::ValueKind::folder ? "pics"
+                             : option.kind == cli::ValueKind::file ? "B.BMP a.bmp c.txt pics"
+                                                                   : "";
+        for (const std::string& word : option.words)
+            values += " " + word;
+        if (option.arg == cli::Arg::optional) values += " B.BMP a.bmp pics";
+        want.push_back(values);
+    }
+    auto sorted_words = [](const std::string& line) {
+        std::vector<std::string> words = test::split(line, ' ');
+        std::erase(words, "");
+        std::ranges::sort(words);
+        return words;
+    };
+    const test::ProgramResult r = test::Program({"/bin/bash", "-c", script}, dir.path()).wait();
+    const std::vector<std::string> got = test::split(r.out, '\n');
+    ASSERT_EQ(got.size(), want.size() + 1) << r.out << r.err;
+    for (std::size_t i = 0; i < want.size(); ++i)
+        EXPECT_EQ(sorted_words(got[i]), sorted_words(want[i])) << i << ": " << got[i];
 }
