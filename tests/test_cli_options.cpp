@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -116,6 +116,16 @@ TEST(CommandLineOptions, ManualPageAndCompletionListEveryOptionAndItsValues) {
     const bool man = fs::exists("/usr/bin/man");  // the roff source is checked in any case
     const std::string shown =
         man ? test::Program({"/usr/bin/man", "-l", LUMAWEAVE_MAN_PAGE}, dir.path()).wait().out : "";
+    // The options that head an entry of the page as shown: "       -o, --output-dir DIR".
+    std::set<std::string> heads;
+    for (const std::string& line : test::split(shown, '\n')) {
+        if (!line.starts_with("       -")) continue;
+        for (std::string word : test::split(line.substr(7), ' ')) {
+            if (!word.starts_with('-')) break;
+            if (word.ends_with(',')) word.pop_back();
+            heads.insert(word);
+        }
+    }
     std::string script = "source '" LUMAWEAVE_COMPLETION
                          "'\n"
                          "comp() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _lumaweave_cli; "
@@ -132,9 +142,7 @@ TEST(CommandLineOptions, ManualPageAndCompletionListEveryOptionAndItsValues) {
             for (char c : name)
                 roff += c == '-' ? std::string("\\-") : std::string(1, c);
             EXPECT_NE(page.find(roff + "\\fR"), std::string::npos) << name;
-            // At the head of its entry: "       -o, --output-dir DIR".
-            const std::regex head("\n {7}(-[a-z0-9], )?" + name + "[ ,\n]");
-            EXPECT_TRUE(!man || std::regex_search(shown, head)) << name;
+            EXPECT_TRUE(!man || heads.contains(name)) << name;
         }
         if (option.arg == cli::Arg::none) continue;
         script += "comp lumaweave-cli --" + option.long_name + " ''\n";
