@@ -146,7 +146,7 @@ class TerminalObserver final : public BatchObserver {
     void finish() {
         std::lock_guard lock(mutex_);
         current_ = -1;
-        draw(100, file_count_);
+        if (file_count_ > 0) draw(100, file_count_);
         clear_bar();
     }
 
