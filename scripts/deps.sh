@@ -2,6 +2,9 @@
 # Installs the Debian 12 packages lumaweave builds and tests with, only those that are missing.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev python3)
+# The Debian package: cpack finds the programs' library dependencies with dpkg-shlibdeps, and
+# the executables among the files with file.
+packages+=(dpkg-dev file)
 # The desktop dialog: the toolkit, a font with the Japanese texts and full-width digits, and for
 # its tests a virtual X server with input, screenshot and window tools.
 packages+=(libwxgtk3.2-dev fonts-noto-cjk xvfb xauth xdotool imagemagick x11-utils libx11-dev)

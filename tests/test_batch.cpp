@@ -70,9 +70,9 @@ class BatchTest : public ::testing::Test {
 
 TEST(OutputNames, BmpTestAndTheNamesOfTheOutputs) {
     for (const char* name : {"a.bMp", "x.bmp \t\r\n", ".bmp"})
-        EXPECT_TRUE(is_bmp_name(name)) << name;
+        EXPECT_TRUE(is_picture_name(name)) << name;
     for (const char* name : {"bmp", "a.bmpx", "a. bmp", "a_bmp"})
-        EXPECT_FALSE(is_bmp_name(name)) << name;
+        EXPECT_FALSE(is_picture_name(name)) << name;
     EXPECT_EQ(export_name("cat.BMP"), "TEST_cat.bmp");
     EXPECT_EQ(export_name("/home/u/cat.BMP"), "/home/u/TEST_cat.bmp");
     EXPECT_EQ(export_name("a\\b/c.bmp"), "a\\b/TEST_c.bmp");

@@ -1,11 +1,38 @@
 #include "batch/batch.hpp"
 
+#include <filesystem>
 #include <unordered_set>
 
 #include "batch/parallel.hpp"
 #include "io/file_io.hpp"
 
 namespace lumaweave {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Whether a name is taken (a dangling symbolic link too: writing would go through it).
+bool taken(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// Writes one output, making its folder first when the plan puts it in a folder of its own.
+Outcome write_output(const OutputPlan& plan, const std::string& path,
+                     std::span<const std::uint8_t> bytes) {
+    if (!plan.directory.empty()) {
+        const fs::path folder = fs::path(path).parent_path();
+        std::error_code ec;
+        if (!folder.empty() && !fs::is_directory(folder, ec)) {
+            fs::create_directories(folder, ec);
+            if (ec) return failure(Status::could_not_create, folder.string(), ec.message());
+        }
+    }
+    return write_whole_file(path, bytes);
+}
+
+}  // namespace
 
 std::string ending_text(const BatchOutcome& outcome) {
     if (!outcome.first_failure.ok() && outcome.status == outcome.first_failure.status) {
@@ -26,7 +53,8 @@ Batch::Batch(std::vector<std::string> files, const OutputPlan& plan, FailurePoli
     std::unordered_set<std::string> written;
     for (int i = 0; i < static_cast<int>(files_.size()); ++i) {
         const std::string& name = files_[static_cast<std::size_t>(i)];
-        if (!is_bmp_name(name)) continue;
+        if (!is_picture_name(name)) continue;
+        if (plan_.no_clobber && all_outputs_exist(name)) continue;  // skipped at its turn
         const bool in_turn = written.contains(file_identity(name)) ||
                              written.contains(file_identity(companion_name(name)));
         jobs_.push_back({i, name, in_turn});
@@ -35,8 +63,7 @@ Batch::Batch(std::vector<std::string> files, const OutputPlan& plan, FailurePoli
     }
 }
 
-BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer,
-                        const StopToken& stop) {
+BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const StopToken& stop) {
     BatchOutcome outcome;
     const int count = static_cast<int>(files_.size());
     if (files_.size() >= file_list_capacity) {
@@ -50,7 +77,7 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer,
             break;
         }
         const std::string& name = files_[static_cast<std::size_t>(i)];
-        if (!is_bmp_name(name)) {
+        if (!is_picture_name(name) || (plan_.no_clobber && all_outputs_exist(name))) {
             ++outcome.skipped;
             observer.file_skipped(i, name);
             continue;
@@ -63,7 +90,9 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer,
             if (failed.file.empty()) failed.file = name;
         } else {
             for (const OutputFormat* format : plan_.formats) {
-                failed = write_whole_file(plan_.path(*format, name), format->bytes(result));
+                const std::string path = plan_.path(*format, name);
+                if (plan_.no_clobber && taken(path)) continue;
+                failed = write_output(plan_, path, format->bytes(result));
                 if (!failed.ok()) break;
             }
         }
@@ -82,6 +111,13 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer,
         outcome.status = outcome.first_failure.status;
     }
     return outcome;
+}
+
+bool Batch::all_outputs_exist(const std::string& name) const {
+    for (const std::string& path : plan_.paths(name)) {
+        if (!taken(path)) return false;
+    }
+    return true;
 }
 
 BatchOutcome Batch::run(const ConverterFactory& make, int workers, BatchObserver& observer,

@@ -55,7 +55,8 @@ class BatchObserver {
     virtual void file_converted(int index, const std::string& name, const Result& result);
     // Its conversion or the writing of an output failed.
     virtual void file_failed(int index, const std::string& name, const Outcome& outcome);
-    // It is not a picture the batch converts.
+    // It is not a picture the batch converts, or (with the plan's no_clobber) all its outputs
+    // exist.
     virtual void file_skipped(int index, const std::string& name);
     // After each file: the place to handle pending events (option clicks, a stop request).
     virtual void between_files();
@@ -113,6 +114,8 @@ class Batch {
                      const StopToken& stop);
 
   private:
+    bool all_outputs_exist(const std::string& name) const;
+
     std::vector<std::string> files_;
     const OutputPlan& plan_;
     FailurePolicy policy_;

@@ -3,17 +3,27 @@
 
 #include <span>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "lumaweave.hpp"
 
 namespace lumaweave {
 
-// Whether the batch converts this name: its last four characters, after trailing white space
-// is removed, are ".bmp" in any letter case.
-bool is_bmp_name(const std::string& name);
+// The extensions of the pictures a batch converts, in lower case; a name matches in any letter
+// case.
+inline constexpr std::string_view picture_extensions[] = {".bmp"};
 
-// The name without its last four characters (the ".bmp").
+// The picture extension a name ends in (after trailing white space is removed), any letter case;
+// empty when it ends in none.
+std::string_view picture_extension(const std::string& name);
+
+// Whether the batch converts this name.
+bool is_picture_name(const std::string& name);
+
+// The name without its picture extension (as many characters as the extension has, counted
+// from the very end: "cat.bmp " gives "cat.").
 std::string base_name(const std::string& name);
 
 // base + ".S02".
@@ -32,11 +42,20 @@ struct OutputFormat {
 extern const OutputFormat vram_output;
 extern const OutputFormat test_picture_output;
 
+// Every output format there is, whether a run writes it or not: a folder scan leaves out the
+// pictures that any of them names beside another picture.
+std::span<const OutputFormat* const> all_output_formats();
+
 // Where a batch writes and what: each format in turn, beside the source or, with a directory,
-// in it under the same file name.
+// in it under the same file name (in the source's subfolder, when it has one).
 struct OutputPlan {
     std::string directory;  // empty: beside each source
     std::vector<const OutputFormat*> formats{&vram_output};
+    // Source name -> its folder relative to `directory` ("a/b"), for the pictures a recursive
+    // folder scan found; the others go straight into `directory`.
+    std::unordered_map<std::string, std::string> subfolders;
+    // An output that exists is not replaced; a file all of whose outputs exist is skipped.
+    bool no_clobber = false;
 
     std::string path(const OutputFormat& format, const std::string& source) const;
     std::vector<std::string> paths(const std::string& source) const;

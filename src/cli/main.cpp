@@ -1,31 +1,29 @@
-// lumaweave-cli: converts BMP pictures to SCREEN 2 ".S02" files from a terminal or a script, with
-// the batch driver that the dialog runs too.
+// lumaweave-cli: converts pictures to SCREEN 2 ".S02" files from a terminal or a script, with the
+// batch driver that the dialog runs too.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "batch/batch.hpp"
+#include "batch/scan.hpp"
 #include "cli/options.hpp"
 #include "cli/report.hpp"
 #include "io/file_io.hpp"
 #include "quality/quality_converter.hpp"
 
 using namespace lumaweave;
+using cli::exit_converted, cli::exit_failed, cli::exit_stopped, cli::exit_usage;
 
 namespace {
-
-constexpr int exit_ended = 0;
-constexpr int exit_failed = 1;
-constexpr int exit_usage = 2;
-constexpr int exit_stopped = 130;  // the shell's code for a Ctrl-C
 
 // Ctrl-C: the batch stops before its next file.
 StopToken stop_token;
@@ -70,31 +68,41 @@ std::string fit_name(const std::string& name, int columns) {
     return "..." + name.substr(start);
 }
 
-// The batch's platform on a terminal: progress on standard error, the reports of --report and
-// --auto on standard output, the outcome at the end.
+// The line that reports a failure. The system's message comes first, after the name of the
+// picture it concerns; an output or a folder that could not be written follows it with the
+// system's reason: "could not create file : ... (out/a.S02: Permission denied)".
+std::string failure_line(const std::string& name, const Outcome& outcome) {
+    std::string text = shown_text(outcome);
+    if (outcome.file.empty() || outcome.file == name) {
+        const bool reason =
+            outcome.status == Status::file_cannot_open || outcome.status == Status::read_error;
+        if (reason && !outcome.detail.empty()) text += " (" + outcome.detail + ")";
+        return name + ": " + text;
+    }
+    return text + " (" + outcome.file + (outcome.detail.empty() ? "" : ": " + outcome.detail) + ")";
+}
+
+// The batch's platform on a terminal: the reports of --report and --auto on standard output;
+// progress (on a terminal), failures, skipped names and the end on standard error. Search
+// progress may come from worker threads, so everything printed goes through one lock.
 class TerminalObserver final : public BatchObserver {
   public:
     TerminalObserver(int file_count, bool progress, const cli::Options& options,
                      const std::vector<quality::FileQuality>& records)
-        : file_count_(file_count),
-          progress_(progress),
-          options_(options),
-          records_(records) {}
+        : file_count_(file_count), progress_(progress), options_(options), records_(records) {}
 
     void file_started(int index, const std::string& name, int percent) override {
-        if (!progress_) return;
-        constexpr int bar_width = 20;
-        const int filled = percent * bar_width / 100;
-        char head[64];
-        std::snprintf(head, sizeof head, "[%-*s] %3d%% %d/%d ", bar_width,
-                      std::string(static_cast<std::size_t>(filled), '#').c_str(), percent,
-                      index + 1, file_count_);
-        std::string line = head;
-        const int room = terminal_columns() - 1 - static_cast<int>(line.size());
-        line += fit_name(name, room > 4 ? room : 4);
-        std::fprintf(stderr, "\r\033[K%s", line.c_str());
-        std::fflush(stderr);
-        bar_shown_ = true;
+        std::lock_guard lock(mutex_);
+        current_ = index;
+        current_name_ = name;
+        draw(percent);
+    }
+
+    // The settings search of file `index` has done `share` of its work.
+    void search_progress(int index, double share) {
+        std::lock_guard lock(mutex_);
+        if (index != current_) return;
+        draw(static_cast<int>((index + share) * 100 / file_count_));
     }
 
     void file_converted(int index, const std::string& name, const Result&) override {
@@ -102,33 +110,64 @@ class TerminalObserver final : public BatchObserver {
         const std::string lines =
             cli::file_report(options_, name, records_[static_cast<std::size_t>(index)]);
         if (lines.empty()) return;
+        std::lock_guard lock(mutex_);
         clear_bar();
         std::fputs(lines.c_str(), stdout);
         std::fflush(stdout);
     }
 
-    void file_failed(int, const std::string& name, const Outcome&) override {
-        if (failed_name_.empty()) failed_name_ = name;
+    void file_failed(int, const std::string& name, const Outcome& outcome) override {
+        error(failure_line(name, outcome));
     }
 
-    // The one message that ends the run: "ended" on standard output, anything else on standard
-    // error, a file's failure with the name of the file.
-    void finish(const BatchOutcome& outcome) {
+    void file_skipped(int, const std::string& name) override {
+        std::error_code ec;
+        const char* why = !is_picture_name(name)
+                              ? (std::filesystem::exists(std::filesystem::symlink_status(name, ec))
+                                     ? "not a picture"
+                                     : "no such file or folder")
+                              : "its outputs exist";  // only --no-clobber skips a picture
+        skipped(name, why);
+    }
+
+    void skipped(const std::string& name, const std::string& why) {
+        if (!options_.quiet) error(name + ": skipped (" + why + ")");
+    }
+
+    // A line on standard error, the progress bar cleared first.
+    void error(const std::string& line) {
+        std::lock_guard lock(mutex_);
         clear_bar();
-        if (outcome.status == Status::ok) {
-            std::printf("%s\n", std::string(message_text(Status::ok)).c_str());
-            std::fflush(stdout);
-            return;
-        }
-        const std::string text = ending_text(outcome);
-        if (!outcome.first_failure.ok() && outcome.status == outcome.first_failure.status) {
-            std::fprintf(stderr, "%s: %s\n", failed_name_.c_str(), text.c_str());
-        } else {
-            std::fprintf(stderr, "%s\n", text.c_str());
-        }
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+
+    // The end of a run that went through its whole list: the bar full, then gone.
+    void finish() {
+        std::lock_guard lock(mutex_);
+        current_ = -1;
+        if (file_count_ > 0) draw(100, file_count_);
+        clear_bar();
     }
 
   private:
+    void draw(int percent, int shown_index = -1) {
+        if (!progress_ || (percent == drawn_percent_ && bar_shown_)) return;
+        constexpr int bar_width = 20;
+        const int filled = percent * bar_width / 100;
+        char head[64];
+        std::snprintf(head, sizeof head, "[%-*s] %3d%% %d/%d ", bar_width,
+                      std::string(static_cast<std::size_t>(filled), '#').c_str(), percent,
+                      shown_index >= 0 ? shown_index : current_ + 1, file_count_);
+        std::string line = head;
+        const int room = terminal_columns() - 1 - static_cast<int>(line.size());
+        line += fit_name(current_name_, room > 4 ? room : 4);
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fflush(stderr);
+        bar_shown_ = true;
+        drawn_percent_ = percent;
+    }
+
     void clear_bar() {
         if (bar_shown_) {
             std::fprintf(stderr, "\r\033[K");
@@ -137,12 +176,14 @@ class TerminalObserver final : public BatchObserver {
         }
     }
 
+    std::mutex mutex_;
     int file_count_;
     bool progress_;
     const cli::Options& options_;
     const std::vector<quality::FileQuality>& records_;
     bool bar_shown_ = false;
-    std::string failed_name_;
+    int current_ = -1, drawn_percent_ = -1;
+    std::string current_name_;
 };
 
 // The palettes: the named configuration, or lumaweave_config.txt when it exists. Returns the
@@ -163,37 +204,64 @@ std::string load_palettes(const cli::Options& options, DefaultPalettes& palettes
     return loaded.ok() ? std::string() : shown_text(loaded);
 }
 
-int exit_code(Status status) {
-    switch (status) {
-        case Status::ok:
-            return exit_ended;
-        case Status::stopped:
-            return exit_stopped;
-        default:
-            return exit_failed;
+std::string conflict_text(const OutputConflict& c, const cli::Options& options) {
+    std::string text;
+    if (c.kind == OutputConflict::same_output) {
+        text = c.source + " and " + c.other + " would both write " + c.output +
+               "; nothing was converted.\n";
+        if (options.output_dir.empty())
+            return text +
+                   "Rename one of them, or convert them in "
+                   "separate runs.";
+        return text + "Convert them in separate runs, each with its own -o DIR" +
+               (options.recursive ? "." : ", or give their folder with -r to keep its folders.");
     }
+    return c.output + ", an output of " + c.source + ", would replace " +
+           (c.other == c.source ? "that picture" : "the picture " + c.other + " of this run") +
+           "; nothing was converted.\nWrite the outputs to another folder with -o DIR.";
+}
+
+void print_error(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 int run(const cli::Options& options) {
     DefaultPalettes palettes;
     if (const std::string message = load_palettes(options, palettes); !message.empty()) {
-        std::fprintf(stderr, "%s\n", message.c_str());
+        print_error(message);
+        return exit_failed;
+    }
+    if (options.files.empty()) {
+        print_error(std::string(message_text(Status::no_files)));
         return exit_failed;
     }
 
+    const SourceList sources = collect_sources(options.files, options.recursive);
     OutputPlan plan;
+    plan.directory = options.output_dir;
     if (options.export_bmp) plan.formats.push_back(&test_picture_output);
-    Batch batch(options.files, plan);
+    plan.subfolders = sources.subfolders;
+    plan.no_clobber = options.no_clobber;
+    const FailurePolicy policy =
+        options.keep_going ? FailurePolicy::keep_going : FailurePolicy::stop;
+    Batch batch(sources.files, plan, policy);
 
     // With --report or --auto every file is converted (and measured, searched) by a quality
     // converter, one per thread.
     const bool quality = options.report != cli::ReportFormat::none || options.auto_settings;
+    std::vector<quality::FileQuality> records(quality ? sources.files.size() : 0);
+    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+    TerminalObserver observer(static_cast<int>(sources.files.size()), progress, options, records);
     quality::QualityPlan quality_plan;
     quality_plan.search = options.auto_settings;
     quality_plan.measure = options.report != cli::ReportFormat::none;
     quality_plan.options.budget = options.auto_budget;
     quality_plan.options.display = options.display;
-    std::vector<quality::FileQuality> records(quality ? options.files.size() : 0);
+    if (progress) {
+        quality_plan.progress = [&](int index, double share) {
+            observer.search_progress(index, share);
+        };
+    }
     const ConverterFactory make = [&]() -> std::unique_ptr<FileConverter> {
         if (quality) {
             return std::make_unique<quality::QualityConverter>(options.settings, palettes,
@@ -202,21 +270,53 @@ int run(const cli::Options& options) {
         return std::make_unique<SettingsConverter>(options.settings, palettes);
     };
 
-    const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
-    TerminalObserver observer(static_cast<int>(options.files.size()), progress, options,
-                              records);
-    announce_stop = progress;
-    install_interrupt_handler();
-    BatchOutcome outcome;
-    try {
-        outcome = batch.run(make, options.jobs, observer, stop_token);
-    } catch (const std::system_error&) {
-        // No worker threads could be started; nothing has been written yet.
-        std::fprintf(stderr, "%s: no worker threads, converting on one\n", cli::program_name);
-        outcome = batch.run(make, 1, observer, stop_token);
+    for (const SourceList::Left& left : sources.left_out)
+        observer.skipped(left.name, "an output of " + left.source);
+    for (const Outcome& failed : sources.failures)
+        observer.error(failure_line(failed.file, failed));
+    if (!sources.failures.empty() && !options.keep_going) return exit_failed;
+    if (sources.files.size() >= file_list_capacity) {
+        print_error(std::string(message_text(Status::too_many_files)));
+        return exit_failed;
     }
-    observer.finish(outcome);
-    return exit_code(outcome.status);
+    if (const std::optional<OutputConflict> conflict = find_output_conflict(sources.files, plan)) {
+        print_error(std::string(cli::program_name) + ": " + conflict_text(*conflict, options));
+        return exit_failed;
+    }
+
+    BatchOutcome outcome;
+    if (!sources.files.empty()) {
+        announce_stop = progress;
+        install_interrupt_handler();
+        try {
+            outcome = batch.run(make, options.jobs, observer, stop_token);
+        } catch (const std::system_error&) {
+            // No worker threads could be started; nothing has been written yet.
+            observer.error(std::string(cli::program_name) +
+                           ": no worker threads, converting on one");
+            outcome = batch.run(make, 1, observer, stop_token);
+        }
+    }
+    outcome.skipped += static_cast<int>(sources.left_out.size());
+    outcome.failed += static_cast<int>(sources.failures.size());
+    if (outcome.status == Status::stopped) {
+        observer.error(std::string(message_text(Status::stopped)));
+        return exit_stopped;
+    }
+    if (outcome.status == Status::too_many_files) {
+        observer.error(std::string(message_text(Status::too_many_files)));
+        return exit_failed;
+    }
+    if (outcome.failed > 0 && policy == FailurePolicy::stop) return exit_failed;
+    observer.finish();
+    if (outcome.failed > 0) {
+        observer.error(std::to_string(outcome.converted) + " converted, " +
+                       std::to_string(outcome.failed) + " failed, " +
+                       std::to_string(outcome.skipped) + " skipped");
+        return exit_failed;
+    }
+    if (!options.quiet) observer.error(std::string(message_text(Status::ok)));
+    return exit_converted;
 }
 
 }  // namespace
@@ -230,9 +330,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", cli::program_name, parsed.error.c_str());
         return exit_usage;
     }
-    if (parsed.options.help) {
-        std::fputs(cli::help_text().c_str(), stdout);
-        return exit_ended;
+    if (parsed.options.help || parsed.options.version) {
+        const std::string text = parsed.options.help ? cli::help_text()
+                                                     : std::string(cli::program_name) + " " +
+                                                           std::string(cli::version()) + "\n";
+        std::fputs(text.c_str(), stdout);
+        return exit_converted;
     }
     try {
         return run(parsed.options);

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
-#include <string_view>
 
+#include "batch/output.hpp"
 #include "io/config.hpp"
+
+#ifndef LUMAWEAVE_VERSION
+#define LUMAWEAVE_VERSION "unknown"
+#endif
 
 namespace lumaweave::cli {
 
@@ -18,20 +22,30 @@ std::optional<std::int32_t> parse_int(std::string_view text) {
     return v;
 }
 
-// A value's name in any letter case, or its number.
-std::optional<std::int32_t> parse_setting(const SettingField& field, std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    if (const std::optional<std::int32_t> v = field.named_value(lower)) return v;
+    return out;
+}
+
+// A value's name in any letter case (a two-way field's "yes" and "no" too), or its number.
+std::optional<std::int32_t> parse_setting(const SettingField& field, std::string_view text) {
+    std::string name = lower(text);
+    if (field.kind == FieldKind::flag) {
+        if (name == "yes") name = "on";
+        if (name == "no") name = "off";
+    }
+    if (const std::optional<std::int32_t> v = field.named_value(name)) return v;
     const std::optional<std::int32_t> v = parse_int(text);
     if (!v || !field.accepts(*v)) return std::nullopt;
     return v;
 }
 
 std::string value_syntax(const SettingField& field) {
-    if (field.kind == FieldKind::scale)
+    if (field.kind == FieldKind::scale) {
         return std::to_string(field.min) + ".." + std::to_string(field.max);
+    }
     std::string out;
     for (const NamedValue& n : field.named) {
         if (!out.empty()) out += '|';
@@ -49,30 +63,214 @@ std::string value_meaning(const SettingField& field) {
     return out;
 }
 
-// Words of `text` on lines of at most `width` characters (a longer word gets its own line),
-// each line indented.
-std::string wrapped(std::string_view text, const std::string& indent, std::size_t width) {
-    std::string out, line;
+// Words of `text` on lines of at most `width` characters (a longer word gets its own line), the
+// first line after `first` (which may already hold some characters), the others after `indent`.
+std::string wrapped(std::string_view text, std::string first, const std::string& indent,
+                    std::size_t width) {
+    std::string out, line = std::move(first);
+    bool empty = true;  // no word on the line yet
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find(' ', start);
         if (end == std::string_view::npos) end = text.size();
         const std::string_view word = text.substr(start, end - start);
-        if (!line.empty() && indent.size() + line.size() + 1 + word.size() > width) {
-            out += indent + line + "\n";
-            line.clear();
+        if (!empty && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line = indent;
+            empty = true;
         }
-        if (!line.empty()) line += ' ';
+        if (!empty) line += ' ';
         line += word;
+        empty = false;
         start = end + 1;
     }
-    if (!line.empty()) out += indent + line + "\n";
-    return out;
+    return out + line + "\n";
 }
 
-const SettingField* find_option(std::string_view name) {
-    for (const SettingField& field : setting_fields()) {
-        if (option_name(field) == name) return &field;
+std::string takes_number(Options& options, int Options::*member, std::string_view text, int min,
+                         int max) {
+    const std::optional<std::int32_t> n = parse_int(text);
+    if (!n || *n < min || *n > max) return std::to_string(min) + ".." + std::to_string(max);
+    options.*member = *n;
+    return {};
+}
+
+CliOption flag(std::string long_name, char short_name, Group group, bool Options::*member,
+               std::string help) {
+    return {std::move(long_name),
+            short_name,
+            Arg::none,
+            "",
+            {},
+            ValueKind::none,
+            group,
+            "",
+            std::move(help),
+            [member](Options& options, std::string_view) {
+                options.*member = true;
+                return std::string();
+            }};
+}
+
+CliOption setting_option(const SettingField& field) {
+    std::vector<std::string> words;
+    for (const NamedValue& n : field.named)
+        words.emplace_back(n.name);
+    if (field.kind == FieldKind::scale) {
+        for (const std::int32_t v : field.values())
+            words.push_back(std::to_string(v));
+    }
+    return {option_name(field).substr(2),
+            0,
+            Arg::required,
+            describe_values(field),
+            std::move(words),
+            field.kind == FieldKind::scale ? ValueKind::number : ValueKind::word,
+            Group::conversion,
+            value_text(field, initial_value(field)),
+            std::string(field.description) + ".",
+            [&field](Options& options, std::string_view text) {
+                const std::optional<std::int32_t> v = parse_setting(field, text);
+                if (!v) return describe_values(field);
+                options.settings.*(field.member) = *v;
+                return std::string();
+            }};
+}
+
+std::vector<CliOption> make_table() {
+    const std::string jobs_range = "1.." + std::to_string(max_jobs);
+    const std::string budget_range = "1.." + std::to_string(quality::max_budget);
+    std::vector<CliOption> table = {
+        flag("export", 0, Group::outputs, &Options::export_bmp,
+             "Also write the double-size picture TEST_<name>.bmp: the converted picture in the "
+             "palette's colours, as the dialog's preview shows it."),
+        {"output-dir",
+         'o',
+         Arg::required,
+         "DIR",
+         {},
+         ValueKind::folder,
+         Group::outputs,
+         "",
+         "Write every output into DIR, made when missing, instead of beside its source. The "
+         "pictures found below a folder given with -r keep their folders under DIR.",
+         [](Options& options, std::string_view dir) {
+             if (dir.empty()) return std::string("a folder name");
+             options.output_dir = dir;
+             return std::string();
+         }},
+        flag("recursive", 'r', Group::outputs, &Options::recursive,
+             "A folder given converts the pictures in its subfolders too, and theirs."),
+        flag("no-clobber", 'n', Group::outputs, &Options::no_clobber,
+             "Never replace an output that exists; a file whose outputs all exist is skipped."),
+        {"config",
+         0,
+         Arg::required,
+         "FILE",
+         {},
+         ValueKind::file,
+         Group::outputs,
+         "",
+         std::string("Read the palettes from FILE instead of ") + config_file_name +
+             " in the current folder (which is read when it exists).",
+         [](Options& options, std::string_view file) {
+             if (file.empty()) return std::string("a file name");
+             options.config = std::string(file);
+             return std::string();
+         }},
+        flag("keep-going", 'k', Group::running, &Options::keep_going,
+             "Convert every file even when some fail: report each failure and end with a count "
+             "of the files converted, failed and skipped. Without it the first failure ends the "
+             "run and no file after it is touched."),
+        {"jobs",
+         'j',
+         Arg::required,
+         "N",
+         {},
+         ValueKind::number,
+         Group::running,
+         "1",
+         "Convert on N threads, " + jobs_range + "; the files written are the same.",
+         [](Options& options, std::string_view n) {
+             return takes_number(options, &Options::jobs, n, 1, max_jobs);
+         }},
+        flag("quiet", 'q', Group::running, &Options::quiet,
+             "Print nothing on standard error unless something fails: no progress, no skipped "
+             "names, no end message."),
+        {"report",
+         0,
+         Arg::optional,
+         "text|json",
+         {"text", "json"},
+         ValueKind::word,
+         Group::quality,
+         "",
+         "Print how close each result comes to its source on standard output: the CIEDE2000 "
+         "difference of the two pictures blurred a little (mean and 95th percentile), SSIM and "
+         "PSNR. json prints one object per line. Without a value: text.",
+         [](Options& options, std::string_view format) {
+             if (format.empty() || format == "text") {
+                 options.report = ReportFormat::text;
+             } else if (format == "json") {
+                 options.report = ReportFormat::json;
+             } else {
+                 return std::string("text|json");
+             }
+             return std::string();
+         }},
+        flag("auto", 0, Group::quality, &Options::auto_settings,
+             "Search each picture's options for the result closest to its source (the lowest "
+             "blurred CIEDE2000 mean), starting from the options given; write that result and "
+             "print a command line that reproduces it. --palette and "
+             "--horizontal-position-correction stay as given."),
+        {"auto-budget",
+         0,
+         Arg::required,
+         "N",
+         {},
+         ValueKind::number,
+         Group::quality,
+         std::to_string(quality::default_budget),
+         "The search's work, in conversions of a 256 x 192 picture, " + budget_range + ".",
+         [](Options& options, std::string_view n) {
+             return takes_number(options, &Options::auto_budget, n, 1, quality::max_budget);
+         }},
+        {"auto-display",
+         0,
+         Arg::required,
+         "table|tms9918",
+         {"table", "tms9918"},
+         ValueKind::word,
+         Group::quality,
+         "table",
+         "The colours --auto and --report assume the picture is shown with: table, the palette "
+         "as the preview draws it; tms9918, the fixed colours of a real MSX1 video chip.",
+         [](Options& options, std::string_view name) {
+             const std::optional<quality::Display> display = quality::parse_display(name);
+             if (!display) return std::string("table|tms9918");
+             options.display = *display;
+             return std::string();
+         }},
+        flag("help", 'h', Group::information, &Options::help,
+             "Print this help on standard output and do nothing else."),
+        flag("version", 0, Group::information, &Options::version,
+             "Print the program's name and version on standard output and do nothing else."),
+    };
+    for (const SettingField& field : setting_fields())
+        table.push_back(setting_option(field));
+    return table;
+}
+
+const CliOption* find_long(std::string_view name) {
+    for (const CliOption& option : option_table()) {
+        if (option.long_name == name) return &option;
+    }
+    return nullptr;
+}
+
+const CliOption* find_short(char name) {
+    for (const CliOption& option : option_table()) {
+        if (option.short_name != 0 && option.short_name == name) return &option;
     }
     return nullptr;
 }
@@ -81,7 +279,77 @@ std::string try_help() {
     return std::string("\nTry '") + program_name + " --help'.";
 }
 
+constexpr std::string_view about[] = {
+    "Converts pictures to MSX SCREEN 2 \".S02\" files, BSAVE images of the video memory that "
+    "BLOAD \"NAME.S02\",S shows on an MSX. A picture is a 24-bit BMP file of at most 256 x 192 "
+    "pixels whose name ends in .bmp, in any letter case.",
+    "Each output is named as its source with \".S02\" in place of its extension, beside it or "
+    "in the folder of --output-dir. A folder given converts the pictures directly in it, in "
+    "byte order of their names (with --recursive, then each subfolder in turn), leaving out the "
+    "TEST_ pictures written for a picture beside them. Other names are skipped. Files are "
+    "converted in the order given; options and names may come in any order, and every later "
+    "argument after -- is a name.",
+    "A run whose outputs would collide (two pictures writing one name) or replace one of its "
+    "pictures is refused before anything is written. Outputs are written whole to a temporary "
+    "file and renamed over their target, so no file is left half-written.",
+};
+
+constexpr std::string_view streams[] = {
+    "Standard output carries only what was asked for: the reports of --report and --auto. "
+    "Messages, skipped names, the progress (on a terminal), the end message and the summary of "
+    "--keep-going go to standard error; with --quiet nothing is printed there unless something "
+    "fails.",
+    "Ctrl-C stops the run before its next file (the file being converted is finished and "
+    "written); a second Ctrl-C quits at once.",
+};
+
+constexpr GroupText groups[] = {
+    {Group::outputs, "Files and outputs", ""},
+    {Group::running, "Running", ""},
+    {Group::quality, "Reports and automatic settings", ""},
+    {Group::information, "Information", ""},
+    {Group::conversion, "Conversion options",
+     "The dialog's options, with its initial values. A value is given by its name, in any letter "
+     "case, or by the number the dialog stores; two-way options also take yes and no."},
+};
+
+constexpr ExitStatus statuses[] = {
+    {exit_converted,
+     "every picture was converted (names that are not pictures, and files "
+     "--no-clobber passes over, are skipped, not failed), or --help or --version"},
+    {exit_failed,
+     "a file failed, no file was given, the run was refused before it began, or "
+     "the palette configuration is incomplete or unreadable"},
+    {exit_usage, "a usage error: an unknown option, a missing or wrong value"},
+    {exit_stopped, "stopped with Ctrl-C"},
+};
+
 }  // namespace
+
+std::string_view version() {
+    return LUMAWEAVE_VERSION;
+}
+
+std::span<const CliOption> option_table() {
+    static const std::vector<CliOption> table = make_table();
+    return table;
+}
+
+std::span<const std::string_view> description() {
+    return about;
+}
+
+std::span<const std::string_view> streams_and_stopping() {
+    return streams;
+}
+
+std::span<const GroupText> option_groups() {
+    return groups;
+}
+
+std::span<const ExitStatus> exit_statuses() {
+    return statuses;
+}
 
 std::string option_name(const SettingField& field) {
     std::string name = "--" + std::string(field.name);
@@ -99,13 +367,32 @@ std::string describe_values(const SettingField& field) {
     return value_syntax(field) + (meaning.empty() ? "" : " (" + meaning + ")");
 }
 
+std::string option_synopsis(const CliOption& option) {
+    std::string out;
+    if (option.short_name != 0) out += std::string("-") + option.short_name + ", ";
+    out += "--" + option.long_name;
+    if (option.arg == Arg::required) out += " " + option.value_name;
+    if (option.arg == Arg::optional) out += " [" + option.value_name + "]";
+    return out;
+}
+
 ParseResult parse_command_line(int argc, const char* const* argv) {
     ParseResult result;
     Options& options = result.options;
     auto fail = [&](const std::string& text) {
-        result.error = text;
-        result.error.append(try_help());
+        result.error = text + try_help();
         return result;
+    };
+    // Gives `option`, typed as `name`, its value; false when it refuses it.
+    auto apply = [&](const CliOption& option, std::string_view name, std::string_view value) {
+        const std::string takes = option.apply(options, value);
+        if (takes.empty()) return true;
+        result.error = "invalid value '" + std::string(value) + "' for " + std::string(name) +
+                       "; it takes " + takes + try_help();
+        return false;
+    };
+    auto missing = [&](const CliOption& option, std::string_view name) {
+        return fail(std::string(name) + " needs a value: " + option.value_name);
     };
     bool only_files = false;
     for (int i = 1; i < argc; ++i) {
@@ -118,144 +405,89 @@ ParseResult parse_command_line(int argc, const char* const* argv) {
             only_files = true;
             continue;
         }
-        // "--name=value" and "-jN" carry their value; otherwise it is the next argument.
-        std::string_view name = arg;
-        std::optional<std::string_view> attached;
         if (arg.starts_with("--")) {
-            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
-                name = arg.substr(0, eq);
-                attached = arg.substr(eq + 1);
+            // "--name", "--name=value", "--name value".
+            const std::size_t eq = arg.find('=');
+            const std::string_view name = arg.substr(0, eq);
+            const CliOption* option = find_long(name.substr(2));
+            if (option == nullptr) return fail("unknown option " + std::string(name));
+            std::optional<std::string_view> value;
+            if (eq != std::string_view::npos) value = arg.substr(eq + 1);
+            if (option->arg == Arg::none && value) {
+                return fail(std::string(name) + " takes no value");
             }
-        } else if (arg.starts_with("-j") && arg.size() > 2) {
-            name = "-j";
-            attached = arg.substr(2);
+            if (option->arg == Arg::required && !value) {
+                if (i + 1 >= argc) return missing(*option, name);
+                value = argv[++i];
+            }
+            // An optional value comes after "=", or is the next argument when it is one of the
+            // option's words.
+            if (option->arg == Arg::optional && !value && i + 1 < argc &&
+                std::ranges::find(option->words, std::string_view(argv[i + 1])) !=
+                    option->words.end()) {
+                value = argv[++i];
+            }
+            if (!apply(*option, name, value.value_or(""))) return result;
+            continue;
         }
-        auto value = [&]() -> std::optional<std::string_view> {
-            if (attached) return attached;
-            if (i + 1 < argc) return std::string_view(argv[++i]);
-            return std::nullopt;
-        };
-        auto flag = [&](bool& target) {
-            if (attached) return false;
-            target = true;
-            return true;
-        };
-
-        if (name == "--help" || name == "-h") {
-            if (!flag(options.help)) return fail(std::string(name) + " takes no value");
-        } else if (name == "--export") {
-            if (!flag(options.export_bmp)) return fail("--export takes no value");
-        } else if (name == "--quiet" || name == "-q") {
-            if (!flag(options.quiet)) return fail(std::string(name) + " takes no value");
-        } else if (name == "--config") {
-            const auto v = value();
-            if (!v || v->empty()) return fail("--config needs a file name");
-            options.config = std::string(*v);
-        } else if (name == "--report") {
-            if (!attached || *attached == "text") {
-                options.report = ReportFormat::text;
-            } else if (*attached == "json") {
-                options.report = ReportFormat::json;
-            } else {
-                return fail("invalid value '" + std::string(*attached) +
-                            "' for --report; it takes text|json");
+        // Short options, several in one argument ("-qk"); one that takes a value takes the rest
+        // of the argument ("-j4", "-oout") or else the next one.
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const std::string name = std::string("-") + arg[k];
+            const CliOption* option = find_short(arg[k]);
+            if (option == nullptr) return fail("unknown option " + name);
+            if (option->arg == Arg::none) {
+                if (!apply(*option, name, "")) return result;
+                continue;
             }
-        } else if (name == "--auto") {
-            if (!flag(options.auto_settings)) return fail("--auto takes no value");
-        } else if (name == "--auto-budget") {
-            const auto v = value();
-            if (!v) return fail("--auto-budget needs a number of conversions");
-            const std::optional<std::int32_t> n = parse_int(*v);
-            if (!n || *n < 1 || *n > quality::max_budget) {
-                return fail("invalid value '" + std::string(*v) +
-                            "' for --auto-budget; it takes 1.." +
-                            std::to_string(quality::max_budget));
+            std::string_view value = arg.substr(k + 1);
+            if (value.empty()) {
+                if (i + 1 >= argc) return missing(*option, name);
+                value = argv[++i];
             }
-            options.auto_budget = *n;
-        } else if (name == "--auto-display") {
-            const auto v = value();
-            if (!v) return fail("--auto-display needs table or tms9918");
-            const std::optional<quality::Display> display = quality::parse_display(*v);
-            if (!display) {
-                return fail("invalid value '" + std::string(*v) +
-                            "' for --auto-display; it takes table|tms9918");
-            }
-            options.display = *display;
-        } else if (name == "--jobs" || name == "-j") {
-            const auto v = value();
-            if (!v) return fail(std::string(name) + " needs a number of threads");
-            const std::optional<std::int32_t> n = parse_int(*v);
-            if (!n || *n < 1 || *n > max_jobs) {
-                return fail("invalid value '" + std::string(*v) + "' for " + std::string(name) +
-                            "; it takes 1.." + std::to_string(max_jobs));
-            }
-            options.jobs = *n;
-        } else if (const SettingField* field = find_option(name)) {
-            const auto v = value();
-            if (!v) {
-                return fail(std::string(name) + " needs a value: " + describe_values(*field));
-            }
-            const std::optional<std::int32_t> setting = parse_setting(*field, *v);
-            if (!setting) {
-                return fail("invalid value '" + std::string(*v) + "' for " + std::string(name) +
-                            "; it takes " + describe_values(*field));
-            }
-            options.settings.*(field->member) = *setting;
-        } else {
-            return fail("unknown option " + std::string(name));
+            if (!apply(*option, name, value)) return result;
+            break;
         }
     }
     return result;
 }
 
 std::string help_text() {
-    std::string out = std::string("Usage: ") + program_name + R"( [OPTIONS] FILE...
-
-Converts each FILE whose name ends in ".bmp" (any letter case) to a SCREEN 2 image: the name with
-".S02" in place of its last four characters, beside it. Files are converted in the order given;
-other names are skipped. The first file that fails ends the run with its message.
-
-Options:
-  --export            also write the double-size picture "TEST_<name>.bmp" beside each source
-  --config FILE       read the palettes from FILE (default: )" +
-                      config_file_name + R"( in the current
-                      directory when it exists)
-  -j, --jobs N        convert on N threads, 1..)" +
-                      std::to_string(max_jobs) + R"( (initial 1); the files written are the same
-  -q, --quiet         no progress display (it is shown only on a terminal anyway)
-  --report[=text|json]
-                      print how close each result comes to its source: the CIEDE2000
-                      difference of the two pictures blurred a little (mean and 95th
-                      percentile), SSIM and PSNR; json prints one object per line
-  --auto              search each picture's options for the result closest to its source
-                      (lowest blurred CIEDE2000 mean), starting from the options given, write
-                      that result and print a command line that reproduces it; --palette and
-                      --horizontal-position-correction stay as given
-  --auto-budget N     the search's work, in conversions of a 256 x 192 picture,
-                      1..)" +
-                      std::to_string(quality::max_budget) + R"( (initial )" +
-                      std::to_string(quality::default_budget) + R"()
-  --auto-display table|tms9918
-                      colours the figures and the search assume the picture is shown with:
-                      table (initial) the palette as the preview draws it, tms9918 those of a
-                      real MSX1 video chip
-  -h, --help          show this help
-  --                  every later argument is a file name
-
-Conversion options (initial values are those of the dialog; a value is given by its name or
-its number, also as --option=VALUE):
-)";
-    for (const SettingField& field : setting_fields()) {
-        out += "  " + option_name(field) + " " + describe_values(field) + ", initial " +
-               value_text(field, initial_value(field)) + "\n";
-        out += wrapped(field.description, "        ", 100);
+    constexpr std::size_t width = 79, column = 24;
+    std::string out = std::string("Usage: ") + program_name + " [OPTION]... FILE|FOLDER...\n\n";
+    for (const std::string_view paragraph : description())
+        out += wrapped(paragraph, "", "", width) + "\n";
+    for (const GroupText& group : option_groups()) {
+        out += std::string(group.title) + ":\n";
+        if (!group.note.empty()) out += wrapped(group.note, "  ", "  ", width);
+        for (const CliOption& option : option_table()) {
+            if (option.group != group.group) continue;
+            if (group.group == Group::conversion) {
+                // Its values and initial value on one line, what it does below.
+                out += "  " + option_synopsis(option) + ", initial " + option.initial + "\n";
+                out += wrapped(option.help, "        ", "        ", width);
+                continue;
+            }
+            std::string head = "  " + option_synopsis(option);
+            if (head.size() + 2 > column) {
+                out += head + "\n";
+                head.clear();
+            }
+            head.resize(column, ' ');
+            std::string text = option.help;
+            if (!option.initial.empty()) text += " Initial: " + option.initial + ".";
+            out += wrapped(text, head, std::string(column, ' '), width);
+        }
+        out += "\n";
     }
-    out += R"(
-Ctrl-C stops before the next file; a second Ctrl-C quits at once.
-Exit status: 0 when every file passed ("ended : 終了しました"), 1 when a file failed, no file was
-given or the palette configuration is incomplete or unreadable, 2 for a usage error, 130 when
-stopped with Ctrl-C.
-)";
+    for (const std::string_view paragraph : streams_and_stopping())
+        out += wrapped(paragraph, "", "", width) + "\n";
+    out += "Exit status:\n";
+    for (const ExitStatus& status : exit_statuses()) {
+        std::string head = "  " + std::to_string(status.code);
+        head += std::string(7 - head.size(), ' ');
+        out += wrapped(status.meaning, head, std::string(7, ' '), width);
+    }
     return out;
 }
 

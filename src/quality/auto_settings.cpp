@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace lumaweave::quality {
 
 namespace {
@@ -186,6 +185,7 @@ SearchResult SettingsSearch::run(const std::string& source_path, const Conversio
             }
         }
         tried.emplace_back(s, value);
+        if (options.progress) options.progress(std::min(1.0, r.cost / options.budget));
         return value;
     };
 

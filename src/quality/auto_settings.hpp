@@ -3,6 +3,7 @@
 // unchanged; the search only tries settings the user could also set by hand.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,9 @@ struct SearchOptions {
     // Trials convert this many evenly spread 8-row bands of the picture; a picture of at most
     // twice as many bands is tried whole.
     int sample_bands = 6;
+    // Told the share of the budget spent (0 to 1) after each conversion and trial, for a
+    // progress display; the search goes the same with or without it.
+    std::function<void(double share)> progress = {};
 };
 
 struct SearchResult {

@@ -1,6 +1,5 @@
 #include "quality/quality_converter.hpp"
 
-
 namespace lumaweave::quality {
 
 QualityConverter::QualityConverter(const ConversionSettings& settings,
@@ -20,7 +19,11 @@ const Result& QualityConverter::convert(int index, const std::string& name) {
     FileQuality record;
     const Result* result = nullptr;
     if (search_) {
-        record.search = search_->run(name, settings_, palettes_, plan_.options);
+        SearchOptions options = plan_.options;
+        if (plan_.progress) {
+            options.progress = [&](double share) { plan_.progress(index, share); };
+        }
+        record.search = search_->run(name, settings_, palettes_, options);
         record.searched = true;
         result = &search_->result();
     } else {

@@ -24,6 +24,9 @@ struct QualityPlan {
     bool search = false;    // search each picture's settings, starting from the batch's settings
     bool measure = false;   // measure each result
     SearchOptions options;  // the search's budget, and the display both assume
+    // Told the index of the file being searched and the share of its search done; called on
+    // the converter's thread.
+    std::function<void(int index, double share)> progress;
 };
 
 class QualityConverter final : public FileConverter {
