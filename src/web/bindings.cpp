@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/stages.hpp"
 #include "formats/s05.hpp"
 #include "lumaweave.hpp"
 #include "quality/auto_settings.hpp"
@@ -215,6 +216,7 @@ class Session {
         out.set("vram", bytes_to_js(r.vram));
         out.set("preview", bytes_to_js(r.preview));
         out.set("exportBmp", bytes_to_js(r.export_bmp));
+        out.set("source", bytes_to_js(r.source));
         out.set("candidates", static_cast<double>(r.candidates_evaluated));
         meter_.set_reference(quality::source_picture(r));
         const quality::Figures f =
@@ -257,11 +259,18 @@ std::string companion_name_js(const std::string& picture_name) {
     return companion_name(picture_name);
 }
 
+// The core's verdict on a picture's size alone ("ok" or the status it would refuse it with),
+// so that the page frames exactly the pictures the core would refuse for their size.
+std::string check_size_js(int width, int height, int correction) {
+    return std::string(status_name(check_picture_size(width, height, correction)));
+}
+
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(lumaweave) {
     emscripten::function("settingFields", &setting_fields_js);
     emscripten::function("companionName", &companion_name_js);
+    emscripten::function("checkPictureSize", &check_size_js);
     emscripten::constant("defaultBudget", quality::default_budget);
     emscripten::constant("maxBudget", quality::max_budget);
     emscripten::class_<Session>("Session")
