@@ -354,11 +354,12 @@ async function convertEntry(entry, settings, kind = 'convert', isStale = () => f
   const companion = await companionOf(entry);
   const budget = Number($('budget').value) || core.defaultBudget;
   entry.note = '';
+  let refused = null;
   if (entry.bmp) {
     const bytes = entry.bytes || (entry.bytes = new Uint8Array(await entry.file.arrayBuffer()));
     if (isStale()) return null;
-    const reply = await worker.call({ kind, input: { type: 'bmp', bytes }, settings, companion, budget });
-    if (reply.result.ok || framing() === 'none' || !FRAMEABLE.has(reply.result.status)) return reply;
+    refused = await worker.call({ kind, input: { type: 'bmp', bytes }, settings, companion, budget });
+    if (refused.result.ok || framing() === 'none' || !FRAMEABLE.has(refused.result.status)) return refused;
     // Refused for its size or format: the browser reads it and frames it like any picture.
     if (isStale()) return null;
   }
@@ -366,7 +367,8 @@ async function convertEntry(entry, settings, kind = 'convert', isStale = () => f
   try {
     input = await framedInput(entry);
   } catch (error) {
-    return { result: { ok: false, status: 'unreadable', message: error.message } };
+    // A BMP the browser cannot read either keeps the core's message.
+    return refused || { result: { ok: false, status: 'unreadable', message: error.message } };
   }
   if (isStale()) return null;
   entry.note = entry.framed.note;
@@ -376,6 +378,14 @@ async function convertEntry(entry, settings, kind = 'convert', isStale = () => f
 // ---------------------------------------------------------------------------------------------
 // The live preview.
 let previewRunning = false;
+// The page is busy (body[data-busy]) while a preview, a search or a zip is under way; tests and
+// scripts wait for it to clear.
+let busyCount = 0;
+function busy(delta) {
+  busyCount += delta;
+  if (busyCount > 0) document.body.dataset.busy = '1';
+  else delete document.body.dataset.busy;
+}
 
 function settingsChanged() {
   state.generation++;
@@ -387,6 +397,7 @@ function settingsChanged() {
 async function schedulePreview() {
   if (previewRunning || !core) return;
   previewRunning = true;
+  busy(1);
   try {
     while (state.chosen && state.shown !== state.generation) {
       const generation = state.generation;
@@ -409,6 +420,7 @@ async function schedulePreview() {
     }
   } finally {
     previewRunning = false;
+    busy(-1);
   }
   if (!state.chosen) showEmpty();
 }
@@ -590,6 +602,7 @@ async function runAuto() {
   const entry = state.chosen;
   if (!entry || state.autoRunning) return;
   state.autoRunning = true;
+  busy(1);
   const button = $('auto');
   button.textContent = 'Stop';
   button.classList.add('running');
@@ -602,6 +615,7 @@ async function runAuto() {
     if (!(error instanceof Cancelled)) setStatus(error.message, 'error');
   }
   const finished = state.autoRunning;
+  if (finished) busy(-1);
   state.autoRunning = false;
   button.textContent = 'Auto';
   button.classList.remove('running');
@@ -634,6 +648,7 @@ async function runAuto() {
 function cancelAuto() {
   if (!state.autoRunning) return;
   state.autoRunning = false;
+  busy(-1);
   worker.restart();
   $('auto').textContent = 'Auto';
   $('auto').classList.remove('running');
@@ -665,6 +680,7 @@ async function currentResult() {
 async function downloadZip() {
   const button = $('download-zip');
   button.disabled = true;
+  busy(1);
   const settings = { ...state.settings };
   const withTest = $('zip-test').checked;
   const entries = {};
@@ -695,6 +711,7 @@ async function downloadZip() {
     if (!(error instanceof Cancelled)) setStatus(error.message, 'error');
   } finally {
     button.disabled = !state.files.length;
+    busy(-1);
   }
 }
 
