@@ -461,6 +461,7 @@ function show(entry, reply, totalMs) {
   setStatus(parts.join(' · '), 'ok');
   $('status').dataset.ms = reply.ms.toFixed(1);
   $('status').dataset.totalMs = totalMs.toFixed(1);
+  $('status').dataset.measureMs = r.figures.ms.toFixed(1);
   const f = r.figures;
   $('figures').textContent = `How close: CIEDE2000 (blurred) mean ${fmt(f.deltaEMean, 2)}, 95th percentile ${fmt(f.deltaEP95, 2)}, SSIM ${fmt(f.ssim, 3)}, PSNR ${fmt(f.psnr, 2)} dB`;
   setDownloads(true);
