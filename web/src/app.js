@@ -457,7 +457,7 @@ function show(entry, reply, totalMs) {
   $('preview').dataset.converted = String(state.shown);
   const parts = [`${r.width} × ${r.height}`];
   if (entry.note) parts.push(entry.note);
-  parts.push(`converted in ${Math.round(reply.ms)} ms`);
+  parts.push(r.search ? `options searched in ${(reply.ms / 1000).toFixed(1)} s` : `converted in ${Math.round(reply.ms)} ms`);
   setStatus(parts.join(' · '), 'ok');
   $('status').dataset.ms = reply.ms.toFixed(1);
   $('status').dataset.totalMs = totalMs.toFixed(1);

@@ -216,6 +216,7 @@ describe('the page in Chromium', { skip: why || false }, () => {
       await idle(p);
       // Nothing sticks out sideways.
       assert.ok(await p.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), `${name}: no sideways scrolling`);
+      await p.mouse.move(0, 0);
       await p.screenshot({ path: join(screenshots, name) });
       await p.context().close();
     }
