@@ -39,6 +39,19 @@ const cliName = (name) => '--' + name.replace(/_/g, '-');
 // in the browser can help.
 const FRAMEABLE = new Set(['width_not_multiple_of_8', 'width_exceeds_256', 'height_exceeds_192', 'image_too_small', 'format_not_convertible']);
 
+// Only this much of a file is read: a BMP the core converts is far smaller, and its size checks
+// come before the check that the pixels are all there, so a longer file gets the same message.
+const MAX_FILE_BYTES = 64 * 1024 * 1024;
+// Pictures the browser is asked to decode (4 bytes a pixel while it does).
+const MAX_PIXELS = 100 * 1000 * 1000;
+
+// The files the page offers for a result, one button each; the zip holds them too. Further
+// formats add a line here.
+const OUTPUTS = [
+  { key: 's02', label: 'Download .S02', name: (base) => base + '.S02', bytes: (r) => r.vram, type: 'application/octet-stream', zipped: () => true },
+  { key: 'test', label: 'Download TEST_ picture', name: (base) => 'TEST_' + base + '.bmp', bytes: (r) => r.exportBmp, type: 'image/bmp', zipped: () => $('zip-test').checked },
+];
+
 const $ = (id) => document.getElementById(id);
 
 // ---------------------------------------------------------------------------------------------
@@ -65,8 +78,13 @@ class CoreWorker {
         const job = this.pending.get(data.id);
         if (!job) return;
         this.pending.delete(data.id);
-        if (data.error) job.reject(new Error(data.error));
-        else job.resolve(data);
+        if (data.error) {
+          // The core failed (it should not): report it and go on with a fresh one.
+          job.reject(new Error('the converter failed: ' + data.error));
+          this.restart();
+        } else {
+          job.resolve(data);
+        }
       };
       this.worker.onerror = (event) => {
         event.preventDefault();
@@ -269,11 +287,30 @@ function updateCommandLine() {
 // ---------------------------------------------------------------------------------------------
 // Pictures: BMP files go to the core as they are; other formats (and BMPs the core refuses, when
 // framing is on) are decoded by the browser, without colour management, and framed.
+function unreadable() {
+  return new Error('the browser cannot read this picture');
+}
+// The picture's size, read by the browser without decoding all its pixels.
+function pictureSize(file) {
+  return new Promise((resolve, reject) => {
+    const url = URL.createObjectURL(file);
+    const img = new Image();
+    img.onload = () => {
+      URL.revokeObjectURL(url);
+      resolve([img.naturalWidth, img.naturalHeight]);
+    };
+    img.onerror = () => {
+      URL.revokeObjectURL(url);
+      reject(unreadable());
+    };
+    img.src = url;
+  });
+}
 async function decode(file) {
   try {
     return await createImageBitmap(file, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
   } catch (error) {
-    throw new Error('the browser cannot read this picture');
+    throw unreadable();
   }
 }
 
@@ -302,42 +339,55 @@ function pixelsOf(bitmap, width, height, x = 0, y = 0) {
 async function framedInput(entry) {
   const key = frameKey();
   if (entry.framed && entry.framed.key === key) return entry.framed.input;
-  const bitmap = entry.bitmap || (entry.bitmap = await decode(entry.file));
+  const [w, h] = entry.size || (entry.size = await pictureSize(entry.file));
+  const size = (await worker.call({ kind: 'size', width: w, height: h, correction: state.settings.horizontal_position_correction })).result.status;
+  let framed;
+  if (size !== 'ok' && framing() === 'none') {
+    // The core's own message for the size; the pixels are not needed for that.
+    framed = { input: { type: 'pixels', width: w, height: h, rgb: new Uint8Array(0) }, note: '' };
+  } else {
+    if (w * h > MAX_PIXELS) throw new Error(`${w} × ${h} pixels is more than the page reads (100 million)`);
+    // Decoded again when the framing changes rather than kept: a photo's pixels are large.
+    const bitmap = await decode(entry.file);
+    try {
+      framed = await frame(bitmap, size === 'ok');
+    } finally {
+      bitmap.close();
+    }
+  }
+  entry.framed = { key, ...framed };
+  return framed.input;
+}
+
+// The picture as it is when the screen takes it (`fits`), else framed into 256 x 192.
+async function frame(bitmap, fits) {
   const w = bitmap.width;
   const h = bitmap.height;
+  if (fits) return { input: { type: 'pixels', width: w, height: h, rgb: pixelsOf(bitmap, w, h) }, note: '' };
   const how = framing();
-  const size = (await worker.call({ kind: 'size', width: w, height: h, correction: state.settings.horizontal_position_correction })).result.status;
-  let input;
-  let note = '';
-  if (size === 'ok') {
-    input = { type: 'pixels', width: w, height: h, rgb: pixelsOf(bitmap, w, h) };
-  } else if (how === 'none') {
-    // The core's own message for the size; its pixels are not needed for that.
-    input = { type: 'pixels', width: w, height: h, rgb: new Uint8Array(0) };
+  const opts = { resizeQuality: 'high', colorSpaceConversion: 'none', premultiplyAlpha: 'none' };
+  let scaled;
+  let x = 0;
+  let y = 0;
+  if (how === 'fit') {
+    const s = Math.min(256 / w, 192 / h);
+    const tw = Math.max(1, Math.min(256, Math.round(w * s)));
+    const th = Math.max(1, Math.min(192, Math.round(h * s)));
+    scaled = await createImageBitmap(bitmap, { ...opts, resizeWidth: tw, resizeHeight: th });
+    x = Math.floor((256 - tw) / 2);
+    y = Math.floor((192 - th) / 2);
   } else {
-    const opts = { resizeQuality: 'high', colorSpaceConversion: 'none', premultiplyAlpha: 'none' };
-    let scaled;
-    let x = 0;
-    let y = 0;
-    if (how === 'fit') {
-      const s = Math.min(256 / w, 192 / h);
-      const tw = Math.max(1, Math.min(256, Math.round(w * s)));
-      const th = Math.max(1, Math.min(192, Math.round(h * s)));
-      scaled = await createImageBitmap(bitmap, { ...opts, resizeWidth: tw, resizeHeight: th });
-      x = Math.floor((256 - tw) / 2);
-      y = Math.floor((192 - th) / 2);
-    } else {
-      const s = Math.max(256 / w, 192 / h);
-      const sw = Math.min(w, 256 / s);
-      const sh = Math.min(h, 192 / s);
-      scaled = await createImageBitmap(bitmap, (w - sw) / 2, (h - sh) / 2, sw, sh, { ...opts, resizeWidth: 256, resizeHeight: 192 });
-    }
-    input = { type: 'pixels', width: 256, height: 192, rgb: pixelsOf(scaled, 256, 192, x, y) };
-    scaled.close();
-    note = `${w} × ${h}, ${how === 'fit' ? 'fitted into' : 'filled to'} 256 × 192 by the browser`;
+    const s = Math.max(256 / w, 192 / h);
+    const sw = Math.min(w, 256 / s);
+    const sh = Math.min(h, 192 / s);
+    scaled = await createImageBitmap(bitmap, (w - sw) / 2, (h - sh) / 2, sw, sh, { ...opts, resizeWidth: 256, resizeHeight: 192 });
   }
-  entry.framed = { key, input, note };
-  return input;
+  try {
+    const rgb = pixelsOf(scaled, 256, 192, x, y);
+    return { input: { type: 'pixels', width: 256, height: 192, rgb }, note: `${w} × ${h}, ${how === 'fit' ? 'fitted into' : 'filled to'} 256 × 192 by the browser` };
+  } finally {
+    scaled.close();
+  }
 }
 
 // The picture's ".s05" palette among the files given, named as the core names it.
@@ -346,7 +396,8 @@ async function companionOf(entry) {
     entry.companionName = (await worker.call({ kind: 'companion', name: entry.name })).result.name;
   }
   const pal = state.palettes.get(entry.companionName);
-  return pal ? new Uint8Array(await pal.arrayBuffer()) : null;
+  // The palette lies 0x7687 bytes in; nothing after the first 64 KiB is read.
+  return pal ? new Uint8Array(await pal.slice(0, 65536).arrayBuffer()) : null;
 }
 
 // Converts one picture with `settings` (or searches from them); resolves to the worker's reply.
@@ -356,7 +407,7 @@ async function convertEntry(entry, settings, kind = 'convert', isStale = () => f
   entry.note = '';
   let refused = null;
   if (entry.bmp) {
-    const bytes = entry.bytes || (entry.bytes = new Uint8Array(await entry.file.arrayBuffer()));
+    const bytes = entry.bytes || (entry.bytes = new Uint8Array(await entry.file.slice(0, MAX_FILE_BYTES).arrayBuffer()));
     if (isStale()) return null;
     refused = await worker.call({ kind, input: { type: 'bmp', bytes }, settings, companion, budget });
     if (refused.result.ok || framing() === 'none' || !FRAMEABLE.has(refused.result.status)) return refused;
@@ -478,8 +529,7 @@ function showEmpty() {
 }
 
 function setDownloads(ok) {
-  $('download-s02').disabled = !ok;
-  $('download-test').disabled = !ok;
+  for (const o of OUTPUTS) $('download-' + o.key).disabled = !ok;
   $('download-zip').disabled = !state.files.length;
   $('auto').disabled = !state.chosen || !core;
 }
@@ -546,7 +596,6 @@ function choose(entry) {
 
 function removeEntry(entry) {
   state.files = state.files.filter((e) => e !== entry);
-  if (entry.bitmap) entry.bitmap.close();
   if (state.chosen === entry) {
     state.chosen = state.files[0] || null;
     state.generation++;
@@ -683,7 +732,6 @@ async function downloadZip() {
   button.disabled = true;
   busy(1);
   const settings = { ...state.settings };
-  const withTest = $('zip-test').checked;
   const entries = {};
   const used = new Set();
   const unique = (name) => {
@@ -703,8 +751,7 @@ async function downloadZip() {
         continue;
       }
       const base = baseName(entry.name);
-      entries[unique(base + '.S02')] = r.vram;
-      if (withTest) entries[unique('TEST_' + base + '.bmp')] = r.exportBmp;
+      for (const o of OUTPUTS) if (o.zipped()) entries[unique(o.name(base))] = o.bytes(r);
     }
     if (Object.keys(entries).length) save(fflate.zipSync(entries, { level: 6 }), 'lumaweave.zip', 'application/zip');
     setStatus(failed.length ? 'The zip leaves out ' + failed.join('; ') : `The zip holds ${state.files.length} pictures.`, failed.length ? 'error' : 'ok');
@@ -770,12 +817,16 @@ $('reset').addEventListener('click', () => {
   resetSettings();
   settingsChanged();
 });
-$('download-s02').addEventListener('click', async () => {
-  const r = await currentResult();
-  if (r && r.ok) save(r.vram, baseName(state.chosen.name) + '.S02');
-});
-$('download-test').addEventListener('click', async () => {
-  const r = await currentResult();
-  if (r && r.ok) save(r.exportBmp, 'TEST_' + baseName(state.chosen.name) + '.bmp', 'image/bmp');
-});
+for (const o of OUTPUTS) {
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.id = 'download-' + o.key;
+  button.textContent = o.label;
+  button.disabled = true;
+  button.addEventListener('click', async () => {
+    const r = await currentResult();
+    if (r && r.ok) save(o.bytes(r), o.name(baseName(state.chosen.name)), o.type);
+  });
+  $('downloads').append(button);
+}
 $('download-zip').addEventListener('click', downloadZip);

@@ -114,6 +114,25 @@ describe('the page in Chromium', { skip: why || false }, () => {
     await p.context().close();
   });
 
+  it('takes a NAME.s05 given with NAME.bmp as its palette, as the command line takes it from beside the picture', async () => {
+    // A SCREEN 5 image long enough to hold the palette table at 0x7680: red, blue and green of
+    // colours 0 to 15 in a pattern of its own.
+    const s05 = Buffer.alloc(7 + 0x7680 + 32);
+    for (let c = 0; c < 16; c++) {
+      s05[7 + 0x7680 + 2 * c] = (((c * 3) % 8) << 4) | ((c * 5 + 1) % 8);
+      s05[7 + 0x7680 + 2 * c + 1] = (c * 7 + 2) % 8;
+    }
+    const palette = writeTemp('cards.s05', s05);
+    const p = await openPage(browser, url());
+    await addFiles(p, [cards, palette]);
+    assert.match(await p.textContent('#file-list'), /own palette/);
+    const expected = runCli(cards, [], [palette]).vram;
+    assert.notDeepEqual(expected, runCli(cards).vram);
+    assert.deepEqual((await s02(p)).bytes, expected);
+    assert.deepEqual(p.errors, []);
+    await p.context().close();
+  });
+
   it('frames a picture the screen cannot take: none refuses with the core\'s message, fit pads, fill crops', async () => {
     // 512 x 192: the left half red, the right half blue.
     const width = 512;
@@ -151,6 +170,10 @@ describe('the page in Chromium', { skip: why || false }, () => {
     await addFiles(p, [{ name: 'stretched.bmp', mimeType: 'image/bmp', buffer: writeBmp(doubled) }]);
     assert.match(await p.textContent('#status'), /filled to 256 × 192/);
     assert.equal((await s02(p)).name, 'stretched.S02');
+    // What no one can read is said so, by name.
+    await addFiles(p, [{ name: 'notes.png', mimeType: 'image/png', buffer: Buffer.from('not a picture at all') }]);
+    assert.equal(await p.textContent('#status'), 'notes.png: the browser cannot read this picture');
+    assert.equal(await p.isDisabled('#download-s02'), true);
     assert.deepEqual(p.errors, []);
     await p.context().close();
   });

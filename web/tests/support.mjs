@@ -130,13 +130,14 @@ export function tempDir() {
   return mkdtempSync(join(tmpdir(), 'lumaweave-web-'));
 }
 
-// Converts `source` (a path) with lumaweave-cli and the given options in a folder of its own;
-// returns the ".S02" bytes and, with `--export` among the options, the TEST_ picture's.
-export function runCli(source, options = []) {
+// Converts `source` (a path) with lumaweave-cli and the given options in a folder of its own
+// (with the files `beside` it, such as its ".s05" palette); returns the ".S02" bytes and, with `--export` among the options, the TEST_ picture's.
+export function runCli(source, options = [], beside = []) {
   const dir = tempDir();
   try {
     const name = basename(source);
     copyFileSync(source, join(dir, name));
+    for (const other of beside) copyFileSync(other, join(dir, basename(other)));
     execFileSync(cli, ['--quiet', ...options, name], { cwd: dir, stdio: 'pipe' });
     const base = name.slice(0, -4);
     const out = { vram: readFileSync(join(dir, base + '.S02')) };
