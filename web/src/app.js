@@ -465,7 +465,6 @@ async function schedulePreview() {
       }
       if (!reply || generation !== state.generation || entry !== state.chosen) continue;
       entry.result = reply.result;
-      entry.settingsKey = JSON.stringify(settings);
       state.shown = generation;
       show(entry, reply, performance.now() - started);
     }
@@ -756,7 +755,7 @@ async function downloadZip() {
     if (Object.keys(entries).length) save(fflate.zipSync(entries, { level: 6 }), 'lumaweave.zip', 'application/zip');
     setStatus(failed.length ? 'The zip leaves out ' + failed.join('; ') : `The zip holds ${state.files.length} pictures.`, failed.length ? 'error' : 'ok');
   } catch (error) {
-    if (!(error instanceof Cancelled)) setStatus(error.message, 'error');
+    setStatus(error instanceof Cancelled ? 'The zip was stopped.' : error.message, 'error');
   } finally {
     button.disabled = !state.files.length;
     busy(-1);
