@@ -314,9 +314,9 @@ async function decode(file) {
   }
 }
 
-// Red, green, blue bytes of a bitmap drawn at (x, y) with size (w, h) over the background, on a
-// canvas of width x height.
-function pixelsOf(bitmap, width, height, x = 0, y = 0) {
+// Red, green, blue bytes of a canvas of width x height filled with the background, with the
+// bitmap drawn on it at (x, y), or as `draw` draws it.
+function pixelsOf(bitmap, width, height, x = 0, y = 0, draw = null) {
   const canvas = document.createElement('canvas');
   canvas.width = width;
   canvas.height = height;
@@ -324,8 +324,14 @@ function pixelsOf(bitmap, width, height, x = 0, y = 0) {
   const [r, g, b] = background();
   ctx.fillStyle = `rgb(${r},${g},${b})`;
   ctx.fillRect(0, 0, width, height);
-  ctx.imageSmoothingEnabled = false;
-  ctx.drawImage(bitmap, x, y);
+  if (draw) {
+    ctx.imageSmoothingEnabled = true;
+    ctx.imageSmoothingQuality = 'high';
+    draw(ctx);
+  } else {
+    ctx.imageSmoothingEnabled = false;
+    ctx.drawImage(bitmap, x, y);
+  }
   const rgba = ctx.getImageData(0, 0, width, height).data;
   const rgb = new Uint8Array(width * height * 3);
   for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3) {
@@ -365,28 +371,45 @@ async function frame(bitmap, fits) {
   const h = bitmap.height;
   if (fits) return { input: { type: 'pixels', width: w, height: h, rgb: pixelsOf(bitmap, w, h) }, note: '' };
   const how = framing();
-  const opts = { resizeQuality: 'high', colorSpaceConversion: 'none', premultiplyAlpha: 'none' };
-  let scaled;
-  let x = 0;
-  let y = 0;
+  // The rectangle of the picture taken (sx, sy, sw, sh) and where it goes (dx, dy, dw, dh).
+  let sx = 0;
+  let sy = 0;
+  let sw = w;
+  let sh = h;
+  let dw = 256;
+  let dh = 192;
   if (how === 'fit') {
     const s = Math.min(256 / w, 192 / h);
-    const tw = Math.max(1, Math.min(256, Math.round(w * s)));
-    const th = Math.max(1, Math.min(192, Math.round(h * s)));
-    scaled = await createImageBitmap(bitmap, { ...opts, resizeWidth: tw, resizeHeight: th });
-    x = Math.floor((256 - tw) / 2);
-    y = Math.floor((192 - th) / 2);
+    dw = Math.max(1, Math.min(256, Math.round(w * s)));
+    dh = Math.max(1, Math.min(192, Math.round(h * s)));
   } else {
     const s = Math.max(256 / w, 192 / h);
-    const sw = Math.min(w, 256 / s);
-    const sh = Math.min(h, 192 / s);
-    scaled = await createImageBitmap(bitmap, (w - sw) / 2, (h - sh) / 2, sw, sh, { ...opts, resizeWidth: 256, resizeHeight: 192 });
+    sw = Math.min(w, 256 / s);
+    sh = Math.min(h, 192 / s);
+    sx = (w - sw) / 2;
+    sy = (h - sh) / 2;
+  }
+  const dx = Math.floor((256 - dw) / 2);
+  const dy = Math.floor((192 - dh) / 2);
+  const note = `${w} × ${h}, ${how === 'fit' ? 'fitted into' : 'filled to'} 256 × 192 by the browser`;
+  let scaled = null;
+  try {
+    scaled = await createImageBitmap(bitmap, sx, sy, sw, sh,
+      { resizeWidth: dw, resizeHeight: dh, resizeQuality: 'high', colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+  } catch (error) {
+    scaled = null;
   }
   try {
-    const rgb = pixelsOf(scaled, 256, 192, x, y);
-    return { input: { type: 'pixels', width: 256, height: 192, rgb }, note: `${w} × ${h}, ${how === 'fit' ? 'fitted into' : 'filled to'} 256 × 192 by the browser` };
+    let rgb;
+    if (scaled && scaled.width === dw && scaled.height === dh) {
+      rgb = pixelsOf(scaled, 256, 192, dx, dy);
+    } else {
+      // A browser without resizing in createImageBitmap: the canvas scales instead.
+      rgb = pixelsOf(bitmap, 256, 192, 0, 0, (ctx) => ctx.drawImage(bitmap, sx, sy, sw, sh, dx, dy, dw, dh));
+    }
+    return { input: { type: 'pixels', width: 256, height: 192, rgb }, note };
   } finally {
-    scaled.close();
+    if (scaled) scaled.close();
   }
 }
 

@@ -161,6 +161,26 @@ describe('the page in Chromium', { skip: why || false }, () => {
     for (const [x, y, colour] of [[0, 0, [255, 0, 0]], [120, 191, [255, 0, 0]], [136, 0, [0, 0, 255]], [255, 191, [0, 0, 255]]]) {
       assert.deepEqual(at(x, y), colour, `fill: pixel ${x}, ${y}`);
     }
+    // A browser whose createImageBitmap does not resize: the canvas scales, to the same frame.
+    const q = await browser.newPage({ viewport: { width: 1366, height: 768 } });
+    await q.addInitScript(() => {
+      const original = window.createImageBitmap;
+      window.createImageBitmap = (source, ...rest) => {
+        const options = rest.length && typeof rest[rest.length - 1] === 'object' ? rest.pop() : {};
+        const { resizeWidth, resizeHeight, resizeQuality, ...kept } = options;
+        return original(source, ...rest, kept);
+      };
+    });
+    await q.goto(url());
+    await q.waitForSelector('#opt-gamma');
+    await addFiles(q, [{ name: 'wide.png', mimeType: 'image/png', buffer: writePng({ width, height, rgb }) }]);
+    const canvasFit = await canvasRgb(q, 'before');
+    for (const [x, y, colour] of table) {
+      const o = (2 * y * 512 + 2 * x) * 3;
+      assert.deepEqual(Array.from(canvasFit.subarray(o, o + 3)), colour, `fit by the canvas: pixel ${x}, ${y}`);
+    }
+    await q.close();
+
     // A BMP the core refuses for its size is framed too, once it is asked for.
     const big = readBmp(readFileSync(cards));
     const doubled = { width: big.width * 2, height: big.height, rgb: new Uint8Array(big.width * 2 * big.height * 3) };
