@@ -123,13 +123,12 @@ class Cancelled extends Error {
 const state = {
   fields: [],
   settings: {},
-  files: [],          // {key, file, name, bmp, result, error, note}
+  files: [],          // {key, file, name, bmp, result, note, ...what is read of the file}
   palettes: new Map(), // ".s05" files by name
   chosen: null,
   generation: 0,      // bumped by every change that calls for a new preview
   shown: -1,          // the generation the preview shows
   autoRunning: false,
-  lastAuto: null,
 };
 let nextKey = 1;
 let core = null;
@@ -207,7 +206,9 @@ function optionControl(field) {
       l.append(r, s);
       group.append(l);
     }
-    name.htmlFor = '';
+    name.removeAttribute('for');
+    name.id = id + '-label';
+    group.setAttribute('aria-labelledby', name.id);
     row.append(name, group, small);
   } else {
     const range = document.createElement('input');
@@ -714,7 +715,6 @@ async function runAuto() {
   const p = $('auto-result');
   p.textContent = text;
   p.hidden = false;
-  state.lastAuto = s;
 }
 
 function cancelAuto() {
