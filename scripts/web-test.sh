@@ -37,7 +37,7 @@ command -v node >/dev/null || skip "node is missing (scripts/web.sh installs it)
 [ -d web/node_modules/playwright-core ] || (cd web && npm ci --prefer-offline --no-audit --no-fund --loglevel=error)
 
 export CHROMIUM="$chromium"
-(cd web && node --test --test-reporter=spec tests/)
+(cd web && node --test tests/)
 if [ "$docs" = 1 ]; then
   cp build-web/screenshots/web-1366x768.png docs/web.png
   echo "copied the screenshot to docs/web.png"
