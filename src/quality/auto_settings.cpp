@@ -111,13 +111,35 @@ SettingsSearch::~SettingsSearch() = default;
 
 SearchResult SettingsSearch::run(const std::string& source_path, const ConversionSettings& start,
                                  const DefaultPalettes& palettes, const SearchOptions& options) {
-    SearchResult r;
-    r.start = r.chosen = start;
-    const Result& first = best_->convert_file(source_path, start, palettes);
-    r.outcome = first.outcome;
-    if (!first.ok()) return r;
+    best_->convert_file(source_path, start, palettes);
     // Every trial converts the picture as this conversion took it, with its companion palette.
     const std::optional<PaletteTable> companion = best_->companion();
+    return search(start, palettes, options, companion);
+}
+
+SearchResult SettingsSearch::run(const PixelPicture& picture, const ConversionSettings& start,
+                                 const DefaultPalettes& palettes, const SearchOptions& options,
+                                 const std::optional<PaletteTable>& companion) {
+    best_->convert(picture, start, palettes, companion);
+    return search(start, palettes, options, companion);
+}
+
+SearchResult SettingsSearch::run_bmp(std::span<const std::uint8_t> file,
+                                     const ConversionSettings& start,
+                                     const DefaultPalettes& palettes, const SearchOptions& options,
+                                     const std::optional<PaletteTable>& companion) {
+    best_->convert_bmp(file, start, palettes, companion);
+    return search(start, palettes, options, companion);
+}
+
+SearchResult SettingsSearch::search(const ConversionSettings& start,
+                                    const DefaultPalettes& palettes, const SearchOptions& options,
+                                    const std::optional<PaletteTable>& companion) {
+    SearchResult r;
+    r.start = r.chosen = start;
+    const Result& first = best_->result();
+    r.outcome = first.outcome;
+    if (!first.ok()) return r;
     source_ = first.source;
     const PixelPicture whole{first.width, first.height, source_};
     const double whole_cost = pixel_cost(first.width, first.height);

@@ -3,8 +3,11 @@
 // unchanged; the search only tries settings the user could also set by hand.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "lumaweave.hpp"
@@ -59,10 +62,23 @@ class SettingsSearch {
     SearchResult run(const std::string& source_path, const ConversionSettings& start,
                      const DefaultPalettes& palettes, const SearchOptions& options);
 
+    // The same for a picture held in memory (a front end that has no file on disk, such as the
+    // web page): its pixels, or the bytes of a BMP file, with the companion palette if any.
+    SearchResult run(const PixelPicture& picture, const ConversionSettings& start,
+                     const DefaultPalettes& palettes, const SearchOptions& options,
+                     const std::optional<PaletteTable>& companion = std::nullopt);
+    SearchResult run_bmp(std::span<const std::uint8_t> file, const ConversionSettings& start,
+                         const DefaultPalettes& palettes, const SearchOptions& options,
+                         const std::optional<PaletteTable>& companion = std::nullopt);
+
     // The conversion of the last successful run's chosen settings.
     const Result& result() const { return best_->result(); }
 
   private:
+    // The search proper, from best_'s conversion of the picture with `start`.
+    SearchResult search(const ConversionSettings& start, const DefaultPalettes& palettes,
+                        const SearchOptions& options, const std::optional<PaletteTable>& companion);
+
     std::unique_ptr<Converter> best_, spare_;
     std::vector<std::uint8_t> source_, sample_;  // pixels of the picture and of its sample
     Meter whole_meter_, sample_meter_;

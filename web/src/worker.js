@@ -1,0 +1,51 @@
+// The page's worker: the conversion core (the Emscripten module, whose code the build puts just
+// before this file) runs here so that the page never freezes. It answers one message at a time,
+// in the order received:
+//   {id, kind: 'convert' | 'auto', input, settings, companion, budget} -> {id, result, ms}
+// where input is {type: 'bmp', bytes} or {type: 'pixels', width, height, rgb}. Images in a
+// result are transferred, not copied.
+/* global createLumaweave */
+'use strict';
+
+const ready = createLumaweave().then((core) => {
+  const session = new core.Session();
+  const fields = core.settingFields();
+  self.postMessage({ ready: true, fields, defaultBudget: core.defaultBudget, maxBudget: core.maxBudget });
+  return { core, session };
+});
+
+function run({ core, session }, job) {
+  const { input, settings, companion = null } = job;
+  if (job.kind === 'companion') return { name: core.companionName(job.name) };
+  if (job.kind === 'size') {
+    return { status: core.checkPictureSize(job.width, job.height, job.correction) };
+  }
+  if (job.kind === 'auto') {
+    return input.type === 'bmp'
+      ? session.autoBmp(input.bytes, settings, companion, job.budget)
+      : session.autoPixels(input.width, input.height, input.rgb, settings, companion, job.budget);
+  }
+  return input.type === 'bmp'
+    ? session.convertBmp(input.bytes, settings, companion)
+    : session.convertPixels(input.width, input.height, input.rgb, settings, companion);
+}
+
+self.onmessage = async (event) => {
+  const job = event.data;
+  const context = await ready;
+  let reply;
+  try {
+    const start = performance.now();
+    const result = run(context, job);
+    reply = { id: job.id, result, ms: performance.now() - start };
+  } catch (error) {
+    reply = { id: job.id, error: String(error && error.message ? error.message : error) };
+  }
+  const transfer = [];
+  if (reply.result) {
+    for (const key of ['vram', 'preview', 'exportBmp', 'source']) {
+      if (reply.result[key]) transfer.push(reply.result[key].buffer);
+    }
+  }
+  self.postMessage(reply, transfer);
+};
