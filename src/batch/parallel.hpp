@@ -21,8 +21,7 @@ class ParallelConverter final : public FileConverter {
   public:
     // Starts `workers` threads (at most one per job), each with a converter from `make`. A job
     // that reads an earlier job's output waits until the batch has asked for it.
-    ParallelConverter(const std::vector<BatchJob>& jobs, const ConverterFactory& make,
-                      int workers);
+    ParallelConverter(const std::vector<BatchJob>& jobs, const ConverterFactory& make, int workers);
     // Stops the workers (a conversion under way is finished first) and waits for them.
     ~ParallelConverter() override;
 

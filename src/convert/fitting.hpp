@@ -55,7 +55,7 @@ struct FitState {
 
 // The refinement's own buffers.
 struct RefineScratch {
-    std::array<Pixel, image_slots> result;             // ResultImage
+    std::array<Pixel, image_slots> result;              // ResultImage
     std::array<std::uint8_t, 0x1800> pattern_snapshot;  // the main pass's patterns
 };
 

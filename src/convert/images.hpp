@@ -35,7 +35,7 @@ struct WorkImage {
 
 // What the edge measure finds per pixel.
 struct PixelMaps {
-    std::array<std::int32_t, image_slots> edge;         // EdgeMap: edge strength, 0 without edge_calc
+    std::array<std::int32_t, image_slots> edge;  // EdgeMap: edge strength, 0 without edge_calc
     std::array<std::int32_t, image_slots> error_scale;  // ErrorScaleMap, 192..255
 };
 

@@ -43,9 +43,7 @@ class Pipeline {
     // Smoothing, preview, name table and header; fills the result.
     void finish();
 
-    FitInput fit_input() const {
-        return {settings_, work_, maps_, distance_, palette_, tables_};
-    }
+    FitInput fit_input() const { return {settings_, work_, maps_, distance_, palette_, tables_}; }
     RefineScratch& refine_scratch() { return refine_; }
     VramImage vram() { return VramImage(result_.vram.data(), vram::file_size); }
 

@@ -1,8 +1,9 @@
-// The colour reduction (col_reduction): snap every pixel to the best of the palette colours and fixed blends of two.
+// The colour reduction (col_reduction): snap every pixel to the best of the palette colours and
+// fixed blends of two.
 #include <algorithm>
 
-#include "convert/stages.hpp"
 #include "convert/kernels.hpp"
+#include "convert/stages.hpp"
 
 namespace lumaweave {
 

@@ -58,8 +58,8 @@ void render_block(const Palette& display, const VramImage& vram, PreviewImage pr
             const Rgb& c = display[(pattern & (0x80 >> n)) ? pair >> 4 : pair & 15];
             for (int row = 2 * (y + k); row < 2 * (y + k) + 2; ++row) {
                 for (int column = 2 * (x0 + n); column < 2 * (x0 + n) + 2; ++column) {
-                    std::uint8_t* out = preview.data() + static_cast<std::size_t>(row) *
-                                                             preview_row_bytes +
+                    std::uint8_t* out = preview.data() +
+                                        static_cast<std::size_t>(row) * preview_row_bytes +
                                         static_cast<std::size_t>(column) * 3;
                     out[0] = static_cast<std::uint8_t>(c.r);
                     out[1] = static_cast<std::uint8_t>(c.g);

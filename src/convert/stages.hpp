@@ -62,8 +62,7 @@ void render_output(const PaletteSet& palette, const WorkImage& work, VramImage v
 
 // The "TEST_" picture: a BMP file of the preview's 2 * width x 2 * height pixels, bottom row
 // first as BMP stores them. `out` must have room for 54 + 512 * 384 * 3 bytes; returns the size.
-std::size_t build_export_bmp(const PreviewImage& preview, int width, int height,
-                             std::uint8_t* out);
+std::size_t build_export_bmp(const PreviewImage& preview, int width, int height, std::uint8_t* out);
 
 // --- single rules of the stages, exposed so that each can be checked on its own ---
 

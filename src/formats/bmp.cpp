@@ -34,8 +34,7 @@ bool rows_readable(std::span<const std::uint8_t> file, const Header& header) {
 void decode_rows(std::span<const std::uint8_t> file, const Header& header, std::uint8_t* rgb) {
     const std::int64_t row_length = row_bytes(header.width);
     for (std::int32_t y = 0; y < header.height; ++y) {
-        const std::uint8_t* p =
-            file.data() + header.offset + (header.height - 1 - y) * row_length;
+        const std::uint8_t* p = file.data() + header.offset + (header.height - 1 - y) * row_length;
         for (std::int32_t x = 0; x < header.width; ++x, p += 3, rgb += 3) {
             rgb[0] = p[2];
             rgb[1] = p[1];
@@ -50,7 +49,7 @@ void write_standard_header(std::uint8_t* header, std::int32_t width, std::int32_
     header[0] = 'B';
     header[1] = 'M';
     put_i32(header + 2, static_cast<std::int32_t>(header_size) + pixel_bytes);  // file size
-    put_i32(header + 6, 0);                                                    // reserved
+    put_i32(header + 6, 0);                                                     // reserved
     put_i32(header + pixel_offset_at, static_cast<std::int32_t>(header_size));
     put_i32(header + 14, 40);  // BITMAPINFOHEADER
     put_i32(header + width_at, width);

@@ -17,12 +17,13 @@ inline constexpr std::size_t resolution_at = 38;  // horizontal and vertical pix
 inline constexpr std::size_t resolution_bytes = 8;
 
 inline std::int32_t get_i32(const std::uint8_t* p) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
-                                     static_cast<std::uint32_t>(p[1]) << 8 |
-                                     static_cast<std::uint32_t>(p[2]) << 16 |
-                                     static_cast<std::uint32_t>(p[3]) << 24);
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
 }
-inline std::uint32_t get_u32(const std::uint8_t* p) { return static_cast<std::uint32_t>(get_i32(p)); }
+inline std::uint32_t get_u32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(get_i32(p));
+}
 inline std::uint16_t get_u16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }

@@ -22,7 +22,9 @@ constexpr std::size_t pattern_address(int x, int y) {
 }
 
 // File offsets of the same bytes.
-constexpr std::size_t pattern_offset(int x, int y) { return bsave_header + pattern_address(x, y); }
+constexpr std::size_t pattern_offset(int x, int y) {
+    return bsave_header + pattern_address(x, y);
+}
 constexpr std::size_t colour_offset(int x, int y) {
     return bsave_header + colour_table + pattern_address(x, y);
 }

@@ -9,7 +9,9 @@ namespace lumaweave {
 
 namespace {
 
-bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+bool is_digit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
 
 // Scan start after a key: 8 bytes past the key's first byte. The rest of either key holds no
 // digit and no "*", so it is passed over like any separator.
@@ -65,9 +67,9 @@ Outcome load_palette_config(ScratchPool& pool, DefaultPalettes& palettes, const 
     };
     const Item items[] = {{msx1_palette_key, palettes.msx1}, {msx2_palette_key, palettes.msx2}};
     for (const Item& item : items) {
-        const ConfigRead r = read_config_numbers(file.data, file.length, item.key,
-                                                 item.table.data(),
-                                                 static_cast<int>(item.table.size()));
+        const ConfigRead r =
+            read_config_numbers(file.data, file.length, item.key, item.table.data(),
+                                static_cast<int>(item.table.size()));
         if (r == ConfigRead::key_missing) {
             return failure(Status::config_item_not_found, path, item.key);
         }

@@ -16,7 +16,6 @@ inline constexpr const char* config_file_name = "lumaweave_config.txt";
 inline constexpr const char* msx1_palette_key = "* MSX1 palette";
 inline constexpr const char* msx2_palette_key = "* MSX2 palette";
 
-
 struct DefaultPalettes {
     PaletteTable msx1{0, 0, 0, 0, 0, 0, 3, 5, 3, 4, 6, 4, 3, 2, 7, 4, 3, 7, 5, 3, 2, 3, 5, 6,
                       6, 3, 2, 6, 4, 3, 5, 6, 3, 6, 6, 4, 2, 4, 1, 5, 3, 5, 5, 5, 5, 7, 7, 7};

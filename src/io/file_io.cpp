@@ -10,13 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 
-
 namespace lumaweave {
 
 namespace {
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -30,7 +29,7 @@ public:
         return fd;
     }
 
-private:
+  private:
     int fd_;
 };
 

@@ -9,7 +9,7 @@
 namespace lumaweave {
 
 class ScratchPool {
-public:
+  public:
     static constexpr int capacity = 256;
 
     ScratchPool() = default;
@@ -27,7 +27,7 @@ public:
 
     int count() const { return count_; }
 
-private:
+  private:
     std::array<std::uint8_t*, capacity> blocks_{};
     int count_ = 0;
 };

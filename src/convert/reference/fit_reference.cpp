@@ -17,7 +17,8 @@ void reset_lists(const FitInput& in, State& state) {
     for (auto& list : state.lists) {
         for (int i = 0; i < n; ++i) {
             for (int j = 0; j < n; ++j)
-                list[static_cast<std::size_t>(i * n + j)] = {in.tables.pairs[i], in.tables.pairs[j]};
+                list[static_cast<std::size_t>(i * n + j)] = {in.tables.pairs[i],
+                                                             in.tables.pairs[j]};
         }
     }
 }
