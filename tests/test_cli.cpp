@@ -1,7 +1,11 @@
-// lumaweave-cli as a user runs it: options, refusals, outputs, exit codes, Ctrl-C.
+// lumaweave-cli as a user runs it: options, refusals, outputs, exit codes, streams, Ctrl-C,
+// --report and --auto, whose printed command lines reproduce the result.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
+
+#include "quality/measure.hpp"
 #include "support/program.hpp"
 
 using namespace lumaweave;
@@ -23,14 +27,19 @@ void expect_no_temporary_file(const fs::path& folder) {
         EXPECT_EQ(entry.path().filename().string().find("tmp"), std::string::npos) << entry.path();
 }
 
+std::string decimals(const char* format, double v) {
+    char text[64];
+    return {text, static_cast<std::size_t>(std::snprintf(text, sizeof text, format, v))};
+}
+
 }  // namespace
 
+// Words for check boxes, "=" forms, numbers; the last of a repeated option counts. Palettes come
+// from --config's file, which must exist, else from lumaweave_config.txt in the folder.
 TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     ScratchDir dir;
     put_noise(dir / "p.bmp", 32);
     expect_failure(run_cli({}, dir.path()), text(Status::no_files));
-    // Words for check boxes, "=" forms, numbers; the last of a repeated option counts. Palettes
-    // come from --config's file, which must exist, else from lumaweave_config.txt in the folder.
     DefaultPalettes changed;
     changed.msx1 = changed.msx2;
     std::ofstream(dir / "mine.txt") << msx2_only_config();
@@ -41,13 +50,13 @@ TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
                          dir.path()));
     ConversionSettings s{.vertical_error_ratio = 6, .dither_order = 0, .hue = -4};
     s.lumi_sort = s.index_0 = 0, s.mitigation = s.index_r = 1, s.gamma = -3, s.color_d = 5;
-    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", s, changed));
+    EXPECT_EQ(read_file(dir / "p.S02"), converted(dir / "p.bmp", s, changed).vram);
     fs::rename(dir / "mine.txt", dir / "lumaweave_config.txt");
     expect_ended(run_cli({"p.bmp"}, dir.path()));
-    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", {}, changed));
+    EXPECT_EQ(read_file(dir / "p.S02"), converted(dir / "p.bmp", {}, changed).vram);
     fs::remove(dir / "p.S02");
     expect_failure(run_cli({"--config", "absent.txt", "p.bmp"}, dir.path()),
-                   std::string("absent.txt: ") + text(Status::file_not_found));
+                   "absent.txt: " + text(Status::file_not_found));
     EXPECT_FALSE(fs::exists(dir / "p.S02"));
 }
 
@@ -56,10 +65,9 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConverted) {
     put_noise(dir / "p.bmp");
     // The arguments after the file, separated by "|", then what the refusal names.
     for (const std::string refusal :
-         {"--palette|3 => '3' for --palette", "--hue|-5 => '-5' for --hue",
-          "--vertical-error-ratio|6x => '6x'", "--vertical-error-ratio| => ''",
-          "--vertical-error-ratio|99999999999 => '99999999999'",
-          "--mitigation|2 => off|on (off = 1, on = 3)", "--lumi-sort|yes => --lumi-sort",
+         {"--palette|3 => '3' for --palette", "--vertical-error-ratio|6x => '6x'",
+          "--vertical-error-ratio| => ''", "--vertical-error-ratio|99999999999 => '99999999999'",
+          "--mitigation|2 => off|on (off = 1, on = 3)",
           "--palette|msx3 => msx1|msx2 (msx1 = 1, msx2 = 2)", "--edge-calc| 1 => --edge-calc",
           "--vertical_error_ratio|6 => unknown option --vertical_error_ratio",
           "--export=yes => --export", "--jobs|65 => --jobs", "-jx => -j",
@@ -77,15 +85,16 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConverted) {
     EXPECT_FALSE(fs::exists(dir / "p.S02"));
 }
 
+// The first failure ends the batch with its message, naming the file; nothing after it is
+// written, nothing is left half-written.
 TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile) {
     ScratchDir dir;
     const std::string odd = "my pic ü 写真.bmp", odd_output = "my pic ü 写真.S02";
     put_noise(dir / odd);
     put_noise(dir / "-dash.bmp", 24);
     expect_ended(run_cli({"--quiet", "--export", "--", odd, "-dash.bmp"}, dir.path()));
-    EXPECT_EQ(read_file(dir / odd_output), converted_vram(dir / odd));
+    EXPECT_EQ(read_file(dir / odd_output), converted(dir / odd).vram);
     EXPECT_TRUE(fs::exists(dir / "TEST_my pic ü 写真.bmp") && fs::exists(dir / "TEST_-dash.bmp"));
-    // The first failure ends the batch with its message; nothing after it is written.
     fs::create_directory(dir / "folder.bmp");
     ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0644), 0);  // refused, not waited on
     put_noise(dir / "b.bmp");
@@ -103,8 +112,8 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
     expect_no_temporary_file(dir.path());
 }
 
+// A small picture, then large ones: once its ".S02" exists the batch is inside its list.
 TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
-    // A small picture, then large ones: once its ".S02" exists the batch is inside its list.
     ScratchDir dir;
     put_noise(dir / "a.bmp");
     put_noise(dir / "large.bmp", 256, 192, 2);
@@ -117,7 +126,7 @@ TEST(CommandLine, CtrlCStopsBeforeTheNextFile) {
     program.send(SIGINT);
     const ProgramResult r = program.wait();
     EXPECT_EQ(std::tie(r.exit_code, r.out, r.err),
-              std::tuple(130, "", std::string(text(Status::stopped)) + "\n"));
+              std::tuple(130, "", text(Status::stopped) + "\n"));
     expect_no_temporary_file(dir.path());
 }
 
@@ -134,25 +143,61 @@ TEST(CommandLine, ProgressIsShownOnATerminalOnly) {
     EXPECT_EQ(run_cli({"a.bmp"}, dir.path()).err, "");  // not a terminal
 }
 
-// Jobs are dealt round the workers, so with two the small pictures after the 256 x 192 one share
-// its worker: whatever a conversion leaves behind would show in their bytes.
-TEST(CommandLine, TwoJobsWriteWhatOneWrites) {
-    ScratchDir one, two;
-    const std::vector<std::string> names = {"big.bmp", "a.bmp", "s1.bmp", "b.bmp", "s2.bmp"};
-    for (const ScratchDir* dir : {&one, &two}) {
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            const int w = i == 0 ? 256 : 16 + 8 * static_cast<int>(i), h = i == 0 ? 192 : 16;
-            put_noise(*dir / names[i], w, h, static_cast<std::uint32_t>(i + 1));
-        }
+TEST(CommandLine, ReportPrintsEachFilesFiguresAsTextOrJsonAndChangesNoOutput) {
+    ScratchDir dir;
+    put_noise(dir / "b.bmp", 24);
+    const ProgramResult r = run_cli({"--report", "b.bmp"}, dir.path());
+    EXPECT_EQ(std::tie(r.exit_code, r.err), std::tuple(0, ""));
+    const Result b = converted(dir / "b.bmp");
+    const auto f = quality::measure_conversion(b, quality::Display::table);
+    EXPECT_TRUE(std::ranges::count(r.out, '\n') == 2 &&
+                r.out.starts_with("b.bmp: CIEDE2000 (blurred) mean " +
+                                  decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +
+                                  decimals("%.4f", f.delta_e_p95) + ", SSIM ") &&
+                r.out.ends_with("(display table)\n" + ended_line))
+        << r.out;
+    EXPECT_EQ(read_file(dir / "b.S02"), b.vram);  // as without the report
+    // Black converts to black exactly; a real MSX1 chip shows it as (0, 4, 0).
+    write_file(dir / "say \"hi\".bmp", make_flat_bmp(16, 16, {0, 0, 0}));
+    EXPECT_EQ(run_cli({"--report=json", "say \"hi\".bmp"}, dir.path()).out,
+              "{\"file\":\"say \\\"hi\\\".bmp\",\"display\":\"table\",\"delta_e_mean\":0.0000,"
+              "\"delta_e_p95\":0.0000,\"ssim\":1.00000,\"psnr\":null}\n" +
+                  ended_line);
+    // Green 4 of 255 everywhere: the mean square error is 16 / 3.
+    const std::string json =
+        run_cli({"--report=json", "--auto-display", "tms9918", "say \"hi\".bmp"}, dir.path()).out;
+    EXPECT_NE(json.find("\"display\":\"tms9918\""), std::string::npos) << json;
+    const double psnr = 10 * std::log10(255.0 * 255 * 3 / 16);
+    EXPECT_TRUE(json.ends_with(decimals("\"psnr\":%.3f}\n", psnr) + ended_line)) << json;
+}
+
+TEST(CommandLine, AutoPrintsACommandLineThatReproducesEachResultOnAnyNumberOfThreads) {
+    ScratchDir dir;
+    put_noise(dir / "a.bmp", 16, 16, 4);
+    put_noise(dir / "it's b.bmp", 24, 16, 5);
+    std::ofstream(dir / "my palettes.txt") << msx2_only_config();  // to be named again
+    std::string first;
+    for (const char* jobs : {"1", "2"}) {
+        const ProgramResult r =
+            run_cli({"-q", "--auto", "--report", "--auto-budget", "1", "-j", jobs, "--config",
+                     "my palettes.txt", "--gamma", "-3", "--mix", "off", "a.bmp", "it's b.bmp"},
+                    dir.path());
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.out, first.empty() ? first = r.out : first);
     }
-    std::vector<std::string> args = {"--quiet", "--export", "--hue", "3", "-j", "1"};
-    args.insert(args.end(), names.begin(), names.end());
-    expect_ended(run_cli(args, one.path()));
-    args[5] = "2";
-    expect_ended(run_cli(args, two.path()));
-    for (const auto& entry : fs::directory_iterator(one.path()))
-        EXPECT_EQ(read_file(entry.path()), read_file(two / entry.path().filename()))
-            << entry.path();
-    EXPECT_EQ(read_file(two / "s2.S02"), converted_vram(two / "s2.bmp", {.hue = 3}));
-    EXPECT_TRUE(fs::exists(two / "TEST_s2.bmp"));
+    const auto auto_a = read_file(dir / "a.S02"), auto_b = read_file(dir / "it's b.S02");
+    // Per file: the figures of the result, the search, the command line.
+    const std::vector<std::string> out = split(first, '\n');
+    ASSERT_EQ(out.size(), 8u) << first;
+    for (std::size_t i : {0, 3}) {
+        const std::string& command = out[i + 2];
+        ASSERT_TRUE(command.starts_with("lumaweave-cli --config 'my palettes.txt' ")) << command;
+        EXPECT_EQ(command.find("--auto"), std::string::npos) << command;
+        // Through a shell, as a user pastes it.
+        const std::string shell = "'" + cli_program + "' -q" + command.substr(13);
+        EXPECT_EQ(Program({"/bin/sh", "-c", shell}, dir.path()).wait().out, ended_line);
+    }
+    EXPECT_TRUE(out[0].starts_with("a.bmp: CIEDE2000") && out[2].ends_with(" a.bmp")) << first;
+    EXPECT_TRUE(out[3].starts_with("it's b.bmp: ") && out[5].ends_with(" 'it'\\''s b.bmp'"));
+    EXPECT_TRUE(read_file(dir / "a.S02") == auto_a && read_file(dir / "it's b.S02") == auto_b);
 }

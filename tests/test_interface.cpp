@@ -1,10 +1,12 @@
-// What a new front end does: it includes lumaweave.hpp alone, holds a picture's pixels in memory
-// and converts them. That must give what the program gives for a BMP file of the same pixels.
+// What a front end does: it includes lumaweave.hpp alone, holds a picture's pixels in memory
+// and converts them. That must give what the program gives for a BMP file of the same pixels,
+// success or refusal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
+#include <tuple>
 
+#include "formats/s05.hpp"
 #include "lumaweave.hpp"
 #include "support/test_pictures.hpp"
 
@@ -12,15 +14,23 @@ using namespace lumaweave;
 
 namespace {
 
-std::string file_of(const test::ScratchDir& dir, const test::RgbPicture& picture,
-                    const std::string& name = "p.bmp") {
-    test::write_file(dir / name, picture.bmp());
-    return (dir / name).string();
+// Sets the little-endian field of `bytes` bytes at `at`.
+void put(std::vector<std::uint8_t>& file, std::size_t at, std::int64_t v, int bytes = 4) {
+    for (int i = 0; i < bytes; ++i)
+        file[at + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i));
+}
+
+bool empty(const Result& r) {
+    return r.width == 0 && r.height == 0 && r.export_bmp.empty() && r.source.empty() &&
+           std::ranges::count(r.vram, 0) == 14343 &&
+           std::ranges::count(r.preview, 0) == 512 * 384 * 3;
 }
 
 }  // namespace
 
-// Sizes whose height is not a multiple of 8 and position corrections among them.
+// Sizes whose height is not a multiple of 8 and position corrections among them (one leaving 8
+// columns). The file's header holds odd values in the fields the reader ignores, which the "TEST_"
+// picture must not copy.
 TEST(PublicInterface, PixelsConvertToTheBytesOfTheirBmpFile) {
     test::ScratchDir dir;
     // Reused from picture to picture, after larger and refused ones, as a batch does: nothing of
@@ -32,12 +42,19 @@ TEST(PublicInterface, PixelsConvertToTheBytesOfTheirBmpFile) {
     } cases[] = {{32, 20, {}},
                  {40, 27, {.horizontal_position_correction = 3, .hue = 2}},
                  {264, 17, {.vertical_error_ratio = 5, .horizontal_position_correction = 7}},
-                 {16, 16, {.color_no0 = 1, .mix = 0}}};
+                 {16, 16, {.color_no0 = 1, .mix = 0}},
+                 {16, 16, {.horizontal_position_correction = 5, .block_noise = 0}}};
     for (const auto& [width, height, settings] : cases) {
         SCOPED_TRACE(testing::Message() << width << " x " << height);
         const test::RgbPicture picture = test::make_noise(width, height, width + height);
+        std::vector<std::uint8_t> file = picture.bmp();
+        for (int at : {2, 6, 34, 46, 50})
+            put(file, at, 1000 + at);
+        put(file, 14, 108);
+        put(file, 26, 0, 2);
+        test::write_file(dir / "p.bmp", file);
         const Result from_pixels = lumaweave::convert(picture.pixels(), settings);
-        const Result& from_file = converter.convert_file(file_of(dir, picture), settings);
+        const Result& from_file = converter.convert_file((dir / "p.bmp").string(), settings);
         ASSERT_TRUE(from_pixels.ok() && from_file.ok()) << shown_text(from_pixels.outcome);
         const int shown_width = settings.horizontal_position_correction ? width - 8 : width;
         EXPECT_EQ(std::pair(from_pixels.width, from_pixels.height),
@@ -55,39 +72,99 @@ TEST(PublicInterface, PixelsConvertToTheBytesOfTheirBmpFile) {
     }
 }
 
-// Each check refuses a picture in memory with the status its BMP file gets, and leaves an empty
-// result; a file's failure names the file.
-TEST(PublicInterface, RefusedPixelsGetTheStatusOfTheirBmpFile) {
+// The checks run in a fixed order; a picture failing several gets the first one's status, as
+// pixels and as a file at 32 bits per pixel (checked after the sizes). A refusal leaves an empty
+// result; a file's names the file.
+TEST(PublicInterface, RefusalsInOrderForPixelsAndFiles) {
+    using enum Status;
     test::ScratchDir dir;
-    const struct {
-        int width, height;
-        ConversionSettings settings;
-        Status status;
-    } cases[] = {{20, 16, {}, Status::width_not_multiple_of_8},
-                 {264, 16, {}, Status::width_exceeds_256},
-                 {272, 16, {.horizontal_position_correction = 1}, Status::width_exceeds_256},
-                 {16, 200, {}, Status::height_exceeds_192},
-                 {16, 8, {}, Status::image_too_small},
-                 {8, 16, {}, Status::image_too_small},
-                 {20, 16, {.hue = 7}, Status::invalid_settings},
-                 {16, 16, {.palette = 3}, Status::invalid_settings}};
+    const std::string path = (dir / "p.bmp").string();
     Converter converter;
-    for (const auto& [width, height, settings, status] : cases) {
+    const std::tuple<std::int64_t, std::int64_t, ConversionSettings, Status> sizes[] = {
+        {20, 16, {}, width_not_multiple_of_8},
+        {260, 100, {}, width_not_multiple_of_8},
+        {-12, 16, {}, width_not_multiple_of_8},
+        {264, 192, {}, width_exceeds_256},
+        {272, 192, {.horizontal_position_correction = 3}, width_exceeds_256},
+        {0x7FFFFFF8, 16, {}, width_exceeds_256},
+        {264, 200, {}, width_exceeds_256},
+        {256, 200, {}, height_exceeds_192},
+        {16, INT32_MAX, {}, height_exceeds_192},
+        {8, 200, {}, height_exceeds_192},
+        {16, INT32_MIN, {}, image_too_small},
+        {16, 8, {}, image_too_small},
+        {8, 16, {}, image_too_small},
+        {16, -16, {}, image_too_small},
+        {-16, 16, {}, image_too_small},
+        {INT32_MIN, 16, {}, image_too_small},
+        {20, 16, {.hue = 7}, invalid_settings},
+        {16, 16, {.palette = 3}, invalid_settings},
+        {16, 16, {}, format_not_convertible}};
+    for (const auto& [width, height, settings, status] : sizes) {
         SCOPED_TRACE(testing::Message() << width << " x " << height);
-        const test::RgbPicture picture = test::make_noise(width, height, 1);
-        const std::string path = file_of(dir, picture);
+        std::vector<std::uint8_t> file = test::make_flat_bmp(16, 16, {10, 20, 30});
+        put(file, 18, width);
+        put(file, 22, height);
+        put(file, 28, 32, 2);
+        test::write_file(path, file);
+        const Result& r = converter.convert_file(path, settings);
+        EXPECT_EQ(std::tie(r.outcome.status, r.outcome.file), std::tie(status, path));
+        EXPECT_TRUE(empty(r));
+        if (width <= 0 || height <= 0 || width > 300 || height > 300 ||
+            status == format_not_convertible)
+            continue;
+        const test::RgbPicture picture = test::make_noise(int(width), int(height), 1);
         const Result from_pixels = lumaweave::convert(picture.pixels(), settings);
-        const Result& from_file = converter.convert_file(path, settings);
-        for (const auto& [r, file] : {std::pair{&from_pixels, std::string()}, {&from_file, path}}) {
-            EXPECT_EQ(std::pair(r->outcome.status, r->outcome.file), std::pair(status, file));
-            EXPECT_TRUE(r->width == 0 && r->height == 0 && r->export_bmp.empty() &&
-                        r->source.empty());
-            EXPECT_TRUE(std::ranges::count(r->vram, 0) == 14343 &&
-                        std::ranges::count(r->preview, 0) == 512 * 384 * 3);
-        }
+        EXPECT_EQ(std::pair(from_pixels.outcome.status, from_pixels.outcome.file),
+                  std::pair(status, std::string()));
+        EXPECT_TRUE(empty(from_pixels));
     }
-    // Pixels that do not fill the picture's size.
+    // Depth, compression or pixel offset (field at, value; 0: none), file size, status.
+    const std::tuple<int, std::int64_t, std::size_t, Status> edits[] = {
+        {28, 8, 822, format_not_convertible},
+        {28, 24 + 256, 822, format_not_convertible},
+        {30, 1, 822, format_not_convertible},
+        {30, 0x10000, 822, format_not_convertible},
+        {10, INT32_MIN, 822, format_not_convertible},
+        {10, 0x7FFFFFF0, 822, format_not_convertible},
+        {10, 55, 822, format_not_convertible},
+        {0, 0, 821, format_not_convertible},
+        {0, 0, 53, format_not_convertible},
+        {0, 0, 0, format_not_convertible},
+        {0, 0, 922, ok}};
+    for (const auto& [at, value, size, status] : edits) {
+        std::vector<std::uint8_t> file = test::make_flat_bmp(16, 16, {10, 20, 30});  // 822 bytes
+        if (at != 0) put(file, static_cast<std::size_t>(at), value);
+        file.resize(size, 0xEE);
+        EXPECT_EQ(converter.convert_bmp(file).outcome.status, status)
+            << at << ": " << value << ", " << size << " bytes";
+    }
     const test::RgbPicture picture = test::make_noise(16, 16, 1);
     const PixelPicture short_of_one{16, 16, std::span(picture.rgb).first(picture.rgb.size() - 1)};
-    EXPECT_EQ(lumaweave::convert(short_of_one).outcome.status, Status::format_not_convertible);
+    EXPECT_EQ(lumaweave::convert(short_of_one).outcome.status, format_not_convertible);
+}
+
+// The companion palette file is named like the picture minus its last four characters, + ".s05";
+// values above 7 count as 7. Handed in with the pixels, the palette converts them as the file
+// beside them does. (Short, missing and unreadable companions: the fuzz seeds.)
+TEST(PublicInterface, CompanionPaletteAsAFileOrWithThePixels) {
+    test::ScratchDir dir;
+    EXPECT_EQ(companion_name("C:\\pics\\cat.BMP"), "C:\\pics\\cat.s05");
+    const test::RgbPicture picture = test::make_noise(16, 16, 21);
+    test::write_file(dir / "p.bmp", picture.bmp());
+    std::vector<std::uint8_t> file(s05::palette_offset + 32 + 200, 0x5A);
+    PaletteTable clamped;
+    for (int k = 0; k < 16; ++k) {  // red k, green 15 - k (the high nibble ignored), blue k / 2
+        file[s05::palette_offset + 2 * k] = static_cast<std::uint8_t>(k << 4 | k / 2);
+        file[s05::palette_offset + 2 * k + 1] = static_cast<std::uint8_t>(0xF0 | (15 - k));
+        std::tie(clamped[3 * k], clamped[3 * k + 1], clamped[3 * k + 2]) =
+            std::tuple(std::min(k, 7), std::min(15 - k, 7), k / 2);
+    }
+    test::write_file(dir / "p.s05", file);
+    Converter converter;
+    ASSERT_TRUE(converter.convert_file((dir / "p.bmp").string()).ok());
+    EXPECT_EQ(converter.companion(), clamped);
+    const Result with = lumaweave::convert(picture.pixels(), {}, {}, clamped);
+    EXPECT_TRUE(with.vram == converter.result().vram && with.display == converter.result().display);
+    EXPECT_FALSE(lumaweave::convert(picture.pixels()).vram == with.vram);
 }

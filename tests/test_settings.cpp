@@ -1,34 +1,39 @@
-// The settings table: every field of the record once, its values, their names and its initial
-// value.
+// The settings table (every field of the record once, its values, their names, its initial
+// value) and the command line's options made from it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>
-#include <span>
 
-#include "convert/settings.hpp"
+#include "cli/options.hpp"
 
 using namespace lumaweave;
 using S = ConversionSettings;
 
+namespace {
+
+cli::ParseResult parse(std::vector<std::string> args) {
+    args.insert(args.begin(), cli::program_name);
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    return cli::parse_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
+}  // namespace
+
 TEST(SettingsTable, EachFieldListsItsValuesAscendingNamesThemAndTakesItsInitialValue) {
-    // Every member of the record, each once.
     const std::span<const SettingField> fields = setting_fields();
     EXPECT_EQ(fields.size(), sizeof(S) / sizeof(std::int32_t));
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j)
-            EXPECT_NE(fields[i].member, fields[j].member) << fields[i].name;
-    }
-
-    for (const SettingField& field : setting_fields()) {
+    for (const SettingField& field : fields) {
         SCOPED_TRACE(field.name);
+        EXPECT_EQ(std::ranges::count(fields, field.member, &SettingField::member), 1);
         EXPECT_EQ(find_setting(field.name), &field);
         EXPECT_TRUE(field.accepts(initial_value(field)));
         EXPECT_FALSE(field.description.empty());
         const std::vector<std::int32_t> values = field.values();
         ASSERT_GE(values.size(), 2u);
-        EXPECT_TRUE(std::adjacent_find(values.begin(), values.end(), std::greater_equal<>()) ==
-                    values.end());
+        EXPECT_TRUE(std::ranges::adjacent_find(values, std::greater_equal<>()) == values.end());
         EXPECT_EQ(std::pair(values.front(), values.back()), std::pair(field.min, field.max));
         // Between and beyond the listed values nothing else is taken.
         for (std::int32_t v = field.min - 1; v <= field.max + 1; ++v)
@@ -41,11 +46,71 @@ TEST(SettingsTable, EachFieldListsItsValuesAscendingNamesThemAndTakesItsInitialV
             if (name.empty()) continue;
             names.insert(name);
             EXPECT_EQ(field.named_value(name), v);
-            EXPECT_TRUE(std::ranges::all_of(name, [](char c) { return c < 'A' || c > 'Z'; }));
+            EXPECT_TRUE(std::ranges::none_of(name, [](char c) { return c >= 'A' && c <= 'Z'; }));
         }
         if (field.kind == FieldKind::flag) {
             EXPECT_EQ(names, (std::set<std::string_view>{"off", "on"}));
         }
         EXPECT_EQ(field.named_value("none"), std::nullopt);
+    }
+}
+
+// With no option the settings are the record's initial ones (those the dialog starts with), and
+// each option's "initial" in the help, given back to it, keeps them so.
+TEST(CommandLineOptions, DefaultsAreTheInitialSettingsAsTheHelpStatesThem) {
+    EXPECT_EQ(parse({"a.bmp"}).options.settings, S{});
+    const std::string help = cli::help_text();
+    std::vector<std::string> args;
+    for (const SettingField& field : setting_fields()) {
+        const std::size_t at = help.find("\n  " + cli::option_name(field) + " ");
+        const std::size_t end = help.find('\n', at + 1);
+        const std::size_t initial = help.rfind(", initial ", end);
+        ASSERT_TRUE(at != std::string::npos && initial != std::string::npos && initial > at)
+            << field.name;
+        args.push_back(cli::option_name(field));
+        args.push_back(help.substr(initial + 10, end - initial - 10));
+    }
+    const cli::ParseResult r = parse(args);
+    EXPECT_EQ(std::tie(r.error, r.options.settings), std::tuple("", S{}));
+}
+
+// A value is given by its name (any letter case) or its number; each case changes one field.
+TEST(CommandLineOptions, ValueNamesAndNumbersGiveTheStoredNumbers) {
+    const struct {
+        const char *option, *text;
+        std::int32_t S::*member;
+        std::int32_t stored;  // -99: refused
+    } cases[] = {{"--palette", "msx2", &S::palette, 2},
+                 {"--palette", "MSX1", &S::palette, 1},
+                 {"--palette", "0", &S::palette, -99},
+                 {"--dither-order", "vertical", &S::dither_order, 0},
+                 {"--dither-order", "circular", &S::dither_order, 1},
+                 {"--mitigation", "off", &S::mitigation, 1},
+                 {"--mitigation", "on", &S::mitigation, 3},
+                 {"--mitigation", "0", &S::mitigation, -99},
+                 {"--color-no0", "On", &S::color_no0, 1},
+                 {"--color-no0", "yes", &S::color_no0, -99},
+                 {"--lumi-sort", "0", &S::lumi_sort, 0},
+                 {"--hue", "-4", &S::hue, -4},
+                 {"--hue", "off", &S::hue, -99},
+                 {"--color-d", "15", &S::color_d, -99},
+                 {"--horizontal-position-correction", "7", &S::horizontal_position_correction, 7}};
+    for (const auto& c : cases) {
+        const std::string option = c.option, text = c.text;
+        for (const std::vector<std::string>& args :
+             {std::vector{option, text}, std::vector{option + "=" + text}}) {
+            SCOPED_TRACE(args.back());
+            const cli::ParseResult r = parse(args);
+            S want;
+            want.*c.member = c.stored;
+            if (c.stored != -99) {
+                EXPECT_EQ(std::tie(r.error, r.options.settings), std::tuple("", want));
+            } else {
+                EXPECT_NE(
+                    r.error.find("invalid value '" + text + "' for " + option + "; it takes "),
+                    std::string::npos)
+                    << r.error;
+            }
+        }
     }
 }
