@@ -34,8 +34,9 @@ std::string decimals(const char* format, double v) {
 
 }  // namespace
 
-// Words for check boxes, "=" forms, numbers; the last of a repeated option counts. Palettes come
-// from --config's file, which must exist, else from lumaweave_config.txt in the folder.
+// Value names in any letter case or numbers, "=" forms; the last of a repeated option counts.
+// Palettes come from --config's file, which must exist, else from lumaweave_config.txt in the
+// folder.
 TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     ScratchDir dir;
     put_noise(dir / "p.bmp", 32);
@@ -43,12 +44,17 @@ TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
     DefaultPalettes changed;
     changed.msx1 = changed.msx2;
     std::ofstream(dir / "mine.txt") << msx2_only_config();
-    expect_ended(run_cli(split("--hue 3 --quiet --hue=-4 --config=mine.txt --dither-order=0 "
+    expect_ended(run_cli(split("--hue 3 --quiet --hue=-4 --config=mine.txt --dither-order Circular "
                                "--mitigation off --lumi-sort 0 --vertical-error-ratio=6 --gamma "
-                               "-3 --color-d 5 --index-r=on --index-0 0 p.bmp",
+                               "-3 --color-d 5 --index-r=On --index-0 0 --palette=MSX2 "
+                               "--dither-order=VERTICAL --horizontal-position-correction 7 p.bmp",
                                ' '),
                          dir.path()));
-    ConversionSettings s{.vertical_error_ratio = 6, .dither_order = 0, .hue = -4};
+    ConversionSettings s{.vertical_error_ratio = 6,
+                         .palette = 2,
+                         .dither_order = 0,
+                         .horizontal_position_correction = 7,
+                         .hue = -4};
     s.lumi_sort = s.index_0 = 0, s.mitigation = s.index_r = 1, s.gamma = -3, s.color_d = 5;
     EXPECT_EQ(read_file(dir / "p.S02"), converted(dir / "p.bmp", s, changed).vram);
     fs::rename(dir / "mine.txt", dir / "lumaweave_config.txt");
@@ -65,16 +71,17 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConverted) {
     put_noise(dir / "p.bmp");
     // The arguments after the file, separated by "|", then what the refusal names.
     for (const std::string refusal :
-         {"--palette|3 => '3' for --palette", "--vertical-error-ratio|6x => '6x'",
-          "--vertical-error-ratio| => ''", "--vertical-error-ratio|99999999999 => '99999999999'",
-          "--mitigation|2 => off|on (off = 1, on = 3)",
+         {"--hue|-5 => '-5' for --hue", "--hue|off => 'off' for --hue",
+          "--lumi-sort|yes => --lumi-sort", "--color-no0|Yes => off|on",
+          "--vertical-error-ratio|6x => '6x'", "--mitigation|2 => off|on (off = 1, on = 3)",
           "--palette|msx3 => msx1|msx2 (msx1 = 1, msx2 = 2)", "--edge-calc| 1 => --edge-calc",
           "--vertical_error_ratio|6 => unknown option --vertical_error_ratio",
           "--export=yes => --export", "--jobs|65 => --jobs", "-jx => -j",
-          "--hue => --hue needs a value", "--config => --config",
-          "--auto-budget|0 => '0' for --auto-budget", "--auto=yes => --auto takes no value",
+          "--hue => --hue needs a value", "--auto-budget|0 => '0' for --auto-budget",
+          "--auto=yes => --auto takes no value",
           "--auto-display|vga => 'vga' for --auto-display; it takes table|tms9918",
-          "--report=xml => 'xml' for --report"}) {
+          "--report=xml => 'xml' for --report", "--palette|3 => '3' for --palette",
+          "--vertical-error-ratio|99999999999 => '99999999999'"}) {
         const std::size_t arrow = refusal.find(" => ");
         const ProgramResult r =
             run_cli(split("p.bmp|" + refusal.substr(0, arrow), '|'), dir.path());

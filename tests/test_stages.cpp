@@ -27,30 +27,11 @@ std::unique_ptr<test::Stages> flat(int v, const ConversionSettings& s = {}) {
 
 }  // namespace
 
-// A neighbour beyond the picture is the pixel itself; the edge saturates at 255 (weight 319 -
-// edge, error scale (255 - edge) / 4 + 192); the log scale 32 ln s is capped at 511.
-TEST(EdgeMeasure, BordersAndSaturation) {
-    EXPECT_EQ(edge_log(1), 0);
-    EXPECT_EQ(edge_log(130049 * 2 / 6 + 1), 341);
-    EXPECT_EQ(edge_log(INT_MAX), 511);
-    // Background, odd pixel's value and place, pixel measured, Edge Calc; edge, weight, scale.
-    const int cases[][10] = {{100, 108, 1, 0, 0, 0, 1, 122, 197, 225},
-                             {0, 255, 5, 5, 5, 5, 1, 255, 64, 192},
-                             {0, 255, 5, 5, 9, 9, 1, 0, 319, 255},
-                             {0, 255, 5, 5, 5, 5, 0, 0, 256, 192}};
-    for (const auto& c : cases) {
-        auto st = flat(c[0], {.edge_calc = c[6]});
-        st->at(c[2], c[3]) = {c[1], c[1], c[1], 0};
-        measure_edges(st->settings, st->work, st->maps);
-        const int slot = c[5] * max_width + c[4];
-        EXPECT_EQ((std::array{st->maps.edge[slot], st->work[slot].w, st->maps.error_scale[slot]}),
-                  (std::array{c[7], c[8], c[9]}))
-            << c[2] << "," << c[3] << " measured at " << c[4] << "," << c[5];
-    }
-}
-
-// Gamma keeps 0 and 255 (luminance 55 takes T(1)); Index and ColorD clamp to 0..255.
-TEST(Adjustments, EndsOfTheScale) {
+// The edge measure's log scale, 32 ln s, is capped at 511; gamma keeps 0 and 255 (luminance 55
+// takes T(1)); Index and ColorD clamp to 0..255.
+TEST(Adjustments, EndsOfTheScales) {
+    EXPECT_EQ(std::tuple(edge_log(1), edge_log(130049 * 2 / 6 + 1), edge_log(INT_MAX)),
+              std::tuple(0, 341, 511));
     EXPECT_EQ(gamma_table(-10)[1], 0);
     void (*passes[])(const ConversionSettings&, WorkImage&) = {adjust_gamma, adjust_index,
                                                                adjust_color_d};
@@ -110,31 +91,6 @@ TEST(Palette, HueSearchTiesSkipsAndClamps) {
 // Index of the pair (a, b), a < b, among the 120 pairs in order (0,1), (0,2) .. (14,15).
 constexpr int pair_index(int a, int b) {
     return a * 15 - a * (a - 1) / 2 + b - a - 1;
-}
-
-// Per pair a half blend (ratio 8) or 75 % of the second, half, 75 % of the first, shifted
-// arithmetically (negative colours round down); then the pure colours. Blends with colour 0 weigh
-// the distance to black up ("Dark Color" off: x4 and /32) or the other one down (on: /2).
-TEST(ColorReduction, MixListEntries) {
-    const Palette msx1 = flat(0)->palette.working;
-    Palette negative{};
-    negative[2] = {-53, -7, 9};
-    const int p0 = pair_index(0, 15), p2 = pair_index(2, 3);
-    // Ratio, Dark Color, palette (1: negative), entry; its colour, colours and weights.
-    const int cases[][11] = {{8, 0, 0, 135, 255, 255, 255, 15, 15, 64, 64},
-                             {8, 0, 0, p0, 127, 127, 127, 0, 15, 256, 2},
-                             {7, 0, 0, 3 * p0 + 2, 63, 63, 63, 0, 15, 128, 3},
-                             {7, 1, 0, 3 * p0, 191, 191, 191, 0, 15, 96, 16},
-                             {7, 0, 1, 3 * p2 + 2, -40, -6, 6, 2, 3, 32, 96}};
-    for (const auto& c : cases) {
-        const MixList list = build_mix_list(c[2] ? negative : msx1,
-                                            {.vertical_error_ratio = c[0], .dark_color = c[1]});
-        EXPECT_EQ(list.count, c[0] == 8 ? 136 : 376);
-        const MixEntry& e = list.entries[static_cast<std::size_t>(c[3])];
-        EXPECT_EQ((std::array{e.color.r, e.color.g, e.color.b, e.a, e.b, e.weight_a, e.weight_b}),
-                  (std::array{c[4], c[5], c[6], c[7], c[8], c[9], c[10]}))
-            << "ratio " << c[0] << " dark " << c[1] << " entry " << c[3];
-    }
 }
 
 // The entry of least score ((distance to a x weight a + to b x weight b) >> 9, plus the distance

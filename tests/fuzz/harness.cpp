@@ -24,10 +24,6 @@ struct Reader {
     Input bytes;
     std::size_t pos = 0;
     std::uint8_t byte() { return pos < bytes.size() ? bytes[pos++] : 0; }
-    std::size_t u16() {
-        const std::size_t low = byte();
-        return low | std::size_t{byte()} << 8;
-    }
 };
 
 // The status a conversion must end with, from the header checks in their order.
@@ -138,7 +134,8 @@ std::string run_convert(Workspace& ws, Input input) {
     const int companion = in.byte();
     if ((companion & 3) == 1 || (companion & 3) == 2) {
         const std::size_t full = s05::palette_offset + s05::palette_bytes;
-        const std::size_t length = (companion & 3) == 2 ? in.u16() : full;
+        std::size_t length = full;
+        if ((companion & 3) == 2) length = in.byte(), length |= std::size_t{in.byte()} << 8;
         std::vector<std::uint8_t> file = {0xFE, 0x00, 0x00, 0x9F, 0x76, 0x00, 0x00};  // BSAVE
         file.resize(std::max(length, full));
         for (std::size_t i = s05::palette_offset; i < full; ++i)
