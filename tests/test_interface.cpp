@@ -6,24 +6,16 @@
 #include <algorithm>
 #include <tuple>
 
+#include "formats/bmp.hpp"
 #include "formats/s05.hpp"
-#include "lumaweave.hpp"
-#include "support/test_pictures.hpp"
+#include "fuzz/harness.hpp"
 
 using namespace lumaweave;
 
 namespace {
 
-// Sets the little-endian field of `bytes` bytes at `at`.
-void put(std::vector<std::uint8_t>& file, std::size_t at, std::int64_t v, int bytes = 4) {
-    for (int i = 0; i < bytes; ++i)
-        file[at + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i));
-}
-
-bool empty(const Result& r) {
-    return r.width == 0 && r.height == 0 && r.export_bmp.empty() && r.source.empty() &&
-           std::ranges::count(r.vram, 0) == 14343 &&
-           std::ranges::count(r.preview, 0) == 512 * 384 * 3;
+void put(std::vector<std::uint8_t>& file, std::size_t at, std::int64_t v) {
+    bmp::put_i32(&file[at], static_cast<std::int32_t>(v));
 }
 
 }  // namespace
@@ -51,7 +43,7 @@ TEST(PublicInterface, PixelsConvertToTheBytesOfTheirBmpFile) {
         for (int at : {2, 6, 34, 46, 50})
             put(file, at, 1000 + at);
         put(file, 14, 108);
-        put(file, 26, 0, 2);
+        bmp::put_u16(&file[26], 0);
         test::write_file(dir / "p.bmp", file);
         const Result from_pixels = lumaweave::convert(picture.pixels(), settings);
         const Result& from_file = converter.convert_file((dir / "p.bmp").string(), settings);
@@ -86,11 +78,11 @@ TEST(PublicInterface, RefusalsInOrderForPixelsAndFiles) {
         std::vector<std::uint8_t> file = test::make_flat_bmp(16, 16, {10, 20, 30});
         put(file, 18, width);
         put(file, 22, height);
-        put(file, 28, 32, 2);
+        bmp::put_u16(&file[28], 32);
         test::write_file(path, file);
         const Result& r = converter.convert_file(path, s);
         EXPECT_EQ(std::tie(r.outcome.status, r.outcome.file), std::tie(status, path));
-        EXPECT_TRUE(empty(r));
+        EXPECT_TRUE(fuzz::empty_result(r));
         if (width <= 0 || height <= 0 || width > 300 || height > 300 ||
             status == format_not_convertible)
             return;
@@ -98,7 +90,7 @@ TEST(PublicInterface, RefusalsInOrderForPixelsAndFiles) {
             lumaweave::convert(test::make_noise(int(width), int(height), 1).pixels(), s);
         EXPECT_EQ(std::pair(from_pixels.outcome.status, from_pixels.outcome.file),
                   std::pair(status, std::string()));
-        EXPECT_TRUE(empty(from_pixels));
+        EXPECT_TRUE(fuzz::empty_result(from_pixels));
     };
     // Width, height, position correction, status.
     const std::tuple<std::int64_t, std::int64_t, int, Status> sizes[] = {

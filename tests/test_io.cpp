@@ -145,7 +145,8 @@ TEST(WriteWholeFile, ReplacesAFileEntirelyOrKeepsIt) {
 
 // Any non-digit separates numbers, "-" and the key's digit too; "*" or the end ends the list,
 // but a "*" ending a number goes with it; numbers saturate; the first exact key counts. Each
-// text fills its buffer exactly, so the sanitizers catch a read past it.
+// text fills its buffer exactly, so the sanitizers catch a read past it. (More texts: the fuzz
+// seeds, read by a plain reading of the same rules.)
 TEST(ConfigNumbers, ReadingRules) {
     constexpr auto missing = ConfigRead::key_missing, too_few = ConfigRead::too_few,
                    complete = ConfigRead::complete;
@@ -154,9 +155,6 @@ TEST(ConfigNumbers, ReadingRules) {
         {"* MSX1 palette -3 -0 12", complete, {3, 0, 12}},
         {"* MSX1 palette 1 2\n* MSX2 palette 3", too_few, {1, 2, -5}},
         {"* MSX1 palette 7*8", complete, {7, 8}},
-        {"* MSX1 palette 1 2", too_few, {1, 2, -5}},
-        {"* MSX1 palette 1 2 3 4", complete, {1, 2}},
-        {"* msx1 palette 1 2 3", missing, {-5}},
         {"*MSX1 palette 1 2 3", missing, {-5}},
         {"xx* MSX1 palett", missing, {-5}},
         {"* MSX1 pal 9 * MSX1 palette 4", complete, {4}},

@@ -115,6 +115,12 @@ ConfigRead plain_config_numbers(std::string_view text, std::string_view key,
 
 }  // namespace
 
+bool empty_result(const Result& r) {
+    return r.width == 0 && r.height == 0 && r.export_bmp.empty() && r.source.empty() &&
+           std::ranges::count(r.vram, 0) == 14343 &&
+           std::ranges::count(r.preview, 0) == 512 * 384 * 3;
+}
+
 ConversionSettings convert_settings(Input input) {
     Reader in{input};
     ConversionSettings settings;
@@ -161,11 +167,8 @@ std::string run_convert(Workspace& ws, Input input) {
                std::string(message_text(expected)) + "\"";
     }
     if (!r.ok()) {
-        const bool empty = r.width == 0 && r.height == 0 && r.export_bmp.empty() &&
-                           r.source.empty() && std::ranges::count(r.vram, 0) == 14343 &&
-                           std::ranges::count(r.preview, 0) == 512 * 384 * 3;
         if (r.outcome.file != source_path.string()) return "the failure names another file";
-        return empty ? "" : "a refused picture left images";
+        return empty_result(r) ? "" : "a refused picture left images";
     }
     // A companion file is one; a folder, or none, is no companion.
     if (ws.converter.companion().has_value() != ((companion & 3) == 1 || (companion & 3) == 2))

@@ -49,4 +49,7 @@ inline constexpr Target targets[] = {
 // The libFuzzer entry of the named target: one run, aborting when a rule broke.
 int fuzz_one(const char* target, Input input);
 
+// What a refused conversion leaves: black images, no sizes, no source.
+bool empty_result(const Result& r);
+
 }  // namespace lumaweave::fuzz

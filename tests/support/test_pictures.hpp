@@ -32,8 +32,7 @@ struct Color {
     std::uint8_t r, g, b;
 };
 
-// A 24-bit uncompressed bottom-up BMP with a 54-byte header; color(x, y) gives pixel (x, y),
-// y = 0 at the top.
+// A 24-bit bottom-up BMP; color(x, y) gives pixel (x, y), y = 0 at the top.
 inline std::vector<std::uint8_t> make_bmp(int width, int height,
                                           const std::function<Color(int, int)>& color) {
     const int row = (3 * width + 3) & ~3;
@@ -44,15 +43,10 @@ inline std::vector<std::uint8_t> make_bmp(int width, int height,
     };
     file[0] = 'B';
     file[1] = 'M';
-    const std::uint32_t fields[] = {std::uint32_t(file.size()),
-                                    0,
-                                    54,
-                                    40,
-                                    std::uint32_t(width),
-                                    std::uint32_t(height),
-                                    0x180001,
-                                    0,
-                                    std::uint32_t(row * height)};
+    const auto size = std::uint32_t(file.size()), w = std::uint32_t(width),
+               h = std::uint32_t(height), image = std::uint32_t(row * height);
+    const std::uint32_t fields[] = {size, 0,    54, 40, w, h, 0x180001 /* 24 bits, 1 plane */,
+                                    0,    image};
     for (int i = 0; i < 9; ++i)
         put32(2 + 4 * i, fields[i]);
     for (int y = 0; y < height; ++y) {
@@ -71,7 +65,7 @@ inline std::vector<std::uint8_t> make_flat_bmp(int width, int height, Color c) {
     return make_bmp(width, height, [c](int, int) { return c; });
 }
 
-// A small deterministic generator, so that "random" pictures repeat exactly.
+// A small generator, so that "random" pictures repeat exactly.
 struct Lcg {
     std::uint32_t state;
     std::uint32_t next() { return (state = state * 1664525u + 1013904223u) >> 8; }
