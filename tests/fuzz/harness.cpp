@@ -43,9 +43,9 @@ Status expected_status(Input file, int correction) {
     return Status::ok;
 }
 
-// A successful conversion: its size, the source it took (the middle rows, the columns from the
-// correction on), the VRAM image, a preview that shows exactly what the VRAM image holds, and the
-// "TEST_" picture made from the preview. (The display colours are left to the palette tests.)
+}  // namespace
+
+// (The display colours are left to the palette tests.)
 std::string check_converted(const Result& r, Input file, const ConversionSettings& s) {
     const int c = s.horizontal_position_correction;
     const int offset = bmp::get_i32(&file[bmp::pixel_offset_at]);
@@ -92,6 +92,8 @@ std::string check_converted(const Result& r, Input file, const ConversionSetting
     }
     return r.export_bmp == expected ? "" : "export picture wrong";
 }
+
+namespace {
 
 // A plain reading of the configuration rules, to compare read_config_numbers against.
 ConfigRead plain_config_numbers(std::string_view text, std::string_view key,
