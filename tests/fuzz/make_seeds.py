@@ -48,21 +48,18 @@ def bmp(width, height, pixel, bits=24, compression=0, offset=54, rows=None):
 
 def scene(seed):
     """Gradients with sharp stripes and a noisy patch: flat areas, edges and detail."""
-    state, cache = [seed], {}
+    state = [seed]
 
     def rnd():
         state[0] = (state[0] * 1103515245 + 12345) & 0x7FFFFFFF
         return state[0] >> 16 & 0xFF
 
-    def pixel(x, y):
-        if (x, y) not in cache:
-            if 4 <= x < 12 and 6 <= y < 12:
-                cache[(x, y)] = (rnd(), rnd(), rnd())
-            elif x % 8 == 7:
-                cache[(x, y)] = (250, 250, 240)
-            else:
-                cache[(x, y)] = ((x * 37 + seed) & 0xFF, (y * 23) & 0xFF, ((x + y) * 11) & 0xFF)
-        return cache[(x, y)]
+    def pixel(x, y):  # called once per pixel, bottom row first
+        if 4 <= x < 12 and 6 <= y < 12:
+            return rnd(), rnd(), rnd()
+        if x % 8 == 7:
+            return 250, 250, 240
+        return (x * 37 + seed) & 0xFF, (y * 23) & 0xFF, ((x + y) * 11) & 0xFF
 
     return pixel
 
