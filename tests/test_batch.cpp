@@ -6,7 +6,7 @@
 #include <map>
 
 #include "batch/batch.hpp"
-#include "support/conversion_fixture.hpp"
+#include "support/test_pictures.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::test;
@@ -53,9 +53,8 @@ class BatchTest : public ::testing::Test {
     }
     bool exists(const std::string& name) const { return fs::exists(dir / name); }
     BatchOutcome run(const Names& files, FailurePolicy policy = FailurePolicy::stop) {
-        Batch batch(files, plan, policy);
         SettingsConverter converter(settings, palettes);
-        return batch.run(converter, recorder, stop);
+        return Batch(files, plan, policy).run(converter, recorder, stop);
     }
 
     ScratchDir dir;
@@ -68,16 +67,15 @@ class BatchTest : public ::testing::Test {
 
 }  // namespace
 
+// Outputs go beside the source, or in the plan's folder under the same file name.
 TEST(OutputNames, BmpTestAndTheNamesOfTheOutputs) {
     for (const char* name : {"a.bMp", "x.bmp \t\r\n", ".bmp"})
         EXPECT_TRUE(is_picture_name(name)) << name;
     for (const char* name : {"bmp", "a.bmpx", "a. bmp", "a_bmp"})
         EXPECT_FALSE(is_picture_name(name)) << name;
-    EXPECT_EQ(export_name("cat.BMP"), "TEST_cat.bmp");
     EXPECT_EQ(export_name("/home/u/cat.BMP"), "/home/u/TEST_cat.bmp");
     EXPECT_EQ(export_name("a\\b/c.bmp"), "a\\b/TEST_c.bmp");
     EXPECT_EQ(export_name("a/b\\c.bmp"), "a/b\\TEST_c.bmp");
-    // Beside the source, or in the plan's folder under the same file name.
     OutputPlan plan;
     EXPECT_EQ(plan.paths("p/cat.bmp"), (Names{"p/cat.S02"}));
     plan.formats.push_back(&test_picture_output);
@@ -100,8 +98,8 @@ TEST_F(BatchTest, ConvertsBmpNamesInAnyCaseSkipsOthersAndEndsAtTheFirstFailure) 
     EXPECT_EQ(recorder.events, (Names{"start 0 0%", "done 0", "|", "skipped 1", "start 2 33%",
                                       "done 2", "|", "start 3 50%", "done 3", "|", "start 4 66%",
                                       "failed 4 " + text(Status::width_not_multiple_of_8)}));
-    EXPECT_EQ(read_file(dir / "d..S02"), converted_vram(dir / "d.bmp ", {.palette = 2}));
-    EXPECT_EQ(read_file(dir / "a.S02"), converted_vram(dir / "a.BMP"));
+    EXPECT_EQ(read_file(dir / "d..S02"), converted(dir / "d.bmp ", {.palette = 2}).vram);
+    EXPECT_EQ(read_file(dir / "a.S02"), converted(dir / "a.BMP").vram);
     EXPECT_EQ(read_file(dir / "f.S02"), (Bytes{1, 2, 3}));
     EXPECT_FALSE(exists("b.S02") || exists("narrow.S02") || exists("TEST_a.bmp"));
 }
@@ -148,7 +146,7 @@ TEST_F(BatchTest, OutputsGoToThePlansFolderInThePlansFormatsAsTheyAreThen) {
     const Names files = {put("a.bmp"), put("b.bmp", 24)};
     EXPECT_EQ(summary(run(files)), std::tuple(Status::ok, Status::ok, "", 2, 0, 0));
     EXPECT_TRUE(fs::exists(out / "a.S02") && !fs::exists(out / "TEST_a.bmp"));
-    EXPECT_EQ(read_file(out / "b.S02"), converted_vram(files[1]));
+    EXPECT_EQ(read_file(out / "b.S02"), converted(files[1]).vram);
     EXPECT_EQ(read_file(out / "TEST_b.bmp"), converted(files[1]).export_bmp);
     EXPECT_FALSE(exists("a.S02") || exists("b.S02") || exists("TEST_b.bmp"));
 }
@@ -165,11 +163,11 @@ TEST_F(BatchTest, EmptyAndOverlongListsAreRefusedAndConvertNothing) {
 }
 
 // Converting ahead on worker threads writes, reports and ends as the sequential run does, also
-// where a picture is an output of an earlier one (which waits for its turn).
+// where a picture is an output of an earlier one (which waits for its turn): TEST_x.bmp is
+// replaced by x's export before its turn; link.bmp leads to y's export, which does not exist when
+// the batch starts. Jobs are dealt round, so small pictures follow the 256 x 192 one on its
+// worker. The 200-row picture is refused.
 TEST_F(BatchTest, ParallelRunWritesAndReportsWhatTheSequentialRunDoes) {
-    // TEST_x.bmp is replaced by x's export before its turn; link.bmp leads to y's export, which
-    // does not exist when the batch starts. Jobs are dealt round, so small pictures follow the
-    // 256 x 192 one on its worker. The 200-row picture is refused.
     const Names names = {"x.bmp",  "TEST_x.bmp", "y.bmp",     "w.bmp",  "link.bmp", "big.bmp",
                          "s1.bmp", "s2.bmp",     "notes.txt", "s3.bmp", "tall.bmp", "s4.bmp"};
     const int sizes[][2] = {{16, 16}, {24, 24}, {16, 24}, {16, 16}, {},        {256, 192},
@@ -190,12 +188,12 @@ TEST_F(BatchTest, ParallelRunWritesAndReportsWhatTheSequentialRunDoes) {
             paths.push_back((copy / name).string());
         Batch batch(paths, plan, policy);
         Recorder reports;
-        const ConverterFactory make = [&] {
-            return std::make_unique<SettingsConverter>(settings, palettes);
-        };
         SettingsConverter one(settings, palettes);
         const BatchOutcome o =
-            workers == 0 ? batch.run(one, reports, stop) : batch.run(make, workers, reports, stop);
+            workers == 0
+                ? batch.run(one, reports, stop)
+                : batch.run([&] { return std::make_unique<SettingsConverter>(settings, palettes); },
+                            workers, reports, stop);
         std::map<std::string, Bytes> written;
         for (const auto& entry : fs::directory_iterator(copy.path()))
             written[entry.path().filename().string()] = read_file(entry.path());

@@ -48,10 +48,10 @@ TEST(CommandLine, OptionsAndPaletteConfigurationSetTheConversion) {
                  "", true);
     ConversionSettings s{.vertical_error_ratio = 6, .dither_order = 0, .hue = -4};
     s.lumi_sort = s.index_0 = 0, s.mitigation = s.index_r = 1, s.gamma = -3, s.color_d = 5;
-    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", s, changed));
+    EXPECT_EQ(read_file(dir / "p.S02"), converted(dir / "p.bmp", s, changed).vram);
     fs::rename(dir / "mine.txt", dir / "lumaweave_config.txt");
     expect_ended(run_cli({"p.bmp"}, dir.path()));
-    EXPECT_EQ(read_file(dir / "p.S02"), converted_vram(dir / "p.bmp", {}, changed));
+    EXPECT_EQ(read_file(dir / "p.S02"), converted(dir / "p.bmp", {}, changed).vram);
     fs::remove(dir / "p.S02");
     expect_failure(run_cli({"--config", "absent.txt", "p.bmp"}, dir.path()),
                    std::string("absent.txt: ") + text(Status::file_not_found));
@@ -102,7 +102,7 @@ TEST(CommandLine, AwkwardNamesAndPlacesGiveTheSystemsMessageAndNoHalfWrittenFile
     put_noise(dir / odd);
     put_noise(dir / "-dash.bmp", 24);
     expect_ended(run_cli({"--quiet", "--export", "--", odd, "-dash.bmp"}, dir.path()), "", true);
-    EXPECT_EQ(read_file(dir / odd_output), converted_vram(dir / odd));
+    EXPECT_EQ(read_file(dir / odd_output), converted(dir / odd).vram);
     EXPECT_TRUE(fs::exists(dir / "TEST_my pic ü 写真.bmp") && fs::exists(dir / "TEST_-dash.bmp"));
     // The first failure ends the batch with its message; nothing after it is written.
     fs::create_symlink("loop.bmp", dir / "loop.bmp");
@@ -190,7 +190,7 @@ TEST(CommandLine, TwoJobsWriteWhatOneWrites) {
     for (const auto& entry : fs::directory_iterator(one.path()))
         EXPECT_EQ(read_file(entry.path()), read_file(two / entry.path().filename()))
             << entry.path();
-    EXPECT_EQ(read_file(two / "s2.S02"), converted_vram(two / "s2.bmp", {.hue = 3}));
+    EXPECT_EQ(read_file(two / "s2.S02"), converted(two / "s2.bmp", {.hue = 3}).vram);
     EXPECT_TRUE(fs::exists(two / "TEST_s2.bmp"));
 }
 
@@ -254,7 +254,7 @@ TEST(CommandLine, FoldersGiveTheirPicturesAndOutputsGoWhereAsked) {
     EXPECT_EQ(files_below(dir / "in").size(), 7u);  // nothing written beside the sources
     const ProgramResult quiet = run_cli({"-q", "-r", "-o", "o", "in"}, dir.path());
     EXPECT_EQ(std::tie(quiet.exit_code, quiet.out, quiet.err), std::tuple(0, "", ""));
-    EXPECT_EQ(read_file(dir / "o/sub/deeper/d.S02"), converted_vram(dir / "in/sub/deeper/d.bmp"));
+    EXPECT_EQ(read_file(dir / "o/sub/deeper/d.S02"), converted(dir / "in/sub/deeper/d.bmp").vram);
 }
 
 // Run twice over *.bmp with --export, lumaweave meets its own double-size TEST_ pictures: without
@@ -279,7 +279,7 @@ TEST(CommandLine, KeepGoingConvertsEveryPictureAndCountsWhatBecameOfThem) {
               std::tuple(1, "",
                          wide + "x.txt: skipped (not a picture)\n"
                                 "3 converted, 1 failed, 1 skipped\n"));
-    EXPECT_EQ(read_file(dir / "a.S02"), converted_vram(dir / "a.bmp"));
+    EXPECT_EQ(read_file(dir / "a.S02"), converted(dir / "a.bmp").vram);
     EXPECT_TRUE(fs::exists(dir / "TEST_b.S02") && fs::exists(dir / "TEST_TEST_b.bmp"));
     // --quiet keeps the failures and the count.
     EXPECT_EQ(run_cli(split("-qk " + glob, ' '), dir.path()).err,
@@ -314,7 +314,7 @@ TEST(CommandLine, CollidingOrOverwritingOutputsAreRefusedBeforeAnythingIsWritten
     // Named with the others, a TEST_ picture an earlier run wrote is converted in its turn.
     put_noise(dir / "TEST_q.bmp");
     expect_ended(run_cli(split("--export q.bmp TEST_q.bmp", ' '), dir.path()));
-    EXPECT_EQ(read_file(dir / "TEST_q.S02"), converted_vram(dir / "TEST_q.bmp"));
+    EXPECT_EQ(read_file(dir / "TEST_q.S02"), converted(dir / "TEST_q.bmp").vram);
 }
 
 // --no-clobber writes only the outputs that are missing, and skips a file that has them all.
@@ -326,7 +326,7 @@ TEST(CommandLine, NoClobberKeepsEveryOutputThatExists) {
     expect_ended(run_cli(split("-n --export a.bmp b.bmp", ' '), dir.path()));
     EXPECT_EQ(read_file(dir / "a.S02"), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(read_file(dir / "TEST_a.bmp"), converted(dir / "a.bmp").export_bmp);
-    EXPECT_EQ(read_file(dir / "b.S02"), converted_vram(dir / "b.bmp"));
+    EXPECT_EQ(read_file(dir / "b.S02"), converted(dir / "b.bmp").vram);
     expect_ended(run_cli(split("--no-clobber a.bmp b.bmp", ' '), dir.path()),
                  "a.bmp: skipped (its outputs exist)\nb.bmp: skipped (its outputs exist)\n");
 }

@@ -33,7 +33,7 @@ TEST(ReportOption, PrintsEachFilesFiguresAsTextOrJsonAndChangesNoOutput) {
                                   decimals("%.4f", f.delta_e_p95) + ", SSIM ") &&
                 r.out.ends_with("(display table)\n"))
         << r.out;
-    EXPECT_EQ(read_file(dir / "b.S02"), converted_vram(dir / "b.bmp"));  // as without the report
+    EXPECT_EQ(read_file(dir / "b.S02"), converted(dir / "b.bmp").vram);  // as without the report
     // Black converts to black exactly; a real MSX1 chip shows it as (0, 4, 0).
     write_file(dir / "say \"hi\".bmp", make_flat_bmp(16, 16, {0, 0, 0}));
     EXPECT_EQ(run_cli({"--report=json", "say \"hi\".bmp"}, dir.path()).out,

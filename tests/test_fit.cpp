@@ -1,21 +1,16 @@
-// Tie rules, bounds and roundings of the block fitting that whole photos rarely isolate.
+// Tie rules, bounds and roundings of the block fitting and its refinement that whole photos
+// rarely isolate. Whole pictures are fitted by both searches, which must agree.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <tuple>
 
-#include "support/fitting_fixture.hpp"
+#include "support/stages.hpp"
 
 using namespace lumaweave;
 using test::BlockBytes;
 using test::grey;
 
 namespace {
-
-test::Color msx1(int k) {
-    return test::table_color(DefaultPalettes{}.msx1, k);
-}
 
 constexpr auto column = FitMode::column, vertical = FitMode::vertical_cell,
                circular = FitMode::circular_cell;
@@ -132,7 +127,7 @@ TEST(BlockSearch, DominantChannel) {
 // A block of two colours gets one pair, lower number first, and in column j the darker colour
 // above where 2 (d0 + d1) >= d2 + d3: d[4j..4j+3] are the distances of the upper pixel to 15,
 // the lower to 2, the upper to 2 and the lower to 15 (all 0 unless given).
-TEST(TwoColourOrdering, OnePairAndTheDarkerColourAboveWhereItCostsLittle) {
+TEST(BlockSearch, TwoColoursGetOnePairAndTheDarkerColourAboveWhereItCostsLittle) {
     auto ordered = [](BlockBytes b, std::array<int, 32> d = {}) {
         test::PreparedPicture p;
         p.color = [](int, int) { return grey(0); };
@@ -160,7 +155,7 @@ TEST(TwoColourOrdering, OnePairAndTheDarkerColourAboveWhereItCostsLittle) {
 
 // Block 1 meets block 0's winner (0x13, 0x12) at error 300, then (0x12, 0x12) with row bounds 300
 // and error 0 (the weighing pixels receive exact values): a bound equal to the best passes.
-TEST(WholePicture, PreCheckAdmitsABoundEqualToTheBest) {
+TEST(BlockSearch, PreCheckAdmitsABoundEqualToTheBest) {
     test::PreparedPicture p;
     p.width = 16;
     p.settings.lumi_sort = p.settings.optimization = p.settings.brightness = p.settings.sp = 0;
@@ -175,19 +170,19 @@ TEST(WholePicture, PreCheckAdmitsABoundEqualToTheBest) {
 }
 
 // Flat pictures: the first entry of least error wins, and then every later block from the front.
-TEST(WholePicture, FlatPictures) {
+TEST(BlockSearch, FlatPicturesTakeTheFirstEntryOfLeastError) {
     struct Case {
         test::Color colour;
         int ratio, dither, lumi_sort, mix, color_no0;
         BlockBytes expected;
     } const cases[] = {
         // Only pairs holding colour 14 on both rows fit exactly.
-        {msx1(14), 8, 1, 1, 1, 0, {0, 0, 0x1E, 0x1E}},
-        {msx1(14), 4, 0, 1, 0, 1, {0, 0, 0x0E, 0x0E}},
-        {msx1(14), 0, 1, 0, 0, 0, {0, 0, 0x1E, 0x1E}},
+        {test::msx1_at("E", 0), 8, 1, 1, 1, 0, {0, 0, 0x1E, 0x1E}},
+        {test::msx1_at("E", 0), 4, 0, 1, 0, 1, {0, 0, 0x0E, 0x0E}},
+        {test::msx1_at("E", 0), 0, 1, 0, 0, 0, {0, 0, 0x1E, 0x1E}},
         // Black: entry 0, black (1) its foreground, or 0x01 with "Color No.0".
-        {msx1(1), 8, 1, 1, 1, 0, {0xFF, 0xFF, 0x12, 0x12}},
-        {msx1(1), 8, 1, 1, 1, 1, {0, 0, 1, 1}},
+        {test::msx1_at("1", 0), 8, 1, 1, 1, 0, {0xFF, 0xFF, 0x12, 0x12}},
+        {test::msx1_at("1", 0), 8, 1, 1, 1, 1, {0, 0, 1, 1}},
         // Grey 128, black and white: 7 x 127^2 + 7 a column, first with (0x12, 0x1F), then 0x2F.
         {grey(128), 8, 1, 0, 1, 0, {0, 0, 0x12, 0x1F}},
         {grey(128), 8, 1, 1, 1, 0, {0xFF, 0, 0x2F, 0x2F}}};
@@ -210,48 +205,9 @@ TEST(WholePicture, FlatPictures) {
     }
 }
 
-// Rows of two colours (never 0) cost 0 with their exact pairs only; without "Lumi Sort" and
-// "Optimizat" nothing is excluded or refused: per row the lower number first, bits where it shows.
-TEST(WholePicture, TwoColoursPerRowAreRepresentedExactly) {
-    struct Row {
-        int a, b, bits;  // colours, where a shows
-    };
-    auto row = [](int x, int y) {
-        const int i = y * 4 + x / 8;
-        return Row{1 + i % 15, 1 + (i + 1 + i / 15) % 15, 1 + i * 97 % 254};
-    };
-    auto pair = [](const Row& r) { return std::min(r.a, r.b) * 16 + std::max(r.a, r.b); };
-    auto pattern = [](const Row& r) { return r.a < r.b ? r.bits : ~r.bits & 0xFF; };
-    using V = std::tuple<int, int, int, int, int, int>;  // Mix, ratio, dither, Sp, ...
-    for (const V& v : {V{1, 8, 1, 1, 1, 1}, V{0, 5, 0, 1, 1, 1}, V{0, 0, 1, 0, 1, 0}}) {
-        test::PreparedPicture p;
-        p.width = 32;
-        p.height = 16;
-        p.color = [&row](int x, int y) {
-            const Row r = row(x, y);
-            return msx1((r.bits & (0x80 >> x % 8)) ? r.a : r.b);
-        };
-        p.weight = [](int, int) { return 256; };
-        ConversionSettings& s = p.settings;
-        s.lumi_sort = s.optimization = 0;
-        std::tie(s.mix, s.vertical_error_ratio, s.dither_order, s.sp, s.brightness, s.block_noise) =
-            v;
-        SCOPED_TRACE(testing::Message() << "mix " << s.mix << " ratio " << s.vertical_error_ratio);
-        const auto vram = p.fit_both();
-        for (int y = 0; y < 16; y += 2) {
-            for (int x = 0; x < 32; x += 8) {
-                const Row u = row(x, y), l = row(x, y + 1);
-                ASSERT_EQ(test::block_bytes(vram, x, y),
-                          (BlockBytes{pattern(u), pattern(l), pair(u), pair(l)}))
-                    << "block " << x << "," << y;
-            }
-        }
-    }
-}
-
 // Blocks 0, 1, 3 move their one exact entry to the front of the red, green, red list; white
 // blocks 2, 4 (red) meet (0x8F, 0x8F) first, then behind (0x89, 0x89); 5 (green) (0x3F, 0x3F).
-TEST(WholePicture, WinnersMoveToTheFrontOfTheirChannelsList) {
+TEST(BlockSearch, WinnersMoveToTheFrontOfTheirChannelsList) {
     const BlockBytes expected[] = {{0x55, 0xAA, 0x8F, 0x8F}, {0xCC, 0x33, 0x3F, 0x3F},
                                    {0x00, 0x00, 0x8F, 0x8F}, {0xF0, 0x0F, 0x89, 0x89},
                                    {0x00, 0x00, 0x8F, 0x8F}, {0x00, 0xFF, 0x3F, 0x3F}};
@@ -270,4 +226,86 @@ TEST(WholePicture, WinnersMoveToTheFrontOfTheirChannelsList) {
         for (int b = 0; b < 6; ++b)
             EXPECT_EQ(test::block_bytes(vram, 8 * b, 0), expected[b]) << "block " << b;
     }
+}
+
+// Test A: white block 0 gets (0x1F, 0x1F); block 1 moves its only exact entry (0x8F, 0x8F) to the
+// front, which a re-fit of block 0 takes. Result weights 319, source weights too but at (3, 1).
+// It runs with "Block Noise", or with "Mix" (ratio 8 and "Lumi Sort").
+TEST(Refinement, TestASelectsAWeightDifferenceAbove150) {
+    for (auto [weight, block_noise, mix, refitted] :
+         {std::tuple{169, 1, 0, false}, std::tuple{168, 1, 0, true}, std::tuple{169, 0, 1, false},
+          std::tuple{168, 0, 1, true}, std::tuple{64, 0, 0, false}}) {  // the last: no pass
+        test::PreparedPicture p;
+        p.width = 16;
+        std::tie(p.settings.block_noise, p.settings.mix, p.settings.sp) =
+            std::tuple(block_noise, mix, 0);
+        p.color = [](int x, int y) {
+            return test::msx1_at(y == 0 ? "FFFFFFFFF8F8F8F8" : "FFFFFFFFF8888888", x);
+        };
+        p.weight = [weight](int x, int y) { return x == 3 && y == 1 ? weight : 319; };
+        const auto vram = p.fit_both();
+        const int pair = refitted ? 0x8F : 0x1F;
+        EXPECT_EQ(test::block_bytes(vram, 0, 0), (BlockBytes{0, 0, pair, pair})) << weight << mix;
+        EXPECT_EQ(test::block_bytes(vram, 8, 0), (BlockBytes{0x55, 0x7F, 0x8F, 0x8F}));
+    }
+}
+
+// Test B ("Mix" out of column mode): colours 0, 1 black, 2..15 white; dark block 0 gets entry 0
+// (0x01, 0x01), block 1 moves (0x02, 0x02) to the front, which a re-fit takes. It needs three
+// columns whose two pixels' differences from black add up to more than 64, and whose source
+// weights (255, but 254 at pixel `heavy`) lie 64 below the result's.
+TEST(Refinement, TestBSelectsThreeDriftingColumns) {
+    // Block 0 is 40, 40, 32, 30... above 40, 40, `lower2`, 30...
+    for (auto [lower2, heavy, refitted] :
+         {std::tuple{33, -1, true},     // columns 0, 1 and 2 count
+          std::tuple{32, -1, false},    // column 2 does not: two
+          std::tuple{33, 18, false},    // a weight difference of 65 keeps column 2 out,
+          std::tuple{33, 2, false}}) {  // in either row
+        test::PreparedPicture p;
+        p.width = 16;
+        ConversionSettings& s = p.settings;
+        s.lumi_sort = s.optimization = s.dither_order = s.sp = s.block_noise = 0;
+        s.color_no0 = 1;
+        p.palette = test::palette_of({255, 255, 255}, {{0, {0, 0, 0}}, {1, {0, 0, 0}}});
+        p.color = [lower2](int x, int y) {
+            if (x < 8) return grey(x < 2 ? 40 : x > 2 ? 30 : y == 0 ? 32 : lower2);
+            return grey(((y == 0 ? 0xB4 : 0xCA) & (0x80 >> (x - 8))) ? 0 : 255);
+        };
+        p.weight = [heavy](int x, int y) { return y * 16 + x == heavy ? 254 : 255; };
+        const auto vram = p.fit_both();
+        EXPECT_EQ(test::block_bytes(vram, 0, 0),
+                  (refitted ? BlockBytes{0xFF, 0xFF, 0x02, 0x02} : BlockBytes{0, 0, 0x01, 0x01}))
+            << lower2 << " " << heavy;
+        EXPECT_EQ(test::block_bytes(vram, 8, 0), (BlockBytes{0xB4, 0xCA, 0x02, 0x02}));
+    }
+}
+
+// Only pixel (7, 0), X = (40, 40, 40) above white, weighs: entry 0 (0x12, 0x12) shows P at 150
+// from X, solid; the best patterned entry (0x23, 0x12) shows Q at X (160 or 159 from it) and K,
+// nearer to the white the other pixels receive. The limit is 150 x 16 / 15 = 160. Then block 0,
+// of weight 0, gets entry 0; re-fitted it meets block 1's (0x1F, 0x1F) first (patterned, 0),
+// then (0x12, 0x12) (solid, 0): recorded, and 0 >= 0 x 16 / 15.
+TEST(Refinement, PatternedAnswerOnlyBelowSixteenFifteenthsOfTheSolidOne) {
+    for (const auto& [q, expected] :
+         {std::pair{Rgb{40, 34, 36}, BlockBytes{0xFF, 0xFF, 0x12, 0x12}},
+          std::pair{Rgb{35, 35, 37}, BlockBytes{0x01, 0xFF, 0x23, 0x12}}}) {
+        test::PreparedPicture p;
+        p.settings.mix = p.settings.sp = 0;
+        p.palette = test::palette_of({0, 0, 0}, {{1, {45, 45, 40}}, {2, q}, {3, {40, 40, 53}}});
+        p.color = [](int, int y) { return grey(y == 0 ? 40 : 255); };
+        p.weight = [](int x, int y) { return x == 7 && y == 0 ? 1 : 0; };
+        EXPECT_EQ(test::block_bytes(p.fit_both(), 0, 0), expected) << "Q " << q.r << "," << q.g;
+    }
+    test::PreparedPicture p;
+    p.width = 16;
+    p.settings.mix = p.settings.sp = 0;
+    p.palette = test::palette_of({0, 0, 0}, {{15, {255, 255, 255}}});
+    p.color = [](int x, int y) {
+        if (x < 8) return grey(x < 4 ? 0 : 255);
+        return grey(((y == 0 ? 0x96 : 0xA5) & (0x80 >> (x - 8))) ? 0 : 255);
+    };
+    p.weight = [](int x, int) { return x < 8 ? 0 : 256; };
+    const auto vram = p.fit_both();
+    EXPECT_EQ(test::block_bytes(vram, 0, 0), (BlockBytes{0x00, 0x00, 0x12, 0x12}));
+    EXPECT_EQ(test::block_bytes(vram, 8, 0), (BlockBytes{0x96, 0xA5, 0x1F, 0x1F}));
 }

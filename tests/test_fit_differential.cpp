@@ -8,7 +8,7 @@
 
 #include "convert/pipeline.hpp"
 #include "fuzz/harness.hpp"
-#include "support/fitting_fixture.hpp"
+#include "support/stages.hpp"
 
 using namespace lumaweave;
 using test::Color;
@@ -23,7 +23,6 @@ constexpr int case_count = 128;
 #endif
 
 struct Random : test::Lcg {
-    using Lcg::Lcg;
     int operator()(std::size_t n) { return static_cast<int>(below(static_cast<std::uint32_t>(n))); }
     Color color() { return {std::uint8_t(next()), std::uint8_t(next()), std::uint8_t(next())}; }
 };
@@ -44,7 +43,10 @@ ConversionSettings make_case(Random& rnd, test::RgbPicture& picture, DefaultPale
     const bool few_values = rnd(3) == 0;
     for (std::int32_t& v : table)
         v = few_values ? rnd(4) * 7 / 3 : v;
-    auto pal = [&table](int k) { return test::table_color(table, k); };
+    auto pal = [&table](int k) {
+        const auto v = [&](int c) { return std::uint8_t(table[3 * k + c] * 255 / 7); };
+        return Color{v(0), v(1), v(2)};
+    };
     picture = {w, h, std::vector<std::uint8_t>(std::size_t{3} * w * h)};
     for (int area = 0, count = 1 + rnd(6); area < count; ++area) {
         const int kind = rnd(7), shape = rnd(4), x0 = area ? rnd(w) : 0, y0 = area ? rnd(h) : 0;
@@ -90,7 +92,7 @@ TEST(FitDifferential, FastSearchChoosesAsTheStraightforwardOne) {
     int reached[5] = {}, refused = 0;  // column, vertical, circular cell mode; test A, test B
     for (std::uint32_t seed = 0x5EED0000u; seed < 0x5EED0000u + case_count; ++seed) {
         SCOPED_TRACE(testing::Message() << "seed 0x" << std::hex << seed);
-        Random rnd(seed);
+        Random rnd{{seed}};
         DefaultPalettes palettes;
         test::RgbPicture picture;
         const ConversionSettings s = make_case(rnd, picture, palettes);

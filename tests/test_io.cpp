@@ -2,27 +2,25 @@
 // configuration file.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <numeric>
 #include <set>
 
 #include "io/config.hpp"
 #include "io/file_io.hpp"
-#include "support/conversion_fixture.hpp"
+#include "support/test_pictures.hpp"
 
 using namespace lumaweave;
 namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-std::vector<std::uint8_t> bytes_of(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-// Status, file and detail of an outcome, for one comparison.
 std::tuple<Status, std::string, std::string> parts(const Outcome& o) {
     return {o.status, o.file, o.detail};
 }
@@ -50,7 +48,8 @@ TEST(Status, EveryStatusHasItsOwnTextAndTheConfigurationsAppendTheirKey) {
     EXPECT_EQ(message_text(Status::ok), "ended : 終了しました");
 }
 
-// A read names the file and, where the system gives one, its reason.
+// A read names the file and, where the system gives one, its reason; a named pipe is refused, not
+// waited on. A full pool refuses rather than write past its table.
 TEST(ReadWholeFile, ReadsIntoThePoolWithZeroedExtraBytesOrNamesTheFileAndTheReason) {
     test::ScratchDir dir;
     ScratchPool pool;
@@ -59,18 +58,22 @@ TEST(ReadWholeFile, ReadsIntoThePoolWithZeroedExtraBytesOrNamesTheFileAndTheReas
     pool.free_all();
     const FileContents f = read_whole_file(pool, (dir / "f").string(), 64);
     ASSERT_TRUE(f.outcome.ok());
+    Bytes expected(5 + 64, 0);
+    std::iota(expected.begin(), expected.begin() + 5, 1);
+    EXPECT_EQ(Bytes(f.data, f.data + 5 + 64), expected);
     EXPECT_EQ(f.length, 5u);
-    EXPECT_EQ(std::vector(f.data, f.data + 5 + 64), bytes_of("\1\2\3\4\5" + std::string(64, 0)));
     // An empty file reads as a distinct empty block; the pool keeps its other blocks.
     test::write_file(dir / "empty.bmp", {});
     const FileContents empty = read_whole_file(pool, (dir / "empty.bmp").string(), 0);
     EXPECT_TRUE(empty.outcome.ok() && empty.length == 0 && empty.data != nullptr);
     EXPECT_TRUE(empty.data != f.data && pool.count() == 2);
 
+    ASSERT_EQ(::mkfifo((dir / "pipe.bmp").c_str(), 0644), 0);
     if (!superuser) fs::permissions(dir / "f", fs::perms::none);
     const std::tuple<fs::path, Status, std::string> cases[] = {
         {dir / "absent.bmp", Status::file_not_found, "No such file or directory"},
         {dir.path(), Status::file_cannot_open, "Is a directory"},
+        {dir / "pipe.bmp", Status::file_cannot_open, ""},
         {dir / "f" / "x.bmp", Status::file_cannot_open, "Not a directory"},
         {dir / "f", superuser ? Status::ok : Status::file_cannot_open,
          superuser ? "" : "Permission denied"}};
@@ -82,7 +85,7 @@ TEST(ReadWholeFile, ReadsIntoThePoolWithZeroedExtraBytesOrNamesTheFileAndTheReas
     pool.free_all();
     for (int i = 0; i < ScratchPool::capacity; ++i)
         ASSERT_NE(pool.alloc(i % 2 ? 8 : 0), nullptr);
-    EXPECT_EQ(pool.alloc(8), nullptr);  // a full pool refuses rather than write past its table
+    EXPECT_EQ(pool.alloc(8), nullptr);
     EXPECT_EQ(pool.count(), ScratchPool::capacity);
 }
 
@@ -96,10 +99,8 @@ TEST(ReadWholeFile, ShortReadIsAReadErrorThatTheConversionPassesOn) {
         ScratchPool pool;
         const FileContents f = read_whole_file(pool, path, 16);
         EXPECT_EQ(parts(f.outcome), std::tuple(Status::read_error, path, ""));
-        EXPECT_EQ(std::vector(f.data + f.length, f.data + f.length + 16),
-                  bytes_of(std::string(16, 0)));
-        Converter converter;
-        EXPECT_EQ(parts(converter.convert_file(path).outcome),
+        EXPECT_EQ(Bytes(f.data + f.length, f.data + f.length + 16), Bytes(16, 0));
+        EXPECT_EQ(parts(Converter().convert_file(path).outcome),
                   std::tuple(Status::read_error, path, ""));
         return;
     }
@@ -110,7 +111,7 @@ TEST(ReadWholeFile, ShortReadIsAReadErrorThatTheConversionPassesOn) {
 // file and the system's reason.
 TEST(WriteWholeFile, ReplacesAFileEntirelyOrKeepsIt) {
     test::ScratchDir dir;
-    const std::vector<std::uint8_t> big(1000, 'N'), old{1, 2, 3};
+    const Bytes big(1000, 'N'), old{1, 2, 3};
     const std::string keep = (dir / "keep.S02").string();
     ASSERT_TRUE(write_whole_file(keep, big).ok() && write_whole_file(keep, old).ok());
     EXPECT_EQ(test::read_file(keep), old);
@@ -144,7 +145,8 @@ TEST(WriteWholeFile, ReplacesAFileEntirelyOrKeepsIt) {
 
 // Any non-digit separates numbers, "-" and the key's digit too; "*" or the end ends the list,
 // but a "*" ending a number goes with it; numbers saturate; the first exact key counts. Each
-// text fills its buffer exactly, so the sanitizers catch a read past it.
+// text fills its buffer exactly, so the sanitizers catch a read past it. (More texts: the fuzz
+// seeds, read by a plain reading of the same rules.)
 TEST(ConfigNumbers, ReadingRules) {
     constexpr auto missing = ConfigRead::key_missing, too_few = ConfigRead::too_few,
                    complete = ConfigRead::complete;
@@ -153,9 +155,6 @@ TEST(ConfigNumbers, ReadingRules) {
         {"* MSX1 palette -3 -0 12", complete, {3, 0, 12}},
         {"* MSX1 palette 1 2\n* MSX2 palette 3", too_few, {1, 2, -5}},
         {"* MSX1 palette 7*8", complete, {7, 8}},
-        {"* MSX1 palette 1 2", too_few, {1, 2, -5}},
-        {"* MSX1 palette 1 2 3 4", complete, {1, 2}},
-        {"* msx1 palette 1 2 3", missing, {-5}},
         {"*MSX1 palette 1 2 3", missing, {-5}},
         {"xx* MSX1 palett", missing, {-5}},
         {"* MSX1 pal 9 * MSX1 palette 4", complete, {4}},
@@ -175,22 +174,20 @@ TEST(ConfigNumbers, ReadingRules) {
 }
 
 // A missing or unreadable configuration keeps the built-in tables without a word; an empty one
-// lacks the first key. (What a file with text gives, tables and outcome, is checked on every
-// seed of the fuzz target.)
+// lacks the first key. (What a file with text gives is checked on every seed of the fuzz target.)
 TEST(PaletteConfig, AMissingFileKeepsTheBuiltInTablesAnEmptyOneLacksTheFirstKey) {
     test::ScratchDir dir;
     fs::create_directory(dir / "folder.txt");
-    for (const char* name : {"absent.txt", "folder.txt"}) {
+    test::write_file(dir / "empty.txt", {});
+    for (const char* name : {"absent.txt", "folder.txt", "empty.txt"}) {
         ScratchPool pool;
         DefaultPalettes p;
         p.msx1[0] = 9;
-        EXPECT_TRUE(load_palette_config(pool, p, (dir / name).string()).ok()) << name;
+        const std::string path = (dir / name).string();
+        const Outcome want = name[0] != 'e'
+                                 ? Outcome{}
+                                 : failure(Status::config_item_not_found, path, msx1_palette_key);
+        EXPECT_EQ(parts(load_palette_config(pool, p, path)), parts(want)) << name;
         EXPECT_TRUE(p.msx1[0] == 9 && p.msx2 == DefaultPalettes{}.msx2) << name;
     }
-    const std::string empty = (dir / "empty.txt").string();  // there, but without the key
-    test::write_file(empty, {});
-    ScratchPool pool;
-    DefaultPalettes p;
-    EXPECT_EQ(parts(load_palette_config(pool, p, empty)),
-              std::tuple(Status::config_item_not_found, empty, msx1_palette_key));
 }

@@ -24,10 +24,6 @@ struct Reader {
     Input bytes;
     std::size_t pos = 0;
     std::uint8_t byte() { return pos < bytes.size() ? bytes[pos++] : 0; }
-    std::size_t u16() {
-        const std::size_t low = byte();
-        return low | std::size_t{byte()} << 8;
-    }
 };
 
 // The status a conversion must end with, from the header checks in their order.
@@ -47,9 +43,9 @@ Status expected_status(Input file, int correction) {
     return Status::ok;
 }
 
-// A successful conversion: its size, the source it took (the middle rows, the columns from the
-// correction on), the VRAM image, a preview that shows exactly what the VRAM image holds, and the
-// "TEST_" picture made from the preview. (The display colours are left to the palette tests.)
+}  // namespace
+
+// (The display colours are left to the palette tests.)
 std::string check_converted(const Result& r, Input file, const ConversionSettings& s) {
     const int c = s.horizontal_position_correction;
     const int offset = bmp::get_i32(&file[bmp::pixel_offset_at]);
@@ -97,6 +93,8 @@ std::string check_converted(const Result& r, Input file, const ConversionSetting
     return r.export_bmp == expected ? "" : "export picture wrong";
 }
 
+namespace {
+
 // A plain reading of the configuration rules, to compare read_config_numbers against.
 ConfigRead plain_config_numbers(std::string_view text, std::string_view key,
                                 std::int32_t* destination, int n) {
@@ -119,6 +117,12 @@ ConfigRead plain_config_numbers(std::string_view text, std::string_view key,
 
 }  // namespace
 
+bool empty_result(const Result& r) {
+    return r.width == 0 && r.height == 0 && r.export_bmp.empty() && r.source.empty() &&
+           std::ranges::count(r.vram, 0) == 14343 &&
+           std::ranges::count(r.preview, 0) == 512 * 384 * 3;
+}
+
 ConversionSettings convert_settings(Input input) {
     Reader in{input};
     ConversionSettings settings;
@@ -138,7 +142,8 @@ std::string run_convert(Workspace& ws, Input input) {
     const int companion = in.byte();
     if ((companion & 3) == 1 || (companion & 3) == 2) {
         const std::size_t full = s05::palette_offset + s05::palette_bytes;
-        const std::size_t length = (companion & 3) == 2 ? in.u16() : full;
+        std::size_t length = full;
+        if ((companion & 3) == 2) length = in.byte(), length |= std::size_t{in.byte()} << 8;
         std::vector<std::uint8_t> file = {0xFE, 0x00, 0x00, 0x9F, 0x76, 0x00, 0x00};  // BSAVE
         file.resize(std::max(length, full));
         for (std::size_t i = s05::palette_offset; i < full; ++i)
@@ -164,11 +169,8 @@ std::string run_convert(Workspace& ws, Input input) {
                std::string(message_text(expected)) + "\"";
     }
     if (!r.ok()) {
-        const bool empty = r.width == 0 && r.height == 0 && r.export_bmp.empty() &&
-                           r.source.empty() && std::ranges::count(r.vram, 0) == 14343 &&
-                           std::ranges::count(r.preview, 0) == 512 * 384 * 3;
         if (r.outcome.file != source_path.string()) return "the failure names another file";
-        return empty ? "" : "a refused picture left images";
+        return empty_result(r) ? "" : "a refused picture left images";
     }
     // A companion file is one; a folder, or none, is no companion.
     if (ws.converter.companion().has_value() != ((companion & 3) == 1 || (companion & 3) == 2))

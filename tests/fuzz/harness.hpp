@@ -49,4 +49,12 @@ inline constexpr Target targets[] = {
 // The libFuzzer entry of the named target: one run, aborting when a rule broke.
 int fuzz_one(const char* target, Input input);
 
+// What a refused conversion leaves: black images, no sizes, no source.
+bool empty_result(const Result& r);
+// The rules a conversion of BMP file `file` under `s` must follow: its size, the source it took
+// (the middle rows, the columns from the correction on), the VRAM image, a preview that shows
+// exactly what the VRAM image holds, and the "TEST_" picture made from the preview. Returns the
+// first rule broken, or "".
+std::string check_converted(const Result& r, Input file, const ConversionSettings& s);
+
 }  // namespace lumaweave::fuzz

@@ -26,7 +26,6 @@ using namespace lumaweave::app;
 namespace fs = std::filesystem;
 using S = ConversionSettings;
 using Bytes = std::vector<std::uint8_t>;
-using Picture = Bytes;
 using Strings = std::vector<std::string>;
 
 namespace lumaweave::test {
@@ -47,11 +46,7 @@ struct MessageBoxes final : wxModalDialogHook {
     std::vector<std::string> shown;
 };
 
-const Picture black(512 * 384 * 3, 0);
-
-std::string text(Status status) {
-    return std::string(message_text(status));
-}
+const Bytes black(512 * 384 * 3, 0);
 
 // A conversion computed apart from the dialog (valid until the next call).
 const Result& reference(const std::string& path, const S& settings) {
@@ -148,6 +143,9 @@ class DialogTest : public ::testing::Test {
         test::write_file(dir / name, bytes);
         return (dir / name).string();
     }
+    std::string put_noise(const std::string& name, int width, int height, std::uint32_t seed) {
+        return put(name, test::make_noise(width, height, seed).bmp());
+    }
     // A drop as the toolkit delivers it, to the dialog's drop target; refused during a batch.
     void drop(const Strings& names) {
         wxArrayString list;
@@ -166,18 +164,16 @@ class DialogTest : public ::testing::Test {
             fs::remove(fs::path(file).replace_extension(".S02"));
         drop(files);
     }
-    // What the picture control shows.
-    Picture preview() {
+    Bytes preview() {  // what the picture control shows
         const std::uint8_t* p = dialog->picture_control().picture();
-        return Picture(p, p + black.size());
+        return Bytes(p, p + black.size());
     }
 
     test::ScratchDir dir;
     MessageBoxes boxes;
     ConverterDialog* dialog = new ConverterDialog;
-    Strings files = {put("f0.bmp", test::make_noise_bmp(64, 48, 0)),
-                     put("f1.bmp", test::make_noise_bmp(64, 48, 1)),
-                     put("f2.bmp", test::make_noise_bmp(64, 48, 2))};
+    Strings files = {put_noise("f0.bmp", 64, 48, 0), put_noise("f1.bmp", 64, 48, 1),
+                     put_noise("f2.bmp", 64, 48, 2)};
 };
 
 // A fresh dialog: the start-up selection, and the controls apart from each other. Before any drop
@@ -212,14 +208,14 @@ TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
     EXPECT_EQ(dialog->settings(), want);
     EXPECT_EQ(preview(), black);
 
-    const Strings names = {put("p.BMP", test::make_noise_bmp(48, 32, 1)), put("b.txt", {'x'})};
+    const Strings names = {put_noise("p.BMP", 48, 32, 1), put("b.txt", {'x'})};
     const std::string& file = names[0];
     drop(names);
     EXPECT_EQ(listed(), names);
     EXPECT_TRUE(pump_until([&] {  // the screen shows the preview, pixel for pixel
         const wxImage image =
             test::screen_image(dialog->picture_control(), {0, 0, preview_width, preview_height});
-        return Picture(image.GetData(), image.GetData() + black.size()) == preview();
+        return Bytes(image.GetData(), image.GetData() + black.size()) == preview();
     }));
     EXPECT_EQ(preview(), reference(file, want).preview);
     // Check boxes both ways; "Optimizat" converts here, with "Lumi Sort" set.
@@ -237,16 +233,16 @@ TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
     // A click or space-bar press on the radio button already selected converts again: the
     // file changes on disk in between.
     for (const bool key : {false, true}) {
-        const Picture before = preview();
-        put("p.BMP", test::make_noise_bmp(48, 32, 2 + key));
+        const Bytes before = preview();
+        put_noise("p.BMP", 48, 32, 2 + key);
         key ? press_key(WXK_SPACE, &control(1047)) : (void)click(1047);
         ASSERT_TRUE(pump_until([&] { return preview() != before; })) << key;
         EXPECT_EQ(preview(), reference(file, want).preview);
     }
     // "Optimizat" with "Lumi Sort" clear only stores its value.
     ASSERT_TRUE(click(1033));
-    const Picture before = preview();
-    put("p.BMP", test::make_noise_bmp(48, 32, 4));
+    const Bytes before = preview();
+    put_noise("p.BMP", 48, 32, 4);
     ASSERT_TRUE(click(1035));
     pump(10);
     EXPECT_EQ(preview(), before) << "\"Optimizat\" converted with \"Lumi Sort\" clear";
@@ -258,7 +254,7 @@ TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
 
     // "Auto" with a file 0 that cannot be converted changes nothing; on a good one it searches
     // from the settings in force and applies its choice to the record, controls and preview.
-    drop({put("bad.bmp", test::make_noise_bmp(20, 16, 1))});  // width not a multiple of 8
+    drop({put_noise("bad.bmp", 20, 16, 1)});  // width not a multiple of 8
     ASSERT_TRUE(click(id_auto));
     EXPECT_EQ(dialog->settings(), want);
     EXPECT_EQ(preview(), black);
@@ -288,18 +284,19 @@ TEST_F(DialogTest, KeysEndCloseAndDestroy) {
         Status message;       // ok: the dialog is idle
         std::string written;  // which files have their ".S02" ("100": file 0 only)
         bool in_batch;
-    } cases[] = {{[] { press_key(WXK_ESCAPE); }, wxID_CANCEL, Status::ok, "000", false},
-                 {[&] { press_key(WXK_RETURN, &control(1014)); }, wxID_OK, Status::ok, "000", false},
-                 {[&] { click(id_end); }, wxID_OK, Status::ok, "000", false},
-                 {[&] { send(id_end); }, wxID_OK, Status::stopped, "100", true},
-                 {[&] { dialog->Close(); }, wxID_CANCEL, Status::stopped, "100", true},
-                 {[&] {
-                      wxKeyEvent key(wxEVT_CHAR_HOOK);
-                      key.m_keyCode = WXK_ESCAPE;
-                      dialog->ProcessWindowEvent(key);
-                  },
-                  wxID_CANCEL, Status::ok, "111", true},
-                 {[&] { dialog->Destroy(); }, 0, Status::stopped, "100", true}};
+    } cases[] = {
+        {[] { press_key(WXK_ESCAPE); }, wxID_CANCEL, Status::ok, "000", false},
+        {[&] { press_key(WXK_RETURN, &control(1014)); }, wxID_OK, Status::ok, "000", false},
+        {[&] { click(id_end); }, wxID_OK, Status::ok, "000", false},
+        {[&] { send(id_end); }, wxID_OK, Status::stopped, "100", true},
+        {[&] { dialog->Close(); }, wxID_CANCEL, Status::stopped, "100", true},
+        {[&] {
+             wxKeyEvent key(wxEVT_CHAR_HOOK);
+             key.m_keyCode = WXK_ESCAPE;
+             dialog->ProcessWindowEvent(key);
+         },
+         wxID_CANCEL, Status::ok, "111", true},
+        {[&] { dialog->Destroy(); }, 0, Status::stopped, "100", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         start();
@@ -322,7 +319,7 @@ TEST_F(DialogTest, KeysEndCloseAndDestroy) {
             });
             EXPECT_EQ(dialog->ShowModal(), c.rc);
         }
-        EXPECT_EQ(boxes.shown, c.in_batch ? Strings{text(c.message)} : Strings{});
+        EXPECT_EQ(boxes.shown, c.in_batch ? Strings{test::text(c.message)} : Strings{});
         std::string written;
         for (fs::path name : files)
             written += fs::exists(name.replace_extension(".S02")) ? '1' : '0';
@@ -342,17 +339,16 @@ TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
     dialog->Bind(wxEVT_IDLE, [&](wxIdleEvent& e) {
         e.Skip();
         const int now = dialog->progress_percent();
-        if (dialog->busy() && (progress.empty() || progress.back() != now))
-            progress.push_back(now);
+        if (dialog->busy() && (progress.empty() || progress.back() != now)) progress.push_back(now);
     });
     dialog->CallAfter([&] {
-        send(1015);                                                 // "MSX2" after file 0
-        drop({put("other.bmp", test::make_noise_bmp(16, 16, 9))});  // refused
+        send(1015);                                 // "MSX2" after file 0
+        drop({put_noise("other.bmp", 16, 16, 9)});  // refused
         send(id_auto);
         send(id_conversion);
     });
     send(id_conversion);
-    EXPECT_EQ(boxes.shown, Strings{text(Status::ok)});
+    EXPECT_EQ(boxes.shown, Strings{test::text(Status::ok)});
     EXPECT_EQ(progress, (std::vector<int>{0, 33, 66}));
     EXPECT_EQ(listed(), files);
     EXPECT_EQ(dialog->settings(), (S{.palette = 2}));
@@ -372,7 +368,7 @@ TEST_F(DialogTest, ConfigurationPalettesReachTheConversions) {
     std::ofstream(path) << "* MSX1 palette\n" << red << "\n* MSX2 palette\n" << red;
     EXPECT_TRUE(dialog->load_configuration(path.string()));
     drop({files[0]});
-    const Picture shown = preview();
+    const Bytes shown = preview();
     EXPECT_EQ(Bytes(shown.begin(), shown.begin() + 3), (Bytes{255, 0, 0}));
 }
 

@@ -9,16 +9,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
-#include <string>
 #include <utility>
-#include <vector>
 
-#include "io/status.hpp"
-#include "support/conversion_fixture.hpp"
+#include "support/test_pictures.hpp"
 
 namespace lumaweave::test {
 
@@ -70,9 +63,10 @@ class Program {
             r.err.append(buffer, static_cast<std::size_t>(n));
         if (!std::exchange(waited_, true)) ::waitpid(pid_, &status_, 0);
         if (WIFEXITED(status_)) r.exit_code = WEXITSTATUS(status_);
-        for (auto [text, name] : {std::pair{&r.out, "out"}, {&r.err, "err"}}) {
-            std::ifstream in(capture_ / name);
-            if (!terminal_) text->assign(std::istreambuf_iterator<char>(in), {});
+        if (!terminal_) {
+            const auto out = read_file(capture_ / "out"), err = read_file(capture_ / "err");
+            r.out.assign(out.begin(), out.end());
+            r.err.assign(err.begin(), err.end());
         }
         return r;
     }

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/types.hpp"
-#include "io/status.hpp"
+#include "lumaweave.hpp"
 
 namespace lumaweave {
 
@@ -33,29 +32,25 @@ struct Color {
     std::uint8_t r, g, b;
 };
 
-// A 24-bit uncompressed bottom-up BMP with a 54-byte header; color(x, y) gives pixel (x, y),
-// y = 0 at the top.
+// A 24-bit bottom-up BMP; color(x, y) gives pixel (x, y), y = 0 at the top.
 inline std::vector<std::uint8_t> make_bmp(int width, int height,
                                           const std::function<Color(int, int)>& color) {
     const int row = (3 * width + 3) & ~3;
-    const int rows = height < 0 ? -height : height;
-    std::vector<std::uint8_t> file(54 + static_cast<std::size_t>(row) * rows, 0);
+    std::vector<std::uint8_t> file(54 + static_cast<std::size_t>(row) * height, 0);
     auto put32 = [&](std::size_t at, std::uint32_t v) {
         for (int i = 0; i < 4; ++i)
             file[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     };
     file[0] = 'B';
     file[1] = 'M';
-    put32(2, static_cast<std::uint32_t>(file.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<std::uint32_t>(width));
-    put32(22, static_cast<std::uint32_t>(height));
-    file[26] = 1;
-    file[28] = 24;
-    put32(34, static_cast<std::uint32_t>(row * rows));
-    for (int y = 0; y < rows; ++y) {
-        std::uint8_t* p = file.data() + 54 + static_cast<std::size_t>(rows - 1 - y) * row;
+    const auto size = std::uint32_t(file.size()), w = std::uint32_t(width),
+               h = std::uint32_t(height), image = std::uint32_t(row * height);
+    const std::uint32_t fields[] = {size, 0,    54, 40, w, h, 0x180001 /* 24 bits, 1 plane */,
+                                    0,    image};
+    for (int i = 0; i < 9; ++i)
+        put32(2 + 4 * i, fields[i]);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* p = file.data() + 54 + static_cast<std::size_t>(height - 1 - y) * row;
         for (int x = 0; x < width; ++x, p += 3) {
             const Color c = color(x, y);
             p[0] = c.b;
@@ -70,18 +65,11 @@ inline std::vector<std::uint8_t> make_flat_bmp(int width, int height, Color c) {
     return make_bmp(width, height, [c](int, int) { return c; });
 }
 
-// A small deterministic generator, so that "random" pictures and mutations repeat exactly.
-class Lcg {
-  public:
-    explicit Lcg(std::uint32_t seed) : state_(seed) {}
-    std::uint32_t next() {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
-    }
+// A small generator, so that "random" pictures repeat exactly.
+struct Lcg {
+    std::uint32_t state;
+    std::uint32_t next() { return (state = state * 1664525u + 1013904223u) >> 8; }
     std::uint32_t below(std::uint32_t n) { return next() % n; }
-
-  private:
-    std::uint32_t state_;
 };
 
 // Pixels as a front end holds them: red, green, blue bytes, top row first.
@@ -101,21 +89,17 @@ struct RgbPicture {
 
 // A picture of pseudo-random colours.
 inline RgbPicture make_noise(int width, int height, std::uint32_t seed) {
-    Lcg lcg(seed);
+    Lcg lcg{seed};
     RgbPicture p{width, height, std::vector<std::uint8_t>(3 * std::size_t(width) * height)};
     for (std::uint8_t& v : p.rgb)
         v = static_cast<std::uint8_t>(lcg.next());
     return p;
 }
 
-inline std::vector<std::uint8_t> make_noise_bmp(int width, int height, std::uint32_t seed) {
-    return make_noise(width, height, seed).bmp();
-}
-
 inline void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<std::uint8_t> read_file(const std::filesystem::path& path) {
@@ -136,7 +120,6 @@ class ScratchDir {
         std::filesystem::remove_all(path_, ec);
     }
     ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
@@ -146,8 +129,15 @@ class ScratchDir {
 
 inline std::string put_noise(const std::filesystem::path& file, int width = 16, int height = 16,
                              std::uint32_t seed = 1) {
-    write_file(file, make_noise_bmp(width, height, seed));
+    write_file(file, make_noise(width, height, seed).bmp());
     return file.string();
+}
+
+// The result of converting a file (the tests that use it compare it with a program's output).
+inline Result converted(const std::filesystem::path& source,
+                        const ConversionSettings& settings = {},
+                        const DefaultPalettes& palettes = {}) {
+    return Converter().convert_file(source.string(), settings, palettes);
 }
 
 }  // namespace lumaweave::test

@@ -1,0 +1,124 @@
+// The error measure (CIEDE2000, known figures, the two pictures a conversion is measured on) and
+// the settings search: never worse, within its budget and the controls' values, palette and
+// columns kept.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "quality/auto_settings.hpp"
+#include "quality/measure.hpp"
+#include "support/test_pictures.hpp"
+
+using namespace lumaweave;
+using quality::Picture;
+
+TEST(Ciede2000, MatchesEveryPublishedTestPairBothWaysRound) {
+    std::ifstream in(std::string(LUMAWEAVE_TEST_DATA) + "/ciede2000_pairs.tsv");
+    int pairs = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        quality::Lab x{}, y{};
+        double expected = 0;
+        ASSERT_TRUE(fields >> x.l >> x.a >> x.b >> y.l >> y.a >> y.b >> expected) << line;
+        ++pairs;
+        EXPECT_NEAR(quality::ciede2000(x, y), expected, 5e-5) << line;  // published: 4 decimals
+        EXPECT_NEAR(quality::ciede2000(y, x), expected, 5e-5) << line;
+    }
+    EXPECT_EQ(pairs, 34);
+}
+
+// For greys CIEDE2000 is the lightness term alone (L* by the textbook definitions, apart from the
+// code under test); the blur keeps flat pictures flat.
+TEST(Figures, AKnownShiftOfGreysGivesItsCiede2000) {
+    const auto lightness = [](int v) {
+        const double c = v / 255.0;
+        const double y = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        return y > 216.0 / 24389.0 ? 116 * std::cbrt(y) - 16 : 24389.0 / 27.0 * y;
+    };
+    const double l1 = lightness(100), l2 = lightness(150), m = (l1 + l2) / 2 - 50;
+    const double expected = (l2 - l1) / (1 + 0.015 * m * m / std::sqrt(20 + m * m));
+    const auto grey = [](int v) { return Picture{64, 16, std::vector<Rgb>(64 * 16, {v, v, v})}; };
+    quality::Meter meter;
+    meter.set_reference(grey(100));
+    const quality::Figures f = meter.measure(grey(150));
+    EXPECT_NEAR(f.delta_e_mean, expected, 1e-6);
+    EXPECT_NEAR(f.delta_e_p95, expected, 1e-6);
+    const quality::Figures same = meter.measure(grey(100));
+    EXPECT_TRUE(same.delta_e_mean == 0 && same.delta_e_p95 == 0 && same.ssim == 1);
+    EXPECT_TRUE(std::isinf(same.psnr) && same.psnr > 0);
+}
+
+// 40 x 21 converted 32 wide from column 3 (correction 3), 16 rows from row 3: the source as it
+// was before any adjustment, the display as the preview shows it.
+TEST(Figures, SourceUnadjustedAndDisplayDecodedFromThePreview) {
+    test::ScratchDir dir;
+    const test::RgbPicture picture = test::make_noise(40, 21, 5);
+    test::write_file(dir / "p.bmp", picture.bmp());
+    ConversionSettings s{.horizontal_position_correction = 3, .hue = 4, .gamma = 6, .color_d = 10};
+    const Result r = test::converted(dir / "p.bmp", s);
+    const Picture source = quality::source_picture(r);
+    const Picture shown = quality::displayed_picture(r, quality::Display::table);
+    ASSERT_TRUE(source.width == 32 && source.height == 16 && shown.width == 32);
+    for (int i = 0; i < 32 * 16; ++i) {
+        const int x = i % 32, y = i / 32;
+        const test::Color b = picture.at(x + 3, y + 3);
+        // Both diagonal pixels of the 2x2 block in the preview.
+        const std::uint8_t* p = &r.preview[(std::size_t{2} * y * 512 + 2 * x) * 3];
+        const std::uint8_t* q = p + 513 * 3;
+        const Rgb &c = source.pixels[i], &d = shown.pixels[i];
+        ASSERT_TRUE(c.r == b.r && c.g == b.g && c.b == b.b) << i;
+        ASSERT_TRUE(d.r == p[0] && d.g == p[1] && d.b == p[2] && std::equal(p, p + 3, q)) << i;
+    }
+}
+
+// Smooth shading with a few hard edges, like a small photograph. 112 rows: trials convert six
+// 8-row bands. 48 rows: trials convert the whole picture; 72 wide with a position correction it
+// shows 64 columns.
+TEST(SettingsSearch, NeverWorseWithinItsBudgetAndTheControlsValuesAndKeepsPaletteAndColumns) {
+    test::ScratchDir dir;
+    const auto photo_like = [&](const std::string& name, int width, int height) {
+        test::write_file(dir / name, test::make_bmp(width, height, [](int x, int y) {
+                             return test::Color{
+                                 static_cast<std::uint8_t>(y < 30 ? 90 + x : 150 + x * y % 60),
+                                 static_cast<std::uint8_t>(y < 30 ? 140 + y : 110 - y / 2),
+                                 static_cast<std::uint8_t>(y < 30 ? 220 - x : 60 + x / 5 * 3)};
+                         }));
+        return (dir / name).string();
+    };
+    const std::string tall = photo_like("tall.bmp", 32, 112);
+    const ConversionSettings start{
+        .palette = 2, .horizontal_position_correction = 3, .hue = 2, .gamma = -3};
+    quality::SettingsSearch search;
+    ConversionSettings chosen_last;
+    for (const auto& [path, budget, display, from] :
+         {std::tuple{tall, 0.25, quality::Display::table, ConversionSettings{}},
+          std::tuple{photo_like("wide.bmp", 72, 48), 0.4, quality::Display::tms9918, start}}) {
+        const quality::SearchResult r =
+            search.run(path, from, {}, {.display = display, .budget = budget});
+        ASSERT_TRUE(r.outcome.ok()) << shown_text(r.outcome);
+        EXPECT_EQ(r.start, from);
+        EXPECT_EQ(std::tuple(r.chosen.palette, r.chosen.horizontal_position_correction),
+                  std::tuple(from.palette, from.horizontal_position_correction));
+        for (const SettingField& field : setting_fields())
+            EXPECT_TRUE(field.accepts(r.chosen.*field.member)) << field.name;
+        EXPECT_LE(r.chosen_mean, r.start_mean);
+        EXPECT_LE(r.cost, budget + 1e-9);
+        EXPECT_EQ(r.trials > 0, path == tall) << r.trials;
+        EXPECT_TRUE(path == tall ? r.conversions <= 2 : r.conversions > 1) << r.conversions;
+        // The figures are those of the settings reported, whose conversion the search leaves.
+        const Result first = test::converted(path, r.start),
+                     chosen = test::converted(path, r.chosen);
+        EXPECT_DOUBLE_EQ(r.start_mean, quality::measure_conversion(first, display).delta_e_mean);
+        EXPECT_DOUBLE_EQ(r.chosen_mean, quality::measure_conversion(chosen, display).delta_e_mean);
+        EXPECT_TRUE(search.result().vram == chosen.vram);
+        chosen_last = r.chosen;
+    }
+    EXPECT_NE(chosen_last, start);  // better settings found for the last picture
+    // A file that cannot be converted gives its status and the start.
+    const quality::SearchResult narrow =
+        quality::choose_settings(photo_like("n.bmp", 20, 16), start, {});
+    EXPECT_EQ(std::tie(narrow.outcome.status, narrow.chosen),
+              std::tuple(Status::width_not_multiple_of_8, start));
+}
