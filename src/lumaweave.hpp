@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/display.hpp"
 #include "convert/settings.hpp"
 #include "convert/types.hpp"
 #include "io/config.hpp"
@@ -40,7 +41,8 @@ struct Result {
     // The source as the conversion took it (cropped to whole 8-row bands and shifted by the
     // position correction, before any adjustment): width x height red, green, blue bytes.
     std::vector<std::uint8_t> source;
-    // The colours the preview shows colour numbers 0..15 with.
+    // The colours the preview shows colour numbers 0..15 with: the display's own, or with the
+    // `table` display the palette's.
     Palette display{};
     // Candidates the block search evaluated (a measure of its work, for the benchmark).
     std::uint64_t candidates_evaluated = 0;
@@ -60,21 +62,27 @@ class Converter {
     // Converts a picture. It must be 16 to 256 pixels wide (264 with a horizontal position
     // correction, which drops 8 columns), a multiple of 8, and 16 to 192 rows high; the height
     // is rounded down to a multiple of 8, dropping the rows over half at the bottom and half at
-    // the top. `companion` is a palette that replaces the chosen default palette.
+    // the top. `companion` is a palette that replaces the chosen default palette. `display` is
+    // the screen the picture is made for: with a display of colours of its own, the fitting
+    // matches against them and the preview shows them (the palette choice and the companion
+    // then have no effect); `table`, the initial one, is the palette's own colours.
     const Result& convert(const PixelPicture& picture, const ConversionSettings& settings = {},
                           const DefaultPalettes& palettes = {},
-                          const std::optional<PaletteTable>& companion = std::nullopt);
+                          const std::optional<PaletteTable>& companion = std::nullopt,
+                          const Display& display = table_display());
 
     // The same for the bytes of a 24-bit uncompressed BMP file.
     const Result& convert_bmp(std::span<const std::uint8_t> file,
                               const ConversionSettings& settings = {},
                               const DefaultPalettes& palettes = {},
-                              const std::optional<PaletteTable>& companion = std::nullopt);
+                              const std::optional<PaletteTable>& companion = std::nullopt,
+                              const Display& display = table_display());
 
     // The same for a BMP file on disk; a SCREEN 5 file beside it, named as the picture with
     // ".s05" in place of its last four characters, supplies the companion palette.
     const Result& convert_file(const std::string& path, const ConversionSettings& settings = {},
-                               const DefaultPalettes& palettes = {});
+                               const DefaultPalettes& palettes = {},
+                               const Display& display = table_display());
 
     // A picture that is already what the checks, crop and shift make of a source (as
     // Result::source holds it): width and height multiples of 8 from 8 to 256 and 192. It is
@@ -82,7 +90,8 @@ class Converter {
     // of a picture, or of some of its rows.
     const Result& convert_cropped(const PixelPicture& picture, const ConversionSettings& settings,
                                   const DefaultPalettes& palettes = {},
-                                  const std::optional<PaletteTable>& companion = std::nullopt);
+                                  const std::optional<PaletteTable>& companion = std::nullopt,
+                                  const Display& display = table_display());
 
     // The last conversion's result, and the companion palette convert_file found for it.
     const Result& result() const;
@@ -95,7 +104,8 @@ class Converter {
 // One conversion with a converter of its own.
 Result convert(const PixelPicture& picture, const ConversionSettings& settings = {},
                const DefaultPalettes& palettes = {},
-               const std::optional<PaletteTable>& companion = std::nullopt);
+               const std::optional<PaletteTable>& companion = std::nullopt,
+               const Display& display = table_display());
 
 // The companion palette file of a picture: its name without the last four characters, + ".s05".
 std::string companion_name(const std::string& picture_path);

@@ -84,7 +84,7 @@ TEST(CommandLine, BadValuesAreRefusedBeforeAnythingIsConverted) {
           "--config => --config",
           "--auto-budget|0 => '0' for --auto-budget",
           "--auto=yes => --auto takes no value",
-          "--auto-display|vga => 'vga' for --auto-display; it takes table|tms9918",
+          "--auto-display= => '' for --auto-display; it takes table|tms9918|FILE",
           "--report=xml => 'xml' for --report"}) {
         const std::size_t arrow = refusal.find(" => ");
         const ProgramResult r =

@@ -26,7 +26,7 @@ TEST(ReportOption, PrintsEachFilesFiguresAsTextOrJsonAndChangesNoOutput) {
     put_noise(dir / "b.bmp", 24);
     const ProgramResult r = run_cli({"--report", "b.bmp"}, dir.path());
     EXPECT_EQ(std::tie(r.exit_code, r.err), std::tuple(0, ended_line));
-    const auto f = quality::measure_conversion(converted(dir / "b.bmp"), quality::Display::table);
+    const auto f = quality::measure_conversion(converted(dir / "b.bmp"));
     EXPECT_TRUE(std::ranges::count(r.out, '\n') == 1 &&
                 r.out.starts_with("b.bmp: CIEDE2000 (blurred) mean " +
                                   decimals("%.4f", f.delta_e_mean) + ", 95th percentile " +

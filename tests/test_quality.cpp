@@ -59,7 +59,7 @@ TEST(Figures, SourceUnadjustedAndDisplayDecodedFromThePreview) {
     ConversionSettings s{.horizontal_position_correction = 3, .hue = 4, .gamma = 6, .color_d = 10};
     const Result r = test::converted(dir / "p.bmp", s);
     const Picture source = quality::source_picture(r);
-    const Picture shown = quality::displayed_picture(r, quality::Display::table);
+    const Picture shown = quality::displayed_picture(r);
     ASSERT_TRUE(source.width == 32 && source.height == 16 && shown.width == 32);
     for (int i = 0; i < 32 * 16; ++i) {
         const int x = i % 32, y = i / 32;
@@ -93,8 +93,8 @@ TEST(SettingsSearch, NeverWorseWithinItsBudgetAndTheControlsValuesAndKeepsPalett
     quality::SettingsSearch search;
     ConversionSettings chosen_last;
     for (const auto& [path, budget, display, from] :
-         {std::tuple{tall, 0.25, quality::Display::table, ConversionSettings{}},
-          std::tuple{photo_like("wide.bmp", 72, 48), 0.4, quality::Display::tms9918, start}}) {
+         {std::tuple{tall, 0.25, table_display(), ConversionSettings{}},
+          std::tuple{photo_like("wide.bmp", 72, 48), 0.4, *find_display("tms9918"), start}}) {
         const quality::SearchResult r =
             search.run(path, from, {}, {.display = display, .budget = budget});
         ASSERT_TRUE(r.outcome.ok()) << shown_text(r.outcome);
@@ -108,10 +108,10 @@ TEST(SettingsSearch, NeverWorseWithinItsBudgetAndTheControlsValuesAndKeepsPalett
         EXPECT_EQ(r.trials > 0, path == tall) << r.trials;
         EXPECT_TRUE(path == tall ? r.conversions <= 2 : r.conversions > 1) << r.conversions;
         // The figures are those of the settings reported, whose conversion the search leaves.
-        const Result first = test::converted(path, r.start),
-                     chosen = test::converted(path, r.chosen);
-        EXPECT_DOUBLE_EQ(r.start_mean, quality::measure_conversion(first, display).delta_e_mean);
-        EXPECT_DOUBLE_EQ(r.chosen_mean, quality::measure_conversion(chosen, display).delta_e_mean);
+        const Result first = test::converted(path, r.start, {}, display),
+                     chosen = test::converted(path, r.chosen, {}, display);
+        EXPECT_DOUBLE_EQ(r.start_mean, quality::measure_conversion(first).delta_e_mean);
+        EXPECT_DOUBLE_EQ(r.chosen_mean, quality::measure_conversion(chosen).delta_e_mean);
         EXPECT_TRUE(search.result().vram == chosen.vram);
         chosen_last = r.chosen;
     }

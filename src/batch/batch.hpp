@@ -76,15 +76,17 @@ using ConverterFactory = std::function<std::unique_ptr<FileConverter>()>;
 // options clicked during a batch apply to the files not yet converted).
 class SettingsConverter final : public FileConverter {
   public:
-    SettingsConverter(const ConversionSettings& settings, const DefaultPalettes& palettes)
-        : settings_(settings), palettes_(palettes) {}
+    SettingsConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
+                      const Display& display = table_display())
+        : settings_(settings), palettes_(palettes), display_(display) {}
     const Result& convert(int, const std::string& name) override {
-        return converter_.convert_file(name, settings_, palettes_);
+        return converter_.convert_file(name, settings_, palettes_, display_);
     }
 
   private:
     const ConversionSettings& settings_;
     const DefaultPalettes& palettes_;
+    const Display& display_;
     Converter converter_;
 };
 

@@ -61,7 +61,7 @@ constexpr Example examples[] = {
      "fails."},
     {"lumaweave-cli -q --report=json *.bmp | python3 -m json.tool --json-lines",
      "One JSON object per picture on standard output, and nothing else."},
-    {"lumaweave-cli --auto --auto-display tms9918 --report photos",
+    {"lumaweave-cli --auto --display tms9918 --report photos",
      "Chooses each picture's options for a real MSX1 and prints how close the results come."},
 };
 
@@ -142,9 +142,13 @@ std::string bash_completion() {
                     "filenames\n";
                 break;
             case ValueKind::file:
+                // A file, or one of the option's words (--display's names).
                 values +=
-                    "            _lumaweave_cli_reply \"$prefix\" \"$(compgen -f -- \"$cur\")\" "
-                    "filenames\n";
+                    "            _lumaweave_cli_reply \"$prefix\" \"$(compgen -f -- \"$cur\")" +
+                    (option.words.empty()
+                         ? std::string()
+                         : "\n$(compgen -W '" + word_list(option.words) + "' -- \"$cur\")") +
+                    "\" filenames\n";
                 break;
             default:
                 values += "            _lumaweave_cli_reply \"$prefix\" \"$(compgen -W '" +

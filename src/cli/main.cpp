@@ -267,7 +267,7 @@ int run(const cli::Options& options) {
             return std::make_unique<quality::QualityConverter>(options.settings, palettes,
                                                                quality_plan, records);
         }
-        return std::make_unique<SettingsConverter>(options.settings, palettes);
+        return std::make_unique<SettingsConverter>(options.settings, palettes, options.display);
     };
 
     for (const SourceList::Left& left : sources.left_out)
@@ -337,8 +337,13 @@ int main(int argc, char** argv) {
         std::fputs(text.c_str(), stdout);
         return exit_converted;
     }
+    cli::Options options = parsed.options;
+    if (const std::string message = cli::resolve_display(options); !message.empty()) {
+        print_error(message);
+        return exit_failed;
+    }
     try {
-        return run(parsed.options);
+        return run(options);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s\n", std::string(message_text(Status::memory_error)).c_str());
         return exit_failed;

@@ -137,13 +137,36 @@ CliOption setting_option(const SettingField& field) {
             }};
 }
 
+// --display and its former name.
+CliOption display_option(std::string long_name, std::string help) {
+    std::vector<std::string> words;
+    for (const Display& d : named_displays())
+        words.push_back(d.name);
+    return {std::move(long_name),
+            0,
+            Arg::required,
+            "table|tms9918|FILE",
+            std::move(words),
+            ValueKind::file,
+            Group::quality,
+            "table",
+            std::move(help),
+            [](Options& options, std::string_view name) {
+                if (name.empty()) return std::string("table|tms9918|FILE");
+                // A file is read before anything is converted (main), so that one that cannot
+                // be read or is malformed ends the run with its name and what is wrong.
+                options.display_name = std::string(name);
+                return std::string();
+            }};
+}
+
 std::vector<CliOption> make_table() {
     const std::string jobs_range = "1.." + std::to_string(max_jobs);
     const std::string budget_range = "1.." + std::to_string(quality::max_budget);
     std::vector<CliOption> table = {
         flag("export", 0, Group::outputs, &Options::export_bmp,
              "Also write the double-size picture TEST_<name>.bmp: the converted picture in the "
-             "palette's colours, as the dialog's preview shows it."),
+             "display's colours, as the dialog's preview shows it."),
         {"output-dir",
          'o',
          Arg::required,
@@ -235,22 +258,15 @@ std::vector<CliOption> make_table() {
          [](Options& options, std::string_view n) {
              return takes_number(options, &Options::auto_budget, n, 1, quality::max_budget);
          }},
-        {"auto-display",
-         0,
-         Arg::required,
-         "table|tms9918",
-         {"table", "tms9918"},
-         ValueKind::word,
-         Group::quality,
-         "table",
-         "The colours --auto and --report assume the picture is shown with: table, the palette "
-         "as the preview draws it; tms9918, the fixed colours of a real MSX1 video chip.",
-         [](Options& options, std::string_view name) {
-             const std::optional<quality::Display> display = quality::parse_display(name);
-             if (!display) return std::string("table|tms9918");
-             options.display = *display;
-             return std::string();
-         }},
+        display_option("display",
+                       "The screen the pictures are made for: table, the palette's own colours "
+                       "(as the MSX1 or MSX2 table gives them, or a companion palette); tms9918, "
+                       "the colours a real MSX1 video chip shows; or FILE, a text file of 16 "
+                       "colours, one per line as red green blue 0..255. The fitting matches "
+                       "against the display's colours and the preview, the TEST_ picture, "
+                       "--report and --auto show and measure them; a display other than table "
+                       "replaces --palette and the companion palette. See docs/display.md."),
+        display_option("auto-display", "The same as --display (its former name)."),
         flag("help", 'h', Group::information, &Options::help,
              "Print this help on standard output and do nothing else."),
         flag("version", 0, Group::information, &Options::version,
@@ -374,6 +390,13 @@ std::string option_synopsis(const CliOption& option) {
     if (option.arg == Arg::required) out += " " + option.value_name;
     if (option.arg == Arg::optional) out += " [" + option.value_name + "]";
     return out;
+}
+
+std::string resolve_display(Options& options) {
+    const DisplayChoice choice = load_display(options.display_name);
+    if (!choice.display) return choice.error;
+    options.display = *choice.display;
+    return {};
 }
 
 ParseResult parse_command_line(int argc, const char* const* argv) {

@@ -44,8 +44,9 @@ struct Options {
     ReportFormat report = ReportFormat::none;  // quality figures per file on standard output
     bool auto_settings = false;                // search each picture's settings
     int auto_budget = quality::default_budget;
-    quality::Display display = quality::Display::table;  // what the figures and the search assume
-    std::vector<std::string> files;                      // names and folders, in the order given
+    std::string display_name = "table";  // --display as given: a display's name or a file
+    Display display;                     // what display_name names, once read (resolve_display)
+    std::vector<std::string> files;      // names and folders, in the order given
 };
 
 // Whether an option takes a value: none, always (the next argument, "=VALUE", or for a short
@@ -92,6 +93,10 @@ struct ParseResult {
 // Parses argv[1..argc-1]. Every value is checked here, so a bad one is refused before any file
 // is touched.
 ParseResult parse_command_line(int argc, const char* const* argv);
+
+// Reads the display that options.display_name names into options.display. Returns empty, or
+// the message to print (naming the file) when it cannot be read or is malformed.
+std::string resolve_display(Options& options);
 
 // The option name of a settings field: "--" + its name with "_" written "-".
 std::string option_name(const SettingField& field);

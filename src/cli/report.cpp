@@ -55,8 +55,7 @@ std::string text_figures(const std::string& file, const Options& options,
                          const quality::Figures& f) {
     return file + ": CIEDE2000 (blurred) mean " + number(f.delta_e_mean, 4) + ", 95th percentile " +
            number(f.delta_e_p95, 4) + ", SSIM " + number(f.ssim, 5) + ", PSNR " +
-           psnr_text(f.psnr) + " (display " + std::string(quality::display_name(options.display)) +
-           ")\n";
+           psnr_text(f.psnr) + " (display " + options.display.name + ")\n";
 }
 
 std::string text_search(const std::string& file, const Options& options,
@@ -64,10 +63,10 @@ std::string text_search(const std::string& file, const Options& options,
     const double change = s.start_mean > 0 ? 100 * (s.chosen_mean / s.start_mean - 1) : 0;
     return file + ": auto settings: CIEDE2000 (blurred) mean " + number(s.start_mean, 4) + " -> " +
            number(s.chosen_mean, 4) + " (" + (change <= 0 ? "" : "+") + number(change, 2) +
-           "%, display " + std::string(quality::display_name(options.display)) + "); " +
-           std::to_string(s.conversions) + " conversions and " + std::to_string(s.trials) +
-           " trials, work " + number(s.cost, 2) + " of " + std::to_string(options.auto_budget) +
-           "\n" + reproducing_command(s.chosen, options.config, file) + "\n";
+           "%, display " + options.display.name + "); " + std::to_string(s.conversions) +
+           " conversions and " + std::to_string(s.trials) + " trials, work " + number(s.cost, 2) +
+           " of " + std::to_string(options.auto_budget) + "\n" +
+           reproducing_command(s.chosen, options.config, file, options.display.name) + "\n";
 }
 
 std::string json_settings(const ConversionSettings& settings, bool changed_only) {
@@ -83,8 +82,8 @@ std::string json_settings(const ConversionSettings& settings, bool changed_only)
 
 std::string json_report(const std::string& file, const Options& options,
                         const quality::FileQuality& record) {
-    std::string out = "{\"file\":" + json_string(file) + ",\"display\":" +
-                      json_string(std::string(quality::display_name(options.display)));
+    std::string out =
+        "{\"file\":" + json_string(file) + ",\"display\":" + json_string(options.display.name);
     if (record.measured) {
         const quality::Figures& f = record.figures;
         out += ",\"delta_e_mean\":" + number(f.delta_e_mean, 4) +
@@ -93,15 +92,16 @@ std::string json_report(const std::string& file, const Options& options,
     }
     if (record.searched) {
         const quality::SearchResult& s = record.search;
-        out += ",\"auto\":{\"start_delta_e_mean\":" + number(s.start_mean, 4) +
-               ",\"delta_e_mean\":" + number(s.chosen_mean, 4) +
-               ",\"conversions\":" + std::to_string(s.conversions) +
-               ",\"trials\":" + std::to_string(s.trials) + ",\"work\":" + number(s.cost, 4) +
-               ",\"budget\":" + std::to_string(options.auto_budget) +
-               ",\"changed\":" + json_settings(s.chosen, true) +
-               ",\"settings\":" + json_settings(s.chosen, false) +
-               ",\"command\":" + json_string(reproducing_command(s.chosen, options.config, file)) +
-               "}";
+        out +=
+            ",\"auto\":{\"start_delta_e_mean\":" + number(s.start_mean, 4) +
+            ",\"delta_e_mean\":" + number(s.chosen_mean, 4) +
+            ",\"conversions\":" + std::to_string(s.conversions) +
+            ",\"trials\":" + std::to_string(s.trials) + ",\"work\":" + number(s.cost, 4) +
+            ",\"budget\":" + std::to_string(options.auto_budget) +
+            ",\"changed\":" + json_settings(s.chosen, true) +
+            ",\"settings\":" + json_settings(s.chosen, false) + ",\"command\":" +
+            json_string(reproducing_command(s.chosen, options.config, file, options.display.name)) +
+            "}";
     }
     return out + "}\n";
 }
@@ -109,11 +109,16 @@ std::string json_report(const std::string& file, const Options& options,
 }  // namespace
 
 std::string reproducing_command(const ConversionSettings& settings,
-                                const std::optional<std::string>& config, const std::string& file) {
+                                const std::optional<std::string>& config, const std::string& file,
+                                const std::string& display) {
     std::string out = program_name;
     if (config) {
         out += " --config ";
         out += shell_quote(*config);
+    }
+    if (display != table_display().name) {
+        out += " --display ";
+        out += shell_quote(display);
     }
     for (const SettingField& field : setting_fields()) {
         const std::int32_t v = settings.*(field.member);

@@ -10,9 +10,11 @@
 namespace lumaweave::cli {
 
 // A command line that converts `file` as `settings` do: every option whose value differs from
-// its initial one, the configuration named (if any), the file name quoted for a POSIX shell.
+// its initial one, the configuration named (if any), the display unless it is `table`, the file
+// name quoted for a POSIX shell.
 std::string reproducing_command(const ConversionSettings& settings,
-                                const std::optional<std::string>& config, const std::string& file);
+                                const std::optional<std::string>& config, const std::string& file,
+                                const std::string& display = "table");
 
 // The lines printed for one converted file (each ending in a newline; empty when nothing is
 // asked).

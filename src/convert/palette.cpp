@@ -119,4 +119,31 @@ PaletteSet setup_palette(const ConversionSettings& s, const WorkImage& work,
     return out;
 }
 
+PaletteSet setup_display_palette(const ConversionSettings& s, const WorkImage& work,
+                                 const Palette& colours) {
+    // The hue search moves colours by steps of the MSX scale: it runs on the display's colours
+    // rounded to that scale, and the working palette moves from the true colours by the same
+    // share of a step as the table's does (hue 0 leaves it on them exactly).
+    Trial levels;
+    for (int i = 0; i < 16; ++i) {
+        const std::int32_t c[3] = {colours[i].r, colours[i].g, colours[i].b};
+        for (int k = 0; k < 3; ++k)
+            levels[i][k] = std::clamp((7 * c[k] + 127) / 255, 0, 7);
+    }
+    Trial working = levels;
+    if (s.hue != 0) hue_search(s, work, working, false);
+    const std::int32_t g = s.hue > 0 ? 2 * s.hue : s.hue;
+    PaletteSet out;
+    for (int i = 0; i < 16; ++i) {
+        const std::int32_t c[3] = {colours[i].r, colours[i].g, colours[i].b};
+        std::int32_t w[3];
+        for (int k = 0; k < 3; ++k)
+            w[k] = c[k] + 255 * g * (working[i][k] - levels[i][k]) / 56;
+        out.working[i] = {w[0], w[1], w[2]};
+        out.display[i] = colours[i];
+        out.luminance[i] = 30 * w[0] + 59 * w[1] + 11 * w[2];
+    }
+    return out;
+}
+
 }  // namespace lumaweave

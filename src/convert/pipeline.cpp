@@ -44,7 +44,7 @@ Status Pipeline::load_pixels(const PixelPicture& picture, const ConversionSettin
 }
 
 void Pipeline::prepare(const DefaultPalettes& palettes,
-                       const std::optional<PaletteTable>& companion) {
+                       const std::optional<PaletteTable>& companion, const Display& display) {
     companion_ = companion;
     std::fill(result_.vram.begin(), result_.vram.end(), std::uint8_t{0});
     std::fill(result_.preview.begin(), result_.preview.end(), std::uint8_t{0});
@@ -53,8 +53,11 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
     adjust_gamma(settings_, work_);
     adjust_index(settings_, work_);
     adjust_color_d(settings_, work_);
-    palette_ = setup_palette(settings_, work_,
-                             settings_.palette == 2 ? palettes.msx2 : palettes.msx1, companion);
+    palette_ =
+        display.colours
+            ? setup_display_palette(settings_, work_, *display.colours)
+            : setup_palette(settings_, work_,
+                            settings_.palette == 2 ? palettes.msx2 : palettes.msx1, companion);
     reduce_colors(settings_, palette_, maps_, work_);
     // Before sharpening: the distances describe the unsharpened picture.
     build_distance_map(settings_, palette_, work_, distance_);
@@ -99,12 +102,12 @@ void Pipeline::finish() {
 const Result& Pipeline::convert_pixels(const PixelPicture& picture,
                                        const ConversionSettings& settings,
                                        const DefaultPalettes& palettes,
-                                       const std::optional<PaletteTable>& companion,
-                                       bool prepared) {
+                                       const std::optional<PaletteTable>& companion, bool prepared,
+                                       const Display& display) {
     resolution_.fill(0);
     const Status status = load_pixels(picture, settings, prepared);
     if (status != Status::ok) return fail(failure(status));
-    prepare(palettes, companion);
+    prepare(palettes, companion, display);
     fit();
     finish();
     return result_;
@@ -113,7 +116,8 @@ const Result& Pipeline::convert_pixels(const PixelPicture& picture,
 const Result& Pipeline::convert_bmp(std::span<const std::uint8_t> file,
                                     const ConversionSettings& settings,
                                     const DefaultPalettes& palettes,
-                                    const std::optional<PaletteTable>& companion) {
+                                    const std::optional<PaletteTable>& companion,
+                                    const Display& display) {
     // The settings first, as for pixels, so that both refuse a picture with the same status.
     if (!settings_valid(settings)) return fail(failure(Status::invalid_settings));
     bmp::Header header;
@@ -131,14 +135,14 @@ const Result& Pipeline::convert_bmp(std::span<const std::uint8_t> file,
     const Status status = load_pixels(picture, settings, false);
     if (status != Status::ok) return fail(failure(status));
     std::copy_n(file.begin() + bmp::resolution_at, bmp::resolution_bytes, resolution_.begin());
-    prepare(palettes, companion);
+    prepare(palettes, companion, display);
     fit();
     finish();
     return result_;
 }
 
 const Result& Pipeline::convert_file(const std::string& path, const ConversionSettings& settings,
-                                     const DefaultPalettes& palettes) {
+                                     const DefaultPalettes& palettes, const Display& display) {
     pool_.free_all();
     companion_.reset();
     const FileContents source = read_whole_file(pool_, path, 0);
@@ -149,7 +153,7 @@ const Result& Pipeline::convert_file(const std::string& path, const ConversionSe
     std::optional<PaletteTable> companion;
     const FileContents pal = read_whole_file(pool_, companion_name(path), s05::read_extra);
     if (pal.outcome.ok()) companion = s05::read_palette(pal.data);
-    convert_bmp(source.bytes(), settings, palettes, companion);
+    convert_bmp(source.bytes(), settings, palettes, companion, display);
     pool_.free_all();
     if (!result_.ok()) result_.outcome.file = path;
     return result_;
@@ -165,27 +169,30 @@ Converter::~Converter() = default;
 
 const Result& Converter::convert(const PixelPicture& picture, const ConversionSettings& settings,
                                  const DefaultPalettes& palettes,
-                                 const std::optional<PaletteTable>& companion) {
-    return pipeline_->convert_pixels(picture, settings, palettes, companion, false);
+                                 const std::optional<PaletteTable>& companion,
+                                 const Display& display) {
+    return pipeline_->convert_pixels(picture, settings, palettes, companion, false, display);
 }
 
 const Result& Converter::convert_bmp(std::span<const std::uint8_t> file,
                                      const ConversionSettings& settings,
                                      const DefaultPalettes& palettes,
-                                     const std::optional<PaletteTable>& companion) {
-    return pipeline_->convert_bmp(file, settings, palettes, companion);
+                                     const std::optional<PaletteTable>& companion,
+                                     const Display& display) {
+    return pipeline_->convert_bmp(file, settings, palettes, companion, display);
 }
 
 const Result& Converter::convert_file(const std::string& path, const ConversionSettings& settings,
-                                      const DefaultPalettes& palettes) {
-    return pipeline_->convert_file(path, settings, palettes);
+                                      const DefaultPalettes& palettes, const Display& display) {
+    return pipeline_->convert_file(path, settings, palettes, display);
 }
 
 const Result& Converter::convert_cropped(const PixelPicture& picture,
                                          const ConversionSettings& settings,
                                          const DefaultPalettes& palettes,
-                                         const std::optional<PaletteTable>& companion) {
-    return pipeline_->convert_pixels(picture, settings, palettes, companion, true);
+                                         const std::optional<PaletteTable>& companion,
+                                         const Display& display) {
+    return pipeline_->convert_pixels(picture, settings, palettes, companion, true, display);
 }
 
 const Result& Converter::result() const {
@@ -197,9 +204,10 @@ const std::optional<PaletteTable>& Converter::companion() const {
 }
 
 Result convert(const PixelPicture& picture, const ConversionSettings& settings,
-               const DefaultPalettes& palettes, const std::optional<PaletteTable>& companion) {
+               const DefaultPalettes& palettes, const std::optional<PaletteTable>& companion,
+               const Display& display) {
     Converter converter;
-    return converter.convert(picture, settings, palettes, companion);
+    return converter.convert(picture, settings, palettes, companion, display);
 }
 
 }  // namespace lumaweave

@@ -23,12 +23,15 @@ class Pipeline {
 
     const Result& convert_pixels(const PixelPicture& picture, const ConversionSettings& settings,
                                  const DefaultPalettes& palettes,
-                                 const std::optional<PaletteTable>& companion, bool prepared);
+                                 const std::optional<PaletteTable>& companion, bool prepared,
+                                 const Display& display = table_display());
     const Result& convert_bmp(std::span<const std::uint8_t> file,
                               const ConversionSettings& settings, const DefaultPalettes& palettes,
-                              const std::optional<PaletteTable>& companion);
+                              const std::optional<PaletteTable>& companion,
+                              const Display& display = table_display());
     const Result& convert_file(const std::string& path, const ConversionSettings& settings,
-                               const DefaultPalettes& palettes);
+                               const DefaultPalettes& palettes,
+                               const Display& display = table_display());
 
     // --- the steps, for tests ---
 
@@ -37,7 +40,8 @@ class Pipeline {
     Status load_pixels(const PixelPicture& picture, const ConversionSettings& settings,
                        bool prepared);
     // Every stage from the source up to the fitting tables.
-    void prepare(const DefaultPalettes& palettes, const std::optional<PaletteTable>& companion);
+    void prepare(const DefaultPalettes& palettes, const std::optional<PaletteTable>& companion,
+                 const Display& display = table_display());
     // The fast main pass and refinement.
     void fit();
     // Smoothing, preview, name table and header; fills the result.

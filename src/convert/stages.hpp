@@ -50,6 +50,11 @@ void emphasize_edges(const ConversionSettings& s, WorkImage& work);
 PaletteSet setup_palette(const ConversionSettings& s, const WorkImage& work,
                          const PaletteTable& table, const std::optional<PaletteTable>& companion);
 
+// The same for a display with colours of its own (0..255), which replace the palette choice and
+// the companion: the fitting matches against them at full precision, the preview draws them.
+PaletteSet setup_display_palette(const ConversionSettings& s, const WorkImage& work,
+                                 const Palette& colours);
+
 void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const PixelMaps& maps,
                    WorkImage& work);
 

@@ -111,7 +111,7 @@ SettingsSearch::~SettingsSearch() = default;
 
 SearchResult SettingsSearch::run(const std::string& source_path, const ConversionSettings& start,
                                  const DefaultPalettes& palettes, const SearchOptions& options) {
-    best_->convert_file(source_path, start, palettes);
+    best_->convert_file(source_path, start, palettes, options.display);
     // Every trial converts the picture as this conversion took it, with its companion palette.
     const std::optional<PaletteTable> companion = best_->companion();
     return search(start, palettes, options, companion);
@@ -120,7 +120,7 @@ SearchResult SettingsSearch::run(const std::string& source_path, const Conversio
 SearchResult SettingsSearch::run(const PixelPicture& picture, const ConversionSettings& start,
                                  const DefaultPalettes& palettes, const SearchOptions& options,
                                  const std::optional<PaletteTable>& companion) {
-    best_->convert(picture, start, palettes, companion);
+    best_->convert(picture, start, palettes, companion, options.display);
     return search(start, palettes, options, companion);
 }
 
@@ -128,7 +128,7 @@ SearchResult SettingsSearch::run_bmp(std::span<const std::uint8_t> file,
                                      const ConversionSettings& start,
                                      const DefaultPalettes& palettes, const SearchOptions& options,
                                      const std::optional<PaletteTable>& companion) {
-    best_->convert_bmp(file, start, palettes, companion);
+    best_->convert_bmp(file, start, palettes, companion, options.display);
     return search(start, palettes, options, companion);
 }
 
@@ -148,8 +148,7 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
 
     const Picture source = source_picture(first);
     whole_meter_.set_reference(source);
-    r.start_mean = r.chosen_mean =
-        whole_meter_.delta_e_mean(displayed_picture(first, options.display));
+    r.start_mean = r.chosen_mean = whole_meter_.delta_e_mean(displayed_picture(first));
 
     // A small picture is tried whole: every trial is then the real figure and its conversion
     // the result. A large one is tried on sampled bands, and the sample's winner is converted
@@ -190,15 +189,17 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
         double value = unreachable;
         if (sampled) {
             ++r.trials;
-            const Result& trial = spare_->convert_cropped(sample, s, palettes, companion);
+            const Result& trial =
+                spare_->convert_cropped(sample, s, palettes, companion, options.display);
             if (trial.ok()) {
-                value = sample_meter_.delta_e_mean(displayed_picture(trial, options.display));
+                value = sample_meter_.delta_e_mean(displayed_picture(trial));
             }
         } else {
             ++r.conversions;
-            const Result& trial = spare_->convert_cropped(whole, s, palettes, companion);
+            const Result& trial =
+                spare_->convert_cropped(whole, s, palettes, companion, options.display);
             if (trial.ok()) {
-                value = whole_meter_.delta_e_mean(displayed_picture(trial, options.display));
+                value = whole_meter_.delta_e_mean(displayed_picture(trial));
                 if (value < r.chosen_mean) {
                     std::swap(best_, spare_);
                     r.chosen = s;
@@ -259,10 +260,10 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
     if (sampled && !(current == start)) {
         ++r.conversions;
         r.cost += whole_cost;
-        const Result& final_result = spare_->convert_cropped(whole, current, palettes, companion);
+        const Result& final_result =
+            spare_->convert_cropped(whole, current, palettes, companion, options.display);
         if (final_result.ok()) {
-            const double value =
-                whole_meter_.delta_e_mean(displayed_picture(final_result, options.display));
+            const double value = whole_meter_.delta_e_mean(displayed_picture(final_result));
             if (value < r.start_mean) {
                 std::swap(best_, spare_);
                 r.chosen = current;

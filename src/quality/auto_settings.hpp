@@ -25,7 +25,7 @@ inline constexpr int default_budget = 8;
 inline constexpr int max_budget = 10000;
 
 struct SearchOptions {
-    Display display = Display::table;
+    Display display;  // the screen the picture is made for: every conversion follows it
     double budget = default_budget;  // in conversions of a 256 x 192 picture
     // Trials convert this many evenly spread 8-row bands of the picture; a picture of at most
     // twice as many bands is tried whole.

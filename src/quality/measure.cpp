@@ -104,36 +104,6 @@ double luma(const Rgb& c) {
 
 }  // namespace
 
-std::string_view display_name(Display display) {
-    return display == Display::tms9918 ? "tms9918" : "table";
-}
-
-std::optional<Display> parse_display(std::string_view name) {
-    if (name == "table") return Display::table;
-    if (name == "tms9918") return Display::tms9918;
-    return std::nullopt;
-}
-
-const Palette& tms9918_colours() {
-    static const Palette colours{{{0, 4, 0},
-                                  {0, 4, 0},
-                                  {52, 192, 64},
-                                  {107, 214, 116},
-                                  {83, 88, 221},
-                                  {122, 122, 237},
-                                  {184, 97, 72},
-                                  {90, 226, 234},
-                                  {218, 104, 81},
-                                  {254, 139, 116},
-                                  {200, 200, 84},
-                                  {218, 213, 126},
-                                  {48, 169, 56},
-                                  {180, 104, 175},
-                                  {198, 208, 197},
-                                  {249, 255, 248}}};
-    return colours;
-}
-
 double srgb_to_linear(int v) {
     return channel_linear(v);
 }
@@ -227,8 +197,8 @@ Picture source_picture(const Result& result) {
     return p;
 }
 
-Picture displayed_picture(const Result& result, Display display) {
-    const Palette& colours = display == Display::tms9918 ? tms9918_colours() : result.display;
+Picture displayed_picture(const Result& result) {
+    const Palette& colours = result.display;
     const auto& vram = result.vram;
     Picture p;
     p.width = result.width;
@@ -355,10 +325,10 @@ Figures Meter::measure(const Picture& picture) {
     return f;
 }
 
-Figures measure_conversion(const Result& result, Display display) {
+Figures measure_conversion(const Result& result) {
     Meter meter;
     meter.set_reference(source_picture(result));
-    return meter.measure(displayed_picture(result, display));
+    return meter.measure(displayed_picture(result));
 }
 
 }  // namespace lumaweave::quality

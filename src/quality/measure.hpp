@@ -13,18 +13,6 @@
 
 namespace lumaweave::quality {
 
-// Which colours the converted picture is assumed to be shown with.
-enum class Display {
-    table,    // the display palette, as the preview draws it
-    tms9918,  // the fixed colours of a real MSX1 video chip
-};
-
-std::string_view display_name(Display display);
-std::optional<Display> parse_display(std::string_view name);
-
-// The colours of a real MSX1 video chip (colour 0 to 15) as an emulator draws them.
-const Palette& tms9918_colours();
-
 struct Lab {
     double l, a, b;
 };
@@ -56,8 +44,9 @@ struct Picture {
 
 // The source as the conversion decoded, cropped and shifted it, before any adjustment.
 Picture source_picture(const Result& result);
-// The converted picture at 1x, every pixel in the colour the display shows it with.
-Picture displayed_picture(const Result& result, Display display);
+// The converted picture at 1x, every pixel in the colour the preview shows it with (the
+// display's colours, Result::display).
+Picture displayed_picture(const Result& result);
 
 // Measures pictures against one reference picture, keeping what only depends on the reference
 // and its work buffers between calls (a search measures many results of one source).
@@ -84,7 +73,7 @@ class Meter {
     std::vector<double> delta_e_, plane_[3], temp_;
 };
 
-// Source against result of a finished conversion.
-Figures measure_conversion(const Result& result, Display display);
+// Source against result of a finished conversion, as its display shows it.
+Figures measure_conversion(const Result& result);
 
 }  // namespace lumaweave::quality

@@ -27,11 +27,11 @@ const Result& QualityConverter::convert(int index, const std::string& name) {
         record.searched = true;
         result = &search_->result();
     } else {
-        result = &converter_->convert_file(name, settings_, palettes_);
+        result = &converter_->convert_file(name, settings_, palettes_, plan_.options.display);
     }
     if (result->ok() && plan_.measure) {
         meter_.set_reference(source_picture(*result));
-        record.figures = meter_.measure(displayed_picture(*result, plan_.options.display));
+        record.figures = meter_.measure(displayed_picture(*result));
         record.measured = true;
     }
     records_.at(static_cast<std::size_t>(index)) = std::move(record);

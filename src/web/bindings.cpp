@@ -222,13 +222,13 @@ class Session {
         const double measure_start = emscripten_get_now();
         meter_.set_reference(quality::source_picture(r));
         const quality::Figures f =
-            meter_.measure(quality::displayed_picture(r, quality::Display::table));
+            meter_.measure(quality::displayed_picture(r));
         val figures = val::object();
         figures.set("deltaEMean", f.delta_e_mean);
         figures.set("deltaEP95", f.delta_e_p95);
         figures.set("ssim", f.ssim);
         figures.set("psnr", number_or_null(f.psnr));
-        figures.set("display", text(quality::display_name(quality::Display::table)));
+        figures.set("display", text(table_display().name));
         figures.set("ms", emscripten_get_now() - measure_start);
         out.set("figures", figures);
         return out;

@@ -136,8 +136,9 @@ inline std::string put_noise(const std::filesystem::path& file, int width = 16, 
 // The result of converting a file (the tests that use it compare it with a program's output).
 inline Result converted(const std::filesystem::path& source,
                         const ConversionSettings& settings = {},
-                        const DefaultPalettes& palettes = {}) {
-    return Converter().convert_file(source.string(), settings, palettes);
+                        const DefaultPalettes& palettes = {},
+                        const Display& display = table_display()) {
+    return Converter().convert_file(source.string(), settings, palettes, display);
 }
 
 }  // namespace lumaweave::test
