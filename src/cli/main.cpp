@@ -15,6 +15,7 @@
 
 #include "batch/batch.hpp"
 #include "batch/scan.hpp"
+#include "batch/thread_workers.hpp"
 #include "cli/options.hpp"
 #include "cli/report.hpp"
 #include "io/file_io.hpp"
@@ -257,6 +258,10 @@ int run(const cli::Options& options) {
     quality_plan.measure = options.report != cli::ReportFormat::none;
     quality_plan.options.budget = options.auto_budget;
     quality_plan.options.display = options.display;
+    // One file at a time: its trial conversions share the cores. Several: each file's search
+    // stays on its own thread, so that no more threads run than -j asks.
+    ThreadWorkers search_workers(options.jobs == 1 ? core_count() : 1);
+    quality_plan.workers = &search_workers;
     if (progress) {
         quality_plan.progress = [&](int index, double share) {
             observer.search_progress(index, share);

@@ -2,18 +2,23 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <limits>
-#include <optional>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace lumaweave::quality {
 
 namespace {
 
 constexpr double unreachable = std::numeric_limits<double>::infinity();
+
+// Trials evaluated together, from one current point. Fixed, so that the search takes the same
+// steps on any number of workers; enough for two or four workers to share.
+constexpr int round_size = 4;
+
+// The classic descent's share of the budget (what the whole budget was before the search went
+// on from where that descent ends).
+constexpr int classic_budget = 8;
 
 // The order in which the search tries the options: first those that move the colours of the
 // whole picture (the fitting palette, tone, saturation, colour snapping), then those that change
@@ -70,6 +75,57 @@ std::vector<Coordinate> coordinates() {
     return out;
 }
 
+// A step of the descent: one option, one way (a two-valued option has one way only).
+struct Move {
+    int coordinate;
+    int direction;
+};
+
+std::vector<Move> moves_of(const std::vector<Coordinate>& coords) {
+    std::vector<Move> moves;
+    for (int c = 0; c < static_cast<int>(coords.size()); ++c) {
+        if (coords[static_cast<std::size_t>(c)].values.size() <= 2) {
+            moves.push_back({c, 1});
+        } else {
+            // Lower values first: for the long scales the better side more often than not.
+            moves.push_back({c, -1});
+            moves.push_back({c, 1});
+        }
+    }
+    return moves;
+}
+
+// The settings a move makes of `from`, if it changes them.
+std::optional<ConversionSettings> moved(const ConversionSettings& from, const Coordinate& c,
+                                        int direction, int step) {
+    const auto at = std::find(c.values.begin(), c.values.end(), from.*c.member);
+    if (at == c.values.end()) return std::nullopt;  // a value outside the domain stays as given
+    const int index = static_cast<int>(at - c.values.begin());
+    const int last = static_cast<int>(c.values.size()) - 1;
+    int next = std::clamp(index + direction * step, 0, last);
+    if (c.values.size() == 2) next = 1 - index;  // a flag flips
+    if (next == index) return std::nullopt;
+    ConversionSettings out = from;
+    out.*c.member = c.values[static_cast<std::size_t>(next)];
+    return out;
+}
+
+// The points the search starts from besides the given settings: the other weighting of colour
+// distances (which changes which colours the fitting prefers more than any other option), a
+// softer fitting (no snapping to palette blends, no edge measure, a palette adapted away from
+// the picture's colours), and both. Each differs from the start where results differ most.
+std::vector<ConversionSettings> starting_points(const ConversionSettings& start) {
+    ConversionSettings other_weights = start;
+    other_weights.brightness = start.brightness ? 0 : 1;
+    ConversionSettings soft = start;
+    soft.col_reduction = start.col_reduction ? 0 : 1;
+    soft.edge_calc = start.edge_calc ? 0 : 1;
+    soft.hue = start.hue == 0 ? -2 : 0;
+    ConversionSettings both = soft;
+    both.brightness = other_weights.brightness;
+    return {start, other_weights, soft, both};
+}
+
 // Rows of evenly spread 8-row bands, the search's sample of a picture.
 std::vector<int> sample_rows(int height, int bands) {
     const int all = height / 8;
@@ -99,15 +155,50 @@ double pixel_cost(int width, int height) {
 
 }  // namespace
 
+double search_score(const Figures& figures, double ssim_weight) {
+    return figures.delta_e_mean + ssim_weight * (1 - figures.ssim);
+}
+
 bool searched_field(const SettingField& field) {
     return field.member != &ConversionSettings::palette &&
            field.member != &ConversionSettings::horizontal_position_correction;
 }
 
-SettingsSearch::SettingsSearch()
-    : best_(std::make_unique<Converter>()), spare_(std::make_unique<Converter>()) {}
+struct SettingsSearch::Slot {
+    Converter converter;
+    Meter whole_meter, sample_meter;
+    int generation = -1;  // of the references the meters hold
+};
+
+struct SettingsSearch::Trial {
+    ConversionSettings settings;
+    bool whole = false;  // of the whole picture, not the sample
+    Figures figures;
+    double score = unreachable;
+    bool kept = false;  // its result was copied to keep_ (a whole conversion better than best)
+};
+
+SettingsSearch::SettingsSearch(Workers& workers)
+    : workers_(workers), best_(std::make_unique<Converter>()) {
+    for (int i = 0; i < std::max(1, workers_.count()); ++i)
+        slots_.push_back(std::make_unique<Slot>());
+    keep_.resize(round_size);
+}
 
 SettingsSearch::~SettingsSearch() = default;
+
+std::unique_ptr<SettingsSearch::Slot> SettingsSearch::take_slot() {
+    std::lock_guard lock(slots_mutex_);
+    if (slots_.empty()) return std::make_unique<Slot>();  // a pool that runs more than count()
+    std::unique_ptr<Slot> slot = std::move(slots_.back());
+    slots_.pop_back();
+    return slot;
+}
+
+void SettingsSearch::give_back(std::unique_ptr<Slot> slot) {
+    std::lock_guard lock(slots_mutex_);
+    slots_.push_back(std::move(slot));
+}
 
 SearchResult SettingsSearch::run(const std::string& source_path, const ConversionSettings& start,
                                  const DefaultPalettes& palettes, const SearchOptions& options) {
@@ -139,6 +230,7 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
     r.start = r.chosen = start;
     const Result& first = best_->result();
     r.outcome = first.outcome;
+    chosen_ = first;
     if (!first.ok()) return r;
     source_ = first.source;
     const PixelPicture whole{first.width, first.height, source_};
@@ -146,137 +238,304 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
     r.conversions = 1;
     r.cost = whole_cost;
 
-    const Picture source = source_picture(first);
-    whole_meter_.set_reference(source);
-    r.start_mean = r.chosen_mean = whole_meter_.delta_e_mean(displayed_picture(first));
+    whole_reference_ = source_picture(first);
+    ++reference_generation_;
+    Figures chosen_figures;
+    {
+        Meter meter;
+        meter.set_reference(whole_reference_);
+        chosen_figures = meter.measure(displayed_picture(first));
+    }
+    auto score = [&](const Figures& f) { return search_score(f, options.ssim_weight); };
+    r.start_mean = r.chosen_mean = chosen_figures.delta_e_mean;
+    r.start_score = r.chosen_score = score(chosen_figures);
 
     // A small picture is tried whole: every trial is then the real figure and its conversion
-    // the result. A large one is tried on sampled bands, and the sample's winner is converted
-    // whole once at the end to confirm it.
-    const int bands = source.height / 8;
+    // the result. A large one is tried on sampled bands, and the sample's best settings are
+    // converted whole to confirm them.
+    const int bands = whole_reference_.height / 8;
     const bool sampled = options.sample_bands > 0 && bands > 2 * options.sample_bands;
     PixelPicture sample;
     double trial_cost = whole_cost;
-    double reserve = 0;
     if (sampled) {
-        const std::vector<int> rows = sample_rows(source.height, options.sample_bands);
-        sample_rows_of(source_, source.width, rows, sample_);
-        sample = {source.width, static_cast<int>(rows.size()), sample_};
-        Picture reference;
-        reference.width = sample.width;
-        reference.height = sample.height;
+        const std::vector<int> rows = sample_rows(whole_reference_.height, options.sample_bands);
+        sample_rows_of(source_, whole_reference_.width, rows, sample_);
+        sample = {whole_reference_.width, static_cast<int>(rows.size()), sample_};
+        sample_reference_.width = sample.width;
+        sample_reference_.height = sample.height;
+        sample_reference_.pixels.clear();
         for (int y : rows) {
-            const auto at = source.pixels.begin() + static_cast<std::ptrdiff_t>(y) * source.width;
-            reference.pixels.insert(reference.pixels.end(), at, at + source.width);
+            const auto at = whole_reference_.pixels.begin() +
+                            static_cast<std::ptrdiff_t>(y) * whole_reference_.width;
+            sample_reference_.pixels.insert(sample_reference_.pixels.end(), at,
+                                            at + whole_reference_.width);
         }
-        sample_meter_.set_reference(reference);
         trial_cost = pixel_cost(sample.width, sample.height);
-        reserve = whole_cost;
     }
 
-    std::vector<std::pair<ConversionSettings, double>> tried;
-    bool exhausted = false;
-    // The figure of a settings record: remembered, or converted when the budget allows.
-    auto figure = [&](const ConversionSettings& s) -> std::optional<double> {
-        for (const auto& [settings, value] : tried) {
-            if (settings == s) return value;
+    // Whether whole figures f may replace the choice: lower mean, and (after the classic
+    // descent) SSIM no lower than that descent's choice had.
+    bool classic = true;
+    auto better = [&](const Figures& f) {
+        return f.delta_e_mean < r.chosen_mean && (classic || score(f) < r.chosen_score);
+    };
+
+    // Runs trials together on the workers; the figures land in each trial. A whole conversion
+    // that may replace the choice keeps its result in keep_[i].
+    const int generation = reference_generation_;
+    auto run_trials = [&](std::vector<Trial>& trials) {
+        if (keep_.size() < trials.size()) keep_.resize(trials.size());
+        workers_.for_each(static_cast<int>(trials.size()), [&](int i) {
+            Trial& t = trials[static_cast<std::size_t>(i)];
+            std::unique_ptr<Slot> slot = take_slot();
+            if (slot->generation != generation) {
+                slot->whole_meter.set_reference(whole_reference_);
+                if (sampled) slot->sample_meter.set_reference(sample_reference_);
+                slot->generation = generation;
+            }
+            const Result& result = slot->converter.convert_cropped(
+                t.whole ? whole : sample, t.settings, palettes, companion, options.display);
+            if (result.ok()) {
+                Meter& meter = t.whole ? slot->whole_meter : slot->sample_meter;
+                t.figures = meter.measure(displayed_picture(result));
+                t.score = score(t.figures);
+                if (t.whole && better(t.figures)) {
+                    keep_[static_cast<std::size_t>(i)] = result;
+                    t.kept = true;
+                }
+            }
+            give_back(std::move(slot));
+        });
+        // The best whole trial that may replace the choice replaces it (the first of equals).
+        int winner = -1;
+        for (int i = 0; i < static_cast<int>(trials.size()); ++i) {
+            const Trial& t = trials[static_cast<std::size_t>(i)];
+            if (t.kept && better(t.figures) &&
+                (winner < 0 || t.figures.delta_e_mean <
+                                   trials[static_cast<std::size_t>(winner)].figures.delta_e_mean)) {
+                winner = i;
+            }
         }
-        if (r.cost + trial_cost + reserve > options.budget + 1e-9) {
+        if (winner < 0) return;
+        const Trial& t = trials[static_cast<std::size_t>(winner)];
+        std::swap(chosen_, keep_[static_cast<std::size_t>(winner)]);
+        r.chosen = t.settings;
+        r.chosen_mean = t.figures.delta_e_mean;
+        r.chosen_score = t.score;
+        chosen_figures = t.figures;
+    };
+
+    // Every trial's figures (on the sample when sampled).
+    std::vector<std::pair<ConversionSettings, std::optional<Figures>>> tried;
+    auto known = [&](const ConversionSettings& s) -> const std::optional<Figures>* {
+        for (const auto& [settings, figures] : tried) {
+            if (settings == s) return &figures;
+        }
+        return nullptr;
+    };
+    if (!sampled) tried.emplace_back(start, chosen_figures);
+    double reserve = sampled ? whole_cost : 0;  // for confirming a sampled choice
+    double limit = options.budget;              // of the phase under way
+    auto affordable = [&] { return r.cost + trial_cost + reserve <= limit + 1e-9; };
+    // The figures of the settings not yet tried, as many as the budget allows (in order); none
+    // for those left out or that could not be converted.
+    std::vector<Trial> round;
+    auto evaluate = [&](const std::vector<ConversionSettings>& batch) {
+        round.clear();
+        for (const ConversionSettings& s : batch) {
+            if (known(s)) continue;
+            bool repeated = false;
+            for (const Trial& t : round)
+                repeated = repeated || t.settings == s;
+            if (repeated) continue;
+            if (!affordable()) break;
+            r.cost += trial_cost;
+            round.push_back(Trial{s, !sampled, {}, unreachable, false});
+        }
+        if (!round.empty()) {
+            run_trials(round);
+            (sampled ? r.trials : r.conversions) += static_cast<int>(round.size());
+            for (const Trial& t : round) {
+                tried.emplace_back(t.settings,
+                                   t.score < unreachable ? std::optional(t.figures) : std::nullopt);
+            }
+            if (options.progress) options.progress(std::min(1.0, r.cost / options.budget));
+        }
+        std::vector<std::optional<double>> values;
+        for (const ConversionSettings& s : batch) {
+            const std::optional<Figures>* f = known(s);
+            values.push_back(f ? (*f ? std::optional(score(**f)) : unreachable) : std::nullopt);
+        }
+        return values;
+    };
+    // Converts settings found on the sample whole; the best may replace the choice.
+    auto confirm = [&](std::vector<ConversionSettings> finalists) {
+        std::vector<Trial> final_round;
+        for (const ConversionSettings& s : finalists) {
+            bool repeated = s == r.chosen || s == start;
+            for (const Trial& t : final_round)
+                repeated = repeated || t.settings == s;
+            if (!repeated) final_round.push_back(Trial{s, true, {}, unreachable, false});
+        }
+        if (final_round.empty()) return;
+        r.conversions += static_cast<int>(final_round.size());
+        r.cost += whole_cost * static_cast<double>(final_round.size());
+        run_trials(final_round);
+        if (options.progress) options.progress(std::min(1.0, r.cost / options.budget));
+    };
+
+    const std::vector<Coordinate> coords = coordinates();
+    const std::vector<Move> moves = moves_of(coords);
+    const int move_count = static_cast<int>(moves.size());
+
+    // 1. The classic descent, trial after trial: options in turn, a scale followed along while
+    // it pays, the long scales two values at a time until a pass changes nothing, then single
+    // steps; it decides by the blurred CIEDE2000 mean alone. Within its own budget it chooses
+    // what the search always chose.
+    limit = std::min(options.budget, static_cast<double>(classic_budget));
+    ConversionSettings current = start;
+    bool exhausted = false;  // a trial was refused for the budget
+    auto mean_of = [&](const ConversionSettings& s) -> std::optional<double> {
+        if (!evaluate({s})[0]) {
             exhausted = true;
             return std::nullopt;
         }
-        r.cost += trial_cost;
-        double value = unreachable;
-        if (sampled) {
-            ++r.trials;
-            const Result& trial =
-                spare_->convert_cropped(sample, s, palettes, companion, options.display);
-            if (trial.ok()) {
-                value = sample_meter_.delta_e_mean(displayed_picture(trial));
-            }
-        } else {
-            ++r.conversions;
-            const Result& trial =
-                spare_->convert_cropped(whole, s, palettes, companion, options.display);
-            if (trial.ok()) {
-                value = whole_meter_.delta_e_mean(displayed_picture(trial));
-                if (value < r.chosen_mean) {
-                    std::swap(best_, spare_);
-                    r.chosen = s;
-                    r.chosen_mean = value;
-                }
-            }
-        }
-        tried.emplace_back(s, value);
-        if (options.progress) options.progress(std::min(1.0, r.cost / options.budget));
-        return value;
+        const std::optional<Figures>* f = known(s);
+        return *f ? (*f)->delta_e_mean : unreachable;
     };
-
-    ConversionSettings current = start;
-    std::optional<double> current_value = sampled ? figure(start) : r.start_mean;
-    if (!sampled) tried.emplace_back(start, r.start_mean);
-    const std::vector<Coordinate> coords = coordinates();
+    std::optional<double> current_value = sampled ? mean_of(start) : r.start_mean;
     bool coarse = true;
     while (current_value && !exhausted) {
-        bool moved = false;
+        bool changed = false;
         for (const Coordinate& c : coords) {
             if (exhausted) break;
-            const auto at = std::find(c.values.begin(), c.values.end(), current.*c.member);
-            if (at == c.values.end()) continue;  // a value outside the domain stays as given
-            const int index = static_cast<int>(at - c.values.begin());
             const int step = coarse ? c.coarse_step : 1;
-            const int last = static_cast<int>(c.values.size()) - 1;
-            // Lower values first: for the long scales the better side more often than not.
+            // Lower values first; a scale that pays one way is not tried the other.
             for (int direction : {-1, 1}) {
-                int next = std::clamp(index + direction * step, 0, last);
-                if (next == index) continue;
+                std::optional<ConversionSettings> next = moved(current, c, direction, step);
+                if (c.values.size() == 2 && direction < 0) {
+                    if (current.*c.member != c.values[1]) continue;  // a flag flips once
+                } else if (c.values.size() == 2 && current.*c.member == c.values[1]) {
+                    continue;
+                }
                 bool improved = false;
-                // Along a scale, keep going while it pays.
-                while (true) {
-                    ConversionSettings candidate = current;
-                    candidate.*c.member = c.values[static_cast<std::size_t>(next)];
-                    const std::optional<double> value = figure(candidate);
+                while (next) {
+                    const std::optional<double> value = mean_of(*next);
                     if (!value || !(*value < *current_value)) break;
-                    current = candidate;
+                    current = *next;
                     current_value = value;
                     improved = true;
-                    const int further = std::clamp(next + direction * step, 0, last);
-                    if (further == next) break;
-                    next = further;
+                    next = c.values.size() == 2 ? std::nullopt : moved(current, c, direction, step);
                 }
                 if (improved) {
-                    moved = true;
+                    changed = true;
                     break;
                 }
                 if (exhausted) break;
             }
         }
-        if (!moved) {
+        if (!changed) {
             if (!coarse) break;
             coarse = false;
         }
     }
-
     if (sampled && !(current == start)) {
-        ++r.conversions;
-        r.cost += whole_cost;
-        const Result& final_result =
-            spare_->convert_cropped(whole, current, palettes, companion, options.display);
-        if (final_result.ok()) {
-            const double value = whole_meter_.delta_e_mean(displayed_picture(final_result));
-            if (value < r.start_mean) {
-                std::swap(best_, spare_);
-                r.chosen = current;
-                r.chosen_mean = value;
+        reserve = 0;
+        confirm({current});
+    }
+    // From here on a choice must also lower the search score.
+    classic = false;
+
+    // 2. With the rest of the budget: descents by the search score (the mean with SSIM kept
+    // up), several trials at a time, from where the classic descent ended and then from other
+    // starting points, each until no single step pays.
+    limit = options.budget;
+    reserve = sampled ? 2 * whole_cost : 0;
+    std::vector<ConversionSettings> starts{current};
+    for (const ConversionSettings& s : starting_points(start)) {
+        if (!(s == start)) starts.push_back(s);
+    }
+    std::vector<std::pair<ConversionSettings, double>> ends;  // where each descent ended
+    for (std::size_t k = 0; k < starts.size() && affordable(); ++k) {
+        ConversionSettings at = starts[k];
+        const std::optional<double> at_value = evaluate({at})[0];
+        if (!at_value || *at_value == unreachable) continue;
+        double at_score = *at_value;
+        bool visited = false;
+        for (const auto& end : ends)
+            visited = visited || end.first == at;
+        if (visited) continue;
+        bool coarse_steps = k > 0;  // the classic descent ended on single steps
+        int cursor = 0;
+        int unproductive = 0;        // moves looked at since the last step
+        std::optional<Move> follow;  // a scale that paid: the next trial goes further along it
+        while (affordable()) {
+            std::vector<ConversionSettings> batch;
+            std::vector<Move> batch_moves;
+            if (follow) {
+                const Move m = *follow;
+                const Coordinate& c = coords[static_cast<std::size_t>(m.coordinate)];
+                const auto next = moved(at, c, m.direction, coarse_steps ? c.coarse_step : 1);
+                if (next && !known(*next)) {
+                    batch.push_back(*next);
+                    batch_moves.push_back(m);
+                }
+            }
+            follow.reset();
+            int looked = 0;
+            while (static_cast<int>(batch.size()) < round_size &&
+                   unproductive + looked < move_count) {
+                const Move m = moves[static_cast<std::size_t>(cursor)];
+                cursor = (cursor + 1) % move_count;
+                ++looked;
+                const Coordinate& c = coords[static_cast<std::size_t>(m.coordinate)];
+                const auto next = moved(at, c, m.direction, coarse_steps ? c.coarse_step : 1);
+                if (!next || known(*next)) continue;
+                batch.push_back(*next);
+                batch_moves.push_back(m);
+            }
+            unproductive += looked;
+            if (batch.empty()) {
+                if (!coarse_steps) break;  // no single step pays: this descent has ended
+                coarse_steps = false;
+                unproductive = 0;
+                continue;
+            }
+            const std::vector<std::optional<double>> values = evaluate(batch);
+            int best = -1;
+            for (int i = 0; i < static_cast<int>(batch.size()); ++i) {
+                const std::optional<double>& v = values[static_cast<std::size_t>(i)];
+                if (v && *v < at_score &&
+                    (best < 0 || *v < *values[static_cast<std::size_t>(best)])) {
+                    best = i;
+                }
+            }
+            if (best >= 0) {
+                at = batch[static_cast<std::size_t>(best)];
+                at_score = *values[static_cast<std::size_t>(best)];
+                const Move m = batch_moves[static_cast<std::size_t>(best)];
+                if (coords[static_cast<std::size_t>(m.coordinate)].values.size() > 2) follow = m;
+                unproductive = 0;
             }
         }
+        ends.emplace_back(at, at_score);
+    }
+    if (sampled) {
+        std::stable_sort(ends.begin(), ends.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+        std::vector<ConversionSettings> finalists;
+        for (const auto& end : ends) {
+            if (finalists.size() < 2) finalists.push_back(end.first);
+        }
+        confirm(finalists);
     }
     return r;
 }
 
 SearchResult choose_settings(const std::string& source_path, const ConversionSettings& start,
-                             const DefaultPalettes& palettes, const SearchOptions& options) {
-    SettingsSearch search;
+                             const DefaultPalettes& palettes, const SearchOptions& options,
+                             Workers& workers) {
+    SettingsSearch search(workers);
     return search.run(source_path, start, palettes, options);
 }
 

@@ -7,7 +7,8 @@ QualityConverter::QualityConverter(const ConversionSettings& settings,
                                    std::vector<FileQuality>& records)
     : settings_(settings), palettes_(palettes), plan_(plan), records_(records) {
     if (plan_.search) {
-        search_ = std::make_unique<SettingsSearch>();
+        search_ =
+            std::make_unique<SettingsSearch>(plan_.workers ? *plan_.workers : serial_workers());
     } else {
         converter_ = std::make_unique<Converter>();
     }

@@ -23,7 +23,9 @@ struct FileQuality {
 struct QualityPlan {
     bool search = false;    // search each picture's settings, starting from the batch's settings
     bool measure = false;   // measure each result
-    SearchOptions options;  // the search's budget, and the display both assume
+    SearchOptions options;  // the search's budget, and the display every conversion follows
+    // Who runs a search's trial conversions (the calling thread when none).
+    Workers* workers = nullptr;
     // Told the index of the file being searched and the share of its search done; called on
     // the converter's thread.
     std::function<void(int index, double share)> progress;
