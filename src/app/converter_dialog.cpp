@@ -4,6 +4,7 @@
 #include <wx/button.h>
 #include <wx/dcclient.h>
 #include <wx/dnd.h>
+#include <wx/filedlg.h>
 #include <wx/fontenum.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
@@ -12,9 +13,11 @@
 #include <wx/utils.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "app/app_icon.hpp"
 #include "app/dialog_template.hpp"
+#include "batch/thread_workers.hpp"
 #include "quality/auto_settings.hpp"
 
 namespace lumaweave::app {
@@ -151,7 +154,8 @@ void ConverterDialog::create_controls() {
                     control = new wxButton(this, item.id, caption, pos, size);
                 break;
             case ItemKind::static_text:
-                control = new wxStaticText(this, wxID_ANY, caption, pos, size);
+                control = new wxStaticText(this, item.id < 0 ? wxID_ANY : item.id, caption, pos,
+                                           size, item.id < 0 ? 0 : wxST_ELLIPSIZE_MIDDLE);
                 break;
             case ItemKind::group_box:
                 new wxStaticBox(this, wxID_ANY, caption, pos, size);
@@ -160,7 +164,7 @@ void ConverterDialog::create_controls() {
                 auto* radio = new wxRadioButton(this, item.id, caption, pos, size,
                                                 item.group_start ? wxRB_GROUP : 0);
                 if (item.id == id_export_no) export_no_ = radio;
-                if (find_option_control(item.id)) arm_reclick(*radio);
+                if (find_option_control(item.id) || item.id == id_display_file) arm_reclick(*radio);
                 control = radio;
                 break;
             }
@@ -171,6 +175,14 @@ void ConverterDialog::create_controls() {
         if (const OptionControl* option = find_option_control(item.id)) {
             bind_option(*option);
             control->SetToolTip(from_utf8(option->field().description));
+        }
+        if (item.id >= id_display_table && item.id <= id_display_file_name) {
+            control->SetToolTip(from_utf8(display_tooltip));
+            if (item.kind == ItemKind::radio_button) {
+                const int id = item.id;
+                Bind(
+                    wxEVT_RADIOBUTTON, [this, id](wxCommandEvent&) { on_display(id); }, id);
+            }
         }
         // Where the toolkit's control needs more room than the layout gives, it grows around
         // its own place (taller about its middle, wider to the right) and its neighbours stay.
@@ -201,6 +213,7 @@ void ConverterDialog::create_controls() {
 
 void ConverterDialog::select_startup_controls() {
     export_no_->SetValue(true);
+    show_display();
     for (const SettingField& field : setting_fields())
         show_value(field, initial_value(field));
 }
@@ -264,6 +277,7 @@ void ConverterDialog::arm_reclick(wxRadioButton& button) {
         CallAfter([this, id] {
             if (reclick_seen_) return;
             if (const OptionControl* option = find_option_control(id)) on_option(*option, true);
+            if (id == id_display_file) on_display(id);  // another file
         });
     };
     button.Bind(wxEVT_LEFT_DOWN, [arm](wxMouseEvent& event) {
@@ -322,7 +336,50 @@ void ConverterDialog::refresh_preview() {
     static const std::string no_name;
     const std::string& name = files_.empty() ? no_name : files_.front();
     // A failed conversion leaves a black picture.
-    draw_preview(converter_.convert_file(name, settings_, palettes_));
+    draw_preview(converter_.convert_file(name, settings_, palettes_, display_));
+}
+
+// The radio button of the display in force, and the file's name under them.
+void ConverterDialog::show_display() {
+    const bool file = !display_.table() && !find_display(display_.name);
+    const int id = display_.table() ? id_display_table
+                   : file           ? id_display_file
+                                    : id_display_tms9918;
+    wxStaticCast(FindWindow(id), wxRadioButton)->SetValue(true);
+    auto* name = wxStaticCast(FindWindow(id_display_file_name), wxStaticText);
+    name->SetLabel(file ? display_name(std::filesystem::path(display_.name).filename().string())
+                        : wxString());
+    name->SetToolTip(file ? display_name(display_.name) + "\n\n" + from_utf8(display_tooltip)
+                          : from_utf8(display_tooltip));
+}
+
+void ConverterDialog::on_display(int id) {
+    reclick_seen_ = true;
+    if (id == id_display_file) {
+        wxFileDialog ask(this, "Palette file of the display", "", "",
+                         "Palette files (*.txt;*.gpl)|*.txt;*.gpl|All files|*",
+                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+        if (ask.ShowModal() != wxID_OK || !choose_display_file(file_system_name(ask.GetPath()))) {
+            show_display();  // the choice in force stays
+        }
+        return;
+    }
+    display_ = id == id_display_table ? table_display() : *find_display("tms9918");
+    show_display();
+    refresh_preview();
+}
+
+bool ConverterDialog::choose_display_file(const std::string& path) {
+    const DisplayChoice choice = load_display(path);
+    if (!choice.display) {
+        show_message(choice.error);
+        show_display();
+        return false;
+    }
+    display_ = *choice.display;
+    show_display();
+    refresh_preview();
+    return true;
 }
 
 bool ConverterDialog::Destroy() {
@@ -347,7 +404,8 @@ void ConverterDialog::on_conversion(wxCommandEvent&) {
       public:
         explicit LiveConverter(ConverterDialog& dialog) : dialog_(dialog) {}
         const Result& convert(int, const std::string& name) override {
-            return dialog_.converter_.convert_file(name, dialog_.settings_, dialog_.palettes_);
+            return dialog_.converter_.convert_file(name, dialog_.settings_, dialog_.palettes_,
+                                                   dialog_.display_);
         }
 
       private:
@@ -368,9 +426,11 @@ void ConverterDialog::on_auto(wxCommandEvent&) {
     if (busy_ || files_.empty()) return;
     quality::SearchResult found;
     {
-        // About a second of work on this thread, as long as a few conversions.
+        // About a second of work, the trials shared among the cores.
         wxBusyCursor busy;
-        found = quality::choose_settings(files_.front(), settings_, palettes_);
+        ThreadWorkers workers(core_count());
+        found = quality::choose_settings(files_.front(), settings_, palettes_,
+                                         {.display = display_}, workers);
     }
     // A picture the conversion refuses keeps its settings and its black preview.
     if (!found.outcome.ok()) return;

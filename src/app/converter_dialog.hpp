@@ -39,6 +39,12 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     bool Destroy() override;
 
     const ConversionSettings& settings() const { return settings_; }
+    const Display& display() const { return display_; }
+
+    // Takes the palette file as the display, as "File..." does once a file is chosen: on
+    // success selects "File..." and shows the file's name, converts file 0 again and returns
+    // true; otherwise shows what is wrong and keeps the display in force.
+    bool choose_display_file(const std::string& path);
     const std::vector<std::string>& files() const { return files_; }
     bool busy() const { return busy_; }
     int progress_percent() const { return progress_percent_; }
@@ -70,12 +76,15 @@ class ConverterDialog : public wxDialog, private BatchObserver {
 
     void on_conversion(wxCommandEvent& event);
     void on_auto(wxCommandEvent& event);
+    void on_display(int id);
+    void show_display();
     void on_end(wxCommandEvent& event);
     void on_close(wxCloseEvent& event);
     void on_char_hook(wxKeyEvent& event);
     void on_paint(wxPaintEvent& event);
 
     ConversionSettings settings_;
+    Display display_;  // the screen the pictures are made for
     DefaultPalettes palettes_;
     OutputPlan outputs_;  // "BMP Export" adds the "TEST_" picture
     std::vector<std::string> files_;

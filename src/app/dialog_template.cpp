@@ -113,6 +113,12 @@ std::vector<TemplateItem> build() {
     // Last in the keyboard order, so that the order of the controls above stays as it was.
     // Under "Conversion", in the free strip down to the dialog's bottom edge.
     b.add(id_auto, ItemKind::push_button, "Auto", {20, 472, 50, 16});
+    // The column of added controls (x 440..515): the display choice at y 210..300.
+    b.group("Display", {440, 210, 75, 90});
+    b.radio(id_display_table, {450, 224, 60, 10}, "Table");
+    b.radio(id_display_tms9918, {450, 239, 60, 10}, "TMS9918");
+    b.radio(id_display_file, {450, 254, 60, 10}, "File...");
+    b.add(id_display_file_name, ItemKind::static_text, "", {447, 268, 63, 26});
     return b.take();
 }
 

@@ -23,7 +23,7 @@ struct DialogUnitRect {
 };
 
 struct TemplateItem {
-    int id;  // -1 for static texts and group boxes, which nothing refers to
+    int id;  // -1 for static texts and group boxes that nothing refers to
     ItemKind kind;
     std::string_view caption;
     DialogUnitRect rect;
@@ -39,9 +39,21 @@ inline constexpr int id_picture = 1018;
 // "Auto": applies the settings the automatic search chooses for file 0. Its id lies above the
 // range the other controls use (1000-1094), so no option handler ever takes its click.
 inline constexpr int id_auto = 1100;
+// The display choice, in the column added at the template's right: the screen the pictures are
+// made for (not a conversion field: the conversion takes it beside the settings).
+inline constexpr int id_display_table = 1110;
+inline constexpr int id_display_tms9918 = 1111;
+inline constexpr int id_display_file = 1112;
+inline constexpr int id_display_file_name = 1113;  // the palette file's name, under the choice
+inline constexpr std::string_view display_tooltip =
+    "The screen the pictures are made for. Table: the palette's own colours. TMS9918: the "
+    "colours a real MSX1 shows. File...: 16 colours read from a text file, one per line as red "
+    "green blue 0..255. The conversion fits the picture to these colours and the preview shows "
+    "them; a display other than Table sets Palette and a companion .s05 palette aside.";
 
 inline constexpr std::string_view dialog_title = "lumaweave";
-inline constexpr int dialog_width_du = 435;
+// 435 units of the original layout and a column of added controls at x 440..515.
+inline constexpr int dialog_width_du = 525;
 inline constexpr int dialog_height_du = 490;
 
 // Every control of the dialog, in creation order (which is also the keyboard order).

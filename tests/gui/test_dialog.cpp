@@ -359,6 +359,44 @@ TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
     }
 }
 
+// The display choice: "Table" at start-up, "TMS9918" and a palette file convert file 0 for their
+// colours (and so does a batch); a malformed file is refused with its name and changes nothing.
+// Each of the column's controls tells what the choice does.
+TEST_F(DialogTest, DisplayChoiceReachesThePreviewAndTheBatch) {
+    show_and_wait(*dialog);
+    for (int id = id_display_table; id <= id_display_file_name; ++id)
+        EXPECT_EQ(control(id).GetToolTipText().utf8_string(), display_tooltip) << id;
+    EXPECT_TRUE(selected(id_display_table) && dialog->display().table());
+    drop({files[0]});
+    const Display tms9918 = *find_display("tms9918");
+    ASSERT_TRUE(click(id_display_tms9918));
+    EXPECT_EQ(dialog->display(), tms9918);
+    EXPECT_EQ(preview(), Converter().convert_file(files[0], {}, {}, tms9918).preview);
+
+    std::string text;
+    for (int i = 0; i < 16; ++i)
+        text += std::to_string(16 * i) + " " + std::to_string(255 - 16 * i) + " 128\n";
+    test::write_file(dir / "screen.txt", Bytes(text.begin(), text.end()));
+    test::write_file(dir / "bad.txt", Bytes{'1', ' ', '2', '\n'});
+    EXPECT_FALSE(dialog->choose_display_file((dir / "bad.txt").string()));
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].starts_with((dir / "bad.txt").string() + ": not a palette"))
+        << boxes.shown[0];
+    EXPECT_TRUE(dialog->display() == tms9918 && selected(id_display_tms9918));
+
+    ASSERT_TRUE(dialog->choose_display_file((dir / "screen.txt").string()));
+    const Display file = *load_display((dir / "screen.txt").string()).display;
+    EXPECT_TRUE(dialog->display() == file && selected(id_display_file));
+    EXPECT_EQ(control(id_display_file_name).GetLabel().utf8_string(), "screen.txt");
+    EXPECT_EQ(preview(), Converter().convert_file(files[0], {}, {}, file).preview);
+    send(id_conversion);
+    EXPECT_EQ(test::read_file(fs::path(files[0]).replace_extension(".S02")),
+              Converter().convert_file(files[0], {}, {}, file).vram);
+    ASSERT_TRUE(click(id_display_table));
+    EXPECT_TRUE(dialog->display().table() && control(id_display_file_name).GetLabel().empty());
+    EXPECT_EQ(preview(), reference(files[0], {}).preview);
+}
+
 // A complete configuration file replaces the palettes the dialog converts with.
 TEST_F(DialogTest, ConfigurationPalettesReachTheConversions) {
     std::string red;
