@@ -1,6 +1,7 @@
-// The core as the web page's worker calls it (embind): the settings table, so that the page
-// builds its options from it and keeps no copy of them, and a session that converts a BMP file's
-// bytes or a picture's pixels, measures the result and runs the settings search.
+// The core as the web page's worker calls it (embind): the settings table and the displays, so
+// that the page builds its options from them and keeps no copy of them, and a session that
+// converts a BMP file's bytes or a picture's pixels for a display, measures the result and runs
+// the settings search.
 //
 // Settings travel as plain objects keyed by the table's field names; fields an object lacks keep
 // their initial values. Images come back as Uint8Arrays of their own (copies), so that the worker
@@ -119,6 +120,39 @@ val setting_fields_js() {
     return fields;
 }
 
+val colours_to_js(const Palette& colours) {
+    val out = val::array();
+    for (const Rgb& c : colours) {
+        out.call<void>("push", c.r);
+        out.call<void>("push", c.g);
+        out.call<void>("push", c.b);
+    }
+    return out;
+}
+
+// The displays known by name: {name, colours: 48 numbers (red, green, blue of colours 0..15),
+// or null for the table's own}.
+val displays_js() {
+    val out = val::array();
+    for (const Display& d : named_displays()) {
+        val display = val::object();
+        display.set("name", d.name);
+        display.set("colours", d.colours ? colours_to_js(*d.colours) : val::null());
+        out.call<void>("push", display);
+    }
+    return out;
+}
+
+// A palette file's text read as the command line reads --display FILE: {ok, colours, error}.
+val parse_display_js(const std::string& text) {
+    const DisplayText read = parse_display_text(text);
+    val out = val::object();
+    out.set("ok", read.colours.has_value());
+    out.set("colours", read.colours ? colours_to_js(*read.colours) : val::null());
+    out.set("error", read.error);
+    return out;
+}
+
 ConversionSettings settings_from_js(const val& object) {
     ConversionSettings s;
     if (object.isNull() || object.isUndefined()) return s;
@@ -149,12 +183,38 @@ val number_or_null(double v) {
 // A session keeps the buffers of a converter and of a settings search between calls.
 class Session {
   public:
+    // The display every later conversion and search is made for: a known name with null
+    // colours, or any name with 48 numbers 0..255. Returns false (the display unchanged) for
+    // anything else.
+    bool set_display(const std::string& name, const val& colours) {
+        if (colours.isNull() || colours.isUndefined()) {
+            const std::optional<Display> known = find_display(name);
+            if (!known) return false;
+            display_ = *known;
+            return true;
+        }
+        if (!colours.isArray() || colours["length"].as<int>() != 48) return false;
+        Palette p{};
+        for (int i = 0; i < 48; ++i) {
+            const val v = colours[i];
+            if (!v.isNumber()) return false;
+            const double d = v.as<double>();
+            if (!(d >= 0 && d <= 255) || d != std::trunc(d)) return false;
+            const auto c = static_cast<std::int32_t>(d);
+            Rgb& rgb = p[static_cast<std::size_t>(i / 3)];
+            (i % 3 == 0 ? rgb.r : i % 3 == 1 ? rgb.g : rgb.b) = c;
+        }
+        display_ = Display{name, p};
+        return true;
+    }
+
     // Converts the bytes of a BMP file, as the command line does the file itself. `companion`
     // is the bytes of the picture's ".s05" file, or null.
     val convert_bmp(const val& file, const val& settings, const val& companion) {
         bytes_from_js(file, input_);
-        const Result& r = converter_.convert_bmp(input_, settings_from_js(settings),
-                                                 DefaultPalettes{}, companion_from_js(companion));
+        const Result& r =
+            converter_.convert_bmp(input_, settings_from_js(settings), DefaultPalettes{},
+                                   companion_from_js(companion), display_);
         return result_to_js(r, settings_from_js(settings));
     }
 
@@ -162,8 +222,9 @@ class Session {
     val convert_pixels(int width, int height, const val& rgb, const val& settings,
                        const val& companion) {
         bytes_from_js(rgb, input_);
-        const Result& r = converter_.convert(picture(width, height), settings_from_js(settings),
-                                             DefaultPalettes{}, companion_from_js(companion));
+        const Result& r =
+            converter_.convert(picture(width, height), settings_from_js(settings),
+                               DefaultPalettes{}, companion_from_js(companion), display_);
         return result_to_js(r, settings_from_js(settings));
     }
 
@@ -189,8 +250,9 @@ class Session {
     // The core refuses a size that does not match the bytes ("this format cannot be converted").
     PixelPicture picture(int width, int height) const { return {width, height, input_}; }
 
-    static quality::SearchOptions search_options(double budget) {
+    quality::SearchOptions search_options(double budget) const {
         quality::SearchOptions o;
+        o.display = display_;
         if (std::isfinite(budget) && budget >= 1 && budget <= quality::max_budget) {
             o.budget = budget;
         }
@@ -221,14 +283,13 @@ class Session {
         out.set("candidates", static_cast<double>(r.candidates_evaluated));
         const double measure_start = emscripten_get_now();
         meter_.set_reference(quality::source_picture(r));
-        const quality::Figures f =
-            meter_.measure(quality::displayed_picture(r));
+        const quality::Figures f = meter_.measure(quality::displayed_picture(r));
         val figures = val::object();
         figures.set("deltaEMean", f.delta_e_mean);
         figures.set("deltaEP95", f.delta_e_p95);
         figures.set("ssim", f.ssim);
         figures.set("psnr", number_or_null(f.psnr));
-        figures.set("display", text(table_display().name));
+        figures.set("display", display_.name);
         figures.set("ms", emscripten_get_now() - measure_start);
         out.set("figures", figures);
         return out;
@@ -252,6 +313,7 @@ class Session {
         return out;
     }
 
+    Display display_;
     Converter converter_;
     quality::SettingsSearch search_;
     quality::Meter meter_;
@@ -274,10 +336,13 @@ EMSCRIPTEN_BINDINGS(lumaweave) {
     emscripten::function("settingFields", &setting_fields_js);
     emscripten::function("companionName", &companion_name_js);
     emscripten::function("checkPictureSize", &check_size_js);
+    emscripten::function("displays", &displays_js);
+    emscripten::function("parseDisplay", &parse_display_js);
     emscripten::constant("defaultBudget", quality::default_budget);
     emscripten::constant("maxBudget", quality::max_budget);
     emscripten::class_<Session>("Session")
         .constructor<>()
+        .function("setDisplay", &Session::set_display)
         .function("convertBmp", &Session::convert_bmp)
         .function("convertPixels", &Session::convert_pixels)
         .function("autoBmp", &Session::auto_bmp)

@@ -129,6 +129,7 @@ const state = {
   generation: 0,      // bumped by every change that calls for a new preview
   shown: -1,          // the generation the preview shows
   autoRunning: false,
+  display: { name: 'table', colours: null }, // colours null for a display known by name
 };
 let nextKey = 1;
 let core = null;
@@ -140,6 +141,70 @@ function background() {
   const hex = $('background').value;
   return [1, 3, 5].map((i) => parseInt(hex.slice(i, i + 2), 16));
 }
+// ---------------------------------------------------------------------------------------------
+// The display: the core's named ones, or a palette file read by the core.
+const DISPLAY_LABELS = { table: 'Table', tms9918: 'TMS9918' };
+
+function buildDisplays(displays) {
+  const host = $('display-choice');
+  host.textContent = '';
+  const choices = displays.map((d) => ({ value: d.name, text: DISPLAY_LABELS[d.name] || d.name }));
+  choices.push({ value: 'file', text: 'File…' });
+  for (const c of choices) {
+    const l = document.createElement('label');
+    const r = document.createElement('input');
+    r.type = 'radio';
+    r.name = 'display';
+    r.value = c.value;
+    r.checked = c.value === 'table';
+    const s = document.createElement('span');
+    s.textContent = c.text;
+    if (c.value === 'file') {
+      s.id = 'display-file-name';
+      // Choosing "File…" (again) always asks for a file; the choice changes once one is read.
+      r.addEventListener('click', (event) => {
+        event.preventDefault();
+        $('display-file').click();
+      });
+    } else {
+      r.addEventListener('change', () => setDisplay({ name: c.value, colours: null }));
+    }
+    l.append(r, s);
+    host.append(l);
+  }
+}
+
+function showDisplay() {
+  const file = state.display.colours !== null;
+  for (const r of document.querySelectorAll('input[name="display"]')) {
+    r.checked = file ? r.value === 'file' : r.value === state.display.name;
+  }
+  $('display-file-name').textContent = file ? state.display.name : 'File…';
+  $('display-group').classList.toggle('changed', state.display.name !== 'table');
+}
+
+function setDisplay(display) {
+  state.display = display;
+  showDisplay();
+  updateCommandLine();
+  settingsChanged();
+}
+
+async function readDisplayFile(file) {
+  try {
+    // As the command line: more than 64 KiB is not a palette of 16 lines.
+    if (file.size > 65536) throw new Error('too long for a palette file (16 lines of red green blue)');
+    const text = await file.text();
+    const read = (await worker.call({ kind: 'display', text })).result;
+    if (!read.ok) throw new Error('not a palette of 16 colours: ' + read.error);
+    setDisplay({ name: file.name, colours: read.colours });
+  } catch (error) {
+    if (error instanceof Cancelled) return;
+    showDisplay();
+    setStatus(`${file.name}: ${error.message}`, 'error');
+  }
+}
+
 function frameKey() {
   return [framing(), $('background').value, state.settings.horizontal_position_correction].join('|');
 }
@@ -267,15 +332,18 @@ function resetSettings() {
 // The command line that gives the same result: every option away from its initial value.
 function commandLine(settings, fileName) {
   const parts = ['lumaweave-cli'];
+  if (state.display.name !== 'table') parts.push('--display', quoted(state.display.name));
   for (const f of state.fields) {
     const v = settings[f.name];
     if (v === f.initial) continue;
     const named = f.values.find((x) => x.value === v);
     parts.push(cliName(f.name), named ? named.name : String(v));
   }
-  const quoted = /^[\w./-]+$/.test(fileName) ? fileName : "'" + fileName.replace(/'/g, "'\\''") + "'";
-  parts.push(quoted);
+  parts.push(quoted(fileName));
   return parts.join(' ');
+}
+function quoted(word) {
+  return /^[\w./-]+$/.test(word) ? word : "'" + word.replace(/'/g, "'\\''") + "'";
 }
 function updateCommandLine() {
   const entry = state.chosen;
@@ -428,12 +496,13 @@ async function companionOf(entry) {
 async function convertEntry(entry, settings, kind = 'convert', isStale = () => false) {
   const companion = await companionOf(entry);
   const budget = Number($('budget').value) || core.defaultBudget;
+  const display = state.display;
   entry.note = '';
   let refused = null;
   if (entry.bmp) {
     const bytes = entry.bytes || (entry.bytes = new Uint8Array(await entry.file.slice(0, MAX_FILE_BYTES).arrayBuffer()));
     if (isStale()) return null;
-    refused = await worker.call({ kind, input: { type: 'bmp', bytes }, settings, companion, budget });
+    refused = await worker.call({ kind, input: { type: 'bmp', bytes }, settings, companion, budget, display });
     if (refused.result.ok || framing() === 'none' || !FRAMEABLE.has(refused.result.status)) return refused;
     // Refused for its size or format: the browser reads it and frames it like any picture.
     if (isStale()) return null;
@@ -447,7 +516,7 @@ async function convertEntry(entry, settings, kind = 'convert', isStale = () => f
   }
   if (isStale()) return null;
   entry.note = entry.framed.note;
-  return worker.call({ kind, input, settings, companion, budget });
+  return worker.call({ kind, input, settings, companion, budget, display });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -537,7 +606,7 @@ function show(entry, reply, totalMs) {
   $('status').dataset.totalMs = totalMs.toFixed(1);
   $('status').dataset.measureMs = r.figures.ms.toFixed(1);
   const f = r.figures;
-  $('figures').textContent = `How close: CIEDE2000 (blurred) mean ${fmt(f.deltaEMean, 2)}, 95th percentile ${fmt(f.deltaEP95, 2)}, SSIM ${fmt(f.ssim, 3)}, PSNR ${fmt(f.psnr, 2)} dB`;
+  $('figures').textContent = `How close${f.display === 'table' ? '' : ' on ' + f.display}: CIEDE2000 (blurred) mean ${fmt(f.deltaEMean, 2)}, 95th percentile ${fmt(f.deltaEP95, 2)}, SSIM ${fmt(f.ssim, 3)}, PSNR ${fmt(f.psnr, 2)} dB`;
   setDownloads(true);
 }
 
@@ -792,6 +861,7 @@ const worker = new CoreWorker((ready) => {
   core = { defaultBudget: ready.defaultBudget };
   if (first) {
     buildOptions(ready.fields);
+    buildDisplays(ready.displays);
     $('budget').value = ready.defaultBudget;
     $('budget').max = ready.maxBudget;
     showEmpty();
@@ -834,6 +904,11 @@ $('canvases').addEventListener('click', () => {
 });
 for (const r of document.querySelectorAll('input[name="framing"]')) r.addEventListener('change', settingsChanged);
 $('background').addEventListener('input', settingsChanged);
+$('display-file').addEventListener('change', (event) => {
+  const file = event.target.files[0];
+  event.target.value = '';
+  if (file) readDisplayFile(file);
+});
 $('auto').addEventListener('click', () => (state.autoRunning ? cancelAuto() : runAuto()));
 $('reset').addEventListener('click', () => {
   resetSettings();

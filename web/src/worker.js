@@ -1,22 +1,28 @@
 // The page's worker: the conversion core (the Emscripten module, whose code the build puts just
 // before this file) runs here so that the page never freezes. It answers one message at a time,
 // in the order received:
-//   {id, kind: 'convert' | 'auto', input, settings, companion, budget} -> {id, result, ms}
-// where input is {type: 'bmp', bytes} or {type: 'pixels', width, height, rgb}. Images in a
-// result are transferred, not copied.
+//   {id, kind: 'convert' | 'auto', input, settings, companion, budget, display} -> {id, result, ms}
+// where input is {type: 'bmp', bytes} or {type: 'pixels', width, height, rgb} and display is
+// {name, colours} (colours null for a display known by name). Images in a result are
+// transferred, not copied. {kind: 'display', text} reads a palette file's text.
 /* global createLumaweave */
 'use strict';
 
 const ready = createLumaweave().then((core) => {
   const session = new core.Session();
   const fields = core.settingFields();
-  self.postMessage({ ready: true, fields, defaultBudget: core.defaultBudget, maxBudget: core.maxBudget });
+  self.postMessage({
+    ready: true, fields, displays: core.displays(), defaultBudget: core.defaultBudget, maxBudget: core.maxBudget,
+  });
   return { core, session };
 });
 
 function run({ core, session }, job) {
   const { input, settings, companion = null } = job;
   if (job.kind === 'companion') return { name: core.companionName(job.name) };
+  if (job.kind === 'display') return core.parseDisplay(job.text);
+  const display = job.display || { name: 'table', colours: null };
+  if (!session.setDisplay(display.name, display.colours)) throw new Error('not a display: ' + display.name);
   if (job.kind === 'size') {
     return { status: core.checkPictureSize(job.width, job.height, job.correction) };
   }

@@ -80,6 +80,56 @@ describe('the WebAssembly core', { skip: why || false }, () => {
     assert.deepEqual(Buffer.from(fromPixels.vram), expected.vram);
   });
 
+  it('converts and searches for a display as --display does, and reads palette files as it does', () => {
+    const path = join(samples, 'astronaut.bmp');
+    const bytes = new Uint8Array(readFileSync(path));
+    const names = core.displays().map((d) => d.name);
+    assert.deepEqual(names, ['table', 'tms9918']);
+    const tms = core.displays()[1].colours;
+    assert.equal(tms.length, 48);
+    assert.deepEqual(tms.slice(6, 9), [52, 192, 64]);
+
+    const text = Array.from({ length: 16 }, (_, c) => `${c * 16} ${255 - c * 16} ${(c * 50) % 256}`).join('\n');
+    const file = writeTemp('screen.txt', text);
+    const read = core.parseDisplay(text);
+    assert.equal(read.ok, true, read.error);
+    const cases = [
+      ['tms9918', null, ['--display', 'tms9918']],
+      ['screen.txt', read.colours, ['--display', file]],
+      ['table', null, []],
+    ];
+    for (const [name, colours, args] of cases) {
+      assert.equal(session.setDisplay(name, colours), true, name);
+      const expected = runCli(path, [...args, '--export']);
+      const r = session.convertBmp(bytes, {}, null);
+      assert.deepEqual(Buffer.from(r.vram), expected.vram, name);
+      assert.deepEqual(Buffer.from(r.exportBmp), expected.exportBmp, name);
+      assert.equal(r.figures.display, name);
+    }
+    session.setDisplay('tms9918', null);
+    const cards = join(samples, 'cards.bmp');
+    const searched = session.autoBmp(new Uint8Array(readFileSync(cards)), {}, null, core.defaultBudget);
+    assert.deepEqual(Buffer.from(searched.vram), runCli(cards, ['--display', 'tms9918', '--auto']).vram);
+
+    // What is not a display leaves the session's as it was.
+    for (const [name, colours] of [['nothing', null], ['short', [1, 2, 3]], ['big', Array(48).fill(256)], ['half', Array(48).fill(0.5)]]) {
+      assert.equal(session.setDisplay(name, colours), false, name);
+    }
+    assert.equal(session.convertBmp(bytes, {}, null).figures.display, 'tms9918');
+    session.setDisplay('table', null);
+    const malformed = [
+      ['1 2 3\n', /^only 1 colour, 16 are needed$/],
+      [text + '\n1 2 3', /^line 17: more than 16 colours$/],
+      [text.replace('0 255 0', '0 255'), /^line 1: a colour needs three numbers/],
+      ['', /^no colours/],
+    ];
+    for (const [input, message] of malformed) {
+      const r = core.parseDisplay(input);
+      assert.equal(r.ok, false);
+      assert.match(r.error, message);
+    }
+  });
+
   it('refuses what the command line refuses, with its message', () => {
     const astronaut = readFileSync(join(samples, 'astronaut.bmp'));
     const wide = Buffer.from(astronaut);

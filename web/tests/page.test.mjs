@@ -222,6 +222,47 @@ describe('the page in Chromium', { skip: why || false }, () => {
     await p.context().close();
   });
 
+  it('makes the picture for the display chosen: a named one or a palette file, as --display does', async () => {
+    const p = await openPage(browser, url());
+    await addFiles(p, [coffee]);
+    await p.check('input[name="display"][value="tms9918"]');
+    await idle(p);
+    const tms = runCli(coffee, ['--display', 'tms9918', '--export']);
+    assert.notDeepEqual(tms.vram, runCli(coffee).vram);
+    assert.deepEqual((await s02(p)).bytes, tms.vram);
+    await assertPreviewIsTest(p, tms.exportBmp);
+    assert.equal(await p.textContent('#command-line'), 'lumaweave-cli --display tms9918 coffee.bmp');
+    assert.match(await p.textContent('#figures'), /^How close on tms9918: CIEDE2000/);
+
+    // A palette file: its name on the choice and in the command line, the command line's bytes.
+    const lines = ['# a dim screen', ...Array.from({ length: 16 }, (_, c) => `${c * 15} ${(c * 37) % 256}, ${255 - c * 9}`)];
+    const palette = writeTemp('dim screen.txt', lines.join('\n') + '\n');
+    await p.setInputFiles('#display-file', palette);
+    await idle(p);
+    assert.equal(await p.textContent('#display-file-name'), 'dim screen.txt');
+    assert.equal(await p.isChecked('input[name="display"][value="file"]'), true);
+    assert.equal(await p.textContent('#command-line'), "lumaweave-cli --display 'dim screen.txt' coffee.bmp");
+    const own = runCli(coffee, ['--display', palette, '--export']);
+    assert.deepEqual((await s02(p)).bytes, own.vram);
+    await assertPreviewIsTest(p, own.exportBmp);
+
+    // A malformed file is refused by name and reason; the display stays as it was.
+    const bad = writeTemp('bad.txt', lines.slice(0, 10).join('\n') + '\n1 2 300\n');
+    await p.setInputFiles('#display-file', bad);
+    await p.waitForFunction(() => /bad\.txt/.test(document.querySelector('#status').textContent));
+    assert.equal(await p.textContent('#status'), 'bad.txt: not a palette of 16 colours: line 11: 300 is not in 0..255');
+    assert.equal(await p.textContent('#display-file-name'), 'dim screen.txt');
+    assert.deepEqual((await s02(p)).bytes, own.vram);
+
+    // Back to the table: today's result.
+    await p.check('input[name="display"][value="table"]');
+    await idle(p);
+    assert.deepEqual((await s02(p)).bytes, runCli(coffee).vram);
+    assert.equal(await p.textContent('#command-line'), 'lumaweave-cli coffee.bmp');
+    assert.deepEqual(p.errors, []);
+    await p.context().close();
+  });
+
   it('downloads every picture at once as a zip, and names what it leaves out', async () => {
     const p = await openPage(browser, url());
     const broken = writeTemp('broken.bmp', readFileSync(astronaut).subarray(0, 3000));
