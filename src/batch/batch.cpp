@@ -89,10 +89,12 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
             failed = result.outcome;
             if (failed.file.empty()) failed.file = name;
         } else {
+            const outputs::ScreenTables tables = output_tables(result, plan_.options);
+            const OutputInput input{name, result, tables, plan_.options};
             for (const OutputFormat* format : plan_.formats) {
                 const std::string path = plan_.path(*format, name);
                 if (plan_.no_clobber && taken(path)) continue;
-                failed = write_output(plan_, path, format->bytes(result));
+                failed = write_output(plan_, path, format->bytes(input));
                 if (!failed.ok()) break;
             }
         }

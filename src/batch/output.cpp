@@ -2,6 +2,10 @@
 
 #include <cctype>
 
+#include "formats/vram.hpp"
+#include "outputs/png.hpp"
+#include "outputs/rom.hpp"
+
 namespace lumaweave {
 
 std::string_view picture_extension(const std::string& name) {
@@ -53,14 +57,126 @@ std::string export_name(const std::string& name) {
     return base.substr(0, k) + "TEST_" + base.substr(k) + ".bmp";
 }
 
-const OutputFormat vram_output{
-    vram_name, [](const Result& r) { return std::span<const std::uint8_t>(r.vram); }};
+outputs::ScreenTables output_tables(const Result& result, const OutputOptions& options) {
+    const std::span<const std::uint8_t> memory =
+        std::span<const std::uint8_t>(result.vram).subspan(vram::bsave_header);
+    outputs::ScreenTables tables = outputs::screen_tables(memory);
+    return options.dedupe ? outputs::deduplicated(tables) : tables;
+}
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+template <typename Range>
+Bytes bytes_of(const Range& range) {
+    return Bytes(range.begin(), range.end());
+}
+
+// A name beside the source: its base and `extension`.
+template <const char* extension>
+std::string named(const std::string& source) {
+    return base_name(source) + extension;
+}
+
+constexpr char chr[] = ".chr", clr[] = ".clr", nam[] = ".nam", h[] = ".h", asm_[] = ".asm",
+               rom[] = ".rom", screen_png[] = ".screen.png", pal[] = ".pal";
+
+// The video memory the outputs show: the result's own, or that of its deduplicated tables.
+Bytes memory_of(const OutputInput& in) {
+    return outputs::video_memory(in.tables);
+}
+
+std::optional<std::array<std::uint8_t, outputs::palette_bytes>> msx2_palette(const Result& r) {
+    if (!r.msx2_palette) return std::nullopt;
+    return outputs::v9938_palette(r.palette);
+}
+
+outputs::SourceTables source_tables(const OutputInput& in, const std::string& file) {
+    const std::string source = in.source.substr(file_name_start(in.source));
+    return {in.tables, msx2_palette(in.result), outputs::c_identifier(base_name(source)), source,
+            file.substr(file_name_start(file))};
+}
+
+}  // namespace
+
+const OutputFormat vram_output{vram_name, [](const OutputInput& in) {
+                                   // Without deduplication, the converter's own bytes.
+                                   return in.tables.deduplicated ? outputs::bsave_file(in.tables)
+                                                                 : bytes_of(in.result.vram);
+                               }};
 const OutputFormat test_picture_output{
-    export_name, [](const Result& r) { return std::span<const std::uint8_t>(r.export_bmp); }};
+    export_name, [](const OutputInput& in) { return bytes_of(in.result.export_bmp); }};
+const OutputFormat pattern_output{named<chr>,
+                                  [](const OutputInput& in) { return in.tables.patterns; }};
+const OutputFormat colour_output{named<clr>,
+                                 [](const OutputInput& in) { return in.tables.colours; }};
+const OutputFormat name_output{named<nam>,
+                               [](const OutputInput& in) { return bytes_of(in.tables.names); }};
+const OutputFormat c_output{
+    named<h>, [](const OutputInput& in) {
+        return bytes_of(outputs::c_header(source_tables(in, named<h>(in.source))));
+    }};
+const OutputFormat asm_output{
+    named<asm_>, [](const OutputInput& in) {
+        return bytes_of(
+            outputs::asm_source(source_tables(in, named<asm_>(in.source)), in.options.asm_syntax));
+    }};
+const OutputFormat rom_output{named<rom>, [](const OutputInput& in) {
+                                  return outputs::cartridge(memory_of(in), msx2_palette(in.result));
+                              }};
+const OutputFormat screen_output{named<screen_png>, [](const OutputInput& in) {
+                                     return outputs::indexed_png(
+                                         outputs::screen_width, outputs::screen_height,
+                                         outputs::screen_colours(memory_of(in)), in.result.display);
+                                 }};
+const OutputFormat palette_output{named<pal>, [](const OutputInput& in) {
+                                      return bytes_of(outputs::v9938_palette(in.result.palette));
+                                  }};
 
 std::span<const OutputFormat* const> all_output_formats() {
-    static const OutputFormat* const formats[] = {&vram_output, &test_picture_output};
+    static const OutputFormat* const formats[] = {
+        &vram_output, &test_picture_output, &pattern_output, &colour_output, &name_output,
+        &c_output,    &asm_output,          &rom_output,     &screen_output, &palette_output};
     return formats;
+}
+
+std::span<const OutputKind> output_kinds() {
+    static const std::vector<OutputKind> kinds = {
+        {"s02",
+         "NAME.S02",
+         "the BSAVE image of the video memory that BLOAD \"NAME.S02\",S shows",
+         {&vram_output}},
+        {"raw",
+         "NAME.chr, NAME.clr, NAME.nam",
+         "the pattern generator, colour and name tables, each a file without a header",
+         {&pattern_output, &colour_output, &name_output}},
+        {"c", "NAME.h", "the tables as C arrays, with their lengths", {&c_output}},
+        {"asm",
+         "NAME.asm",
+         "the tables as labelled assembler data (see --asm-syntax)",
+         {&asm_output}},
+        {"rom",
+         "NAME.rom",
+         "a 16 KiB MSX cartridge that shows the picture, on any MSX, with or without BASIC",
+         {&rom_output}},
+        {"screen.png",
+         "NAME.screen.png",
+         "the screen as it shows the picture, 256 x 192",
+         {&screen_output}},
+        {"pal",
+         "NAME.pal",
+         "the V9938 palette the picture was made for, 32 bytes",
+         {&palette_output}},
+    };
+    return kinds;
+}
+
+const OutputKind* find_output_kind(std::string_view name) {
+    for (const OutputKind& kind : output_kinds()) {
+        if (kind.name == name) return &kind;
+    }
+    return nullptr;
 }
 
 std::string OutputPlan::path(const OutputFormat& format, const std::string& source) const {
