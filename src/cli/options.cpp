@@ -104,8 +104,8 @@ std::string format_list() {
 std::string format_help() {
     std::string out;
     for (const OutputKind& kind : output_kinds()) {
-        out += (out.empty() ? "" : "; ") + std::string(kind.name) + " (" + std::string(kind.files) +
-               "), " + std::string(kind.description);
+        out += (out.empty() ? "" : "; ") + std::string(kind.name) + ": " + std::string(kind.files) +
+               ", " + std::string(kind.description);
     }
     return out;
 }
@@ -168,8 +168,8 @@ std::vector<CliOption> make_table() {
              "Also write the double-size picture TEST_<name>.bmp: the converted picture in the "
              "palette's colours, as the dialog's preview shows it."),
         {"format", 0, Arg::required, "LIST", format_names(), ValueKind::word, Group::outputs, "s02",
-         "What to write for each picture, a comma-separated list of: " + format_help() +
-             ". The names are those of the picture with these endings.",
+         "What to write for each picture, a comma-separated list of " + format_help() +
+             ". NAME is the picture's name without its extension.",
          [](Options& options, std::string_view list) {
              std::vector<std::string> chosen;
              for (std::size_t start = 0; start <= list.size();) {
