@@ -26,8 +26,7 @@ std::set<std::string> names_in(const fs::path& folder) {
 
 Bytes made(const OutputFormat& format, const fs::path& source, const OutputOptions& options = {}) {
     const Result r = converted(source);
-    const outputs::ScreenTables tables = output_tables(r, options);
-    return format.bytes({source.string(), r, tables, options});
+    return format.bytes(outputs::PictureFiles(r, source.string(), options));
 }
 
 // Runs lumaweave-cli with PATH set to `path`.
@@ -117,7 +116,8 @@ TEST(CommandLineOutputs, DedupeAndAsmSyntaxReachEveryFileAndTheReport) {
         const std::string name = format->file_name("flat.bmp");
         EXPECT_TRUE(read_file(dir / name) == made(*format, dir / "flat.bmp", options)) << name;
     }
-    const auto tiles = output_tables(converted(dir / "flat.bmp"), options).tiles;
+    const Result flat = converted(dir / "flat.bmp");
+    const auto tiles = outputs::PictureFiles(flat, "flat.bmp", options).tables().tiles;
     EXPECT_LT(tiles[0] + tiles[1] + tiles[2], 10);
     const std::string counts = std::to_string(tiles[0]) + ", " + std::to_string(tiles[1]) +
                                " and " + std::to_string(tiles[2]) + " per third";

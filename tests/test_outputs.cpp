@@ -23,8 +23,11 @@ namespace {
 
 Bytes output(const OutputFormat& format, const Result& result, const OutputOptions& options = {},
              const std::string& source = "pics/cat.bmp") {
-    const outputs::ScreenTables tables = output_tables(result, options);
-    return format.bytes({source, result, tables, options});
+    return format.bytes(outputs::PictureFiles(result, source, options));
+}
+
+outputs::ScreenTables output_tables(const Result& result, const OutputOptions& options) {
+    return outputs::PictureFiles(result, "cat.bmp", options).tables();
 }
 
 std::span<const std::uint8_t> memory_of(const Bytes& s02) {

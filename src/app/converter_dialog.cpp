@@ -395,12 +395,9 @@ void ConverterDialog::on_auto(wxCommandEvent&) {
 void ConverterDialog::on_show(wxCommandEvent&) {
     const Result& result = converter_.result();
     if (!result.ok()) return;
-    const OutputOptions options;
-    const outputs::ScreenTables tables = output_tables(result, options);
-    const std::vector<std::uint8_t> rom =
-        rom_output.bytes(OutputInput{shown_name_, result, tables, options});
+    const outputs::PictureFiles files(result, shown_name_);
     const std::string failed =
-        outputs::show_cartridge(rom, base_name(shown_name_), result.msx2_palette);
+        outputs::show_cartridge(files.cartridge(), base_name(shown_name_), result.msx2_palette);
     if (!failed.empty()) show_message("Show on MSX: " + failed);
 }
 

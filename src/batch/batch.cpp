@@ -89,12 +89,11 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
             failed = result.outcome;
             if (failed.file.empty()) failed.file = name;
         } else {
-            const outputs::ScreenTables tables = output_tables(result, plan_.options);
-            const OutputInput input{name, result, tables, plan_.options};
+            const outputs::PictureFiles files(result, name, plan_.options);
             for (const OutputFormat* format : plan_.formats) {
                 const std::string path = plan_.path(*format, name);
                 if (plan_.no_clobber && taken(path)) continue;
-                failed = write_output(plan_, path, format->bytes(input));
+                failed = write_output(plan_, path, format->bytes(files));
                 if (!failed.ok()) break;
             }
         }

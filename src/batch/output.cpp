@@ -2,9 +2,7 @@
 
 #include <cctype>
 
-#include "formats/vram.hpp"
 #include "outputs/png.hpp"
-#include "outputs/rom.hpp"
 
 namespace lumaweave {
 
@@ -57,13 +55,6 @@ std::string export_name(const std::string& name) {
     return base.substr(0, k) + "TEST_" + base.substr(k) + ".bmp";
 }
 
-outputs::ScreenTables output_tables(const Result& result, const OutputOptions& options) {
-    const std::span<const std::uint8_t> memory =
-        std::span<const std::uint8_t>(result.vram).subspan(vram::bsave_header);
-    outputs::ScreenTables tables = outputs::screen_tables(memory);
-    return options.dedupe ? outputs::deduplicated(tables) : tables;
-}
-
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -82,57 +73,32 @@ std::string named(const std::string& source) {
 constexpr char chr[] = ".chr", clr[] = ".clr", nam[] = ".nam", h[] = ".h", asm_[] = ".asm",
                rom[] = ".rom", screen_png[] = ".screen.png", pal[] = ".pal";
 
-// The video memory the outputs show: the result's own, or that of its deduplicated tables.
-Bytes memory_of(const OutputInput& in) {
-    return outputs::video_memory(in.tables);
-}
-
-std::optional<std::array<std::uint8_t, outputs::palette_bytes>> msx2_palette(const Result& r) {
-    if (!r.msx2_palette) return std::nullopt;
-    return outputs::v9938_palette(r.palette);
-}
-
-outputs::SourceTables source_tables(const OutputInput& in, const std::string& file) {
-    const std::string source = in.source.substr(file_name_start(in.source));
-    return {in.tables, msx2_palette(in.result), outputs::c_identifier(base_name(source)), source,
-            file.substr(file_name_start(file))};
-}
-
 }  // namespace
 
-const OutputFormat vram_output{vram_name, [](const OutputInput& in) {
-                                   // Without deduplication, the converter's own bytes.
-                                   return in.tables.deduplicated ? outputs::bsave_file(in.tables)
-                                                                 : bytes_of(in.result.vram);
-                               }};
+const OutputFormat vram_output{vram_name, [](const outputs::PictureFiles& f) { return f.s02(); }};
 const OutputFormat test_picture_output{
-    export_name, [](const OutputInput& in) { return bytes_of(in.result.export_bmp); }};
+    export_name, [](const outputs::PictureFiles& f) { return f.result().export_bmp; }};
 const OutputFormat pattern_output{named<chr>,
-                                  [](const OutputInput& in) { return in.tables.patterns; }};
+                                  [](const outputs::PictureFiles& f) { return f.patterns(); }};
 const OutputFormat colour_output{named<clr>,
-                                 [](const OutputInput& in) { return in.tables.colours; }};
+                                 [](const outputs::PictureFiles& f) { return f.colours(); }};
 const OutputFormat name_output{named<nam>,
-                               [](const OutputInput& in) { return bytes_of(in.tables.names); }};
-const OutputFormat c_output{
-    named<h>, [](const OutputInput& in) {
-        return bytes_of(outputs::c_header(source_tables(in, named<h>(in.source))));
-    }};
-const OutputFormat asm_output{
-    named<asm_>, [](const OutputInput& in) {
-        return bytes_of(
-            outputs::asm_source(source_tables(in, named<asm_>(in.source)), in.options.asm_syntax));
-    }};
-const OutputFormat rom_output{named<rom>, [](const OutputInput& in) {
-                                  return outputs::cartridge(memory_of(in), msx2_palette(in.result));
+                               [](const outputs::PictureFiles& f) { return f.names(); }};
+const OutputFormat c_output{named<h>, [](const outputs::PictureFiles& f) {
+                                return bytes_of(f.c_header(named<h>(f.source())));
+                            }};
+const OutputFormat asm_output{named<asm_>, [](const outputs::PictureFiles& f) {
+                                  return bytes_of(f.asm_source(named<asm_>(f.source())));
                               }};
-const OutputFormat screen_output{named<screen_png>, [](const OutputInput& in) {
-                                     return outputs::indexed_png(
-                                         outputs::screen_width, outputs::screen_height,
-                                         outputs::screen_colours(memory_of(in)), in.result.display);
+const OutputFormat rom_output{named<rom>,
+                              [](const outputs::PictureFiles& f) { return f.cartridge(); }};
+const OutputFormat screen_output{named<screen_png>, [](const outputs::PictureFiles& f) {
+                                     return outputs::indexed_png(outputs::screen_width,
+                                                                 outputs::screen_height, f.screen(),
+                                                                 f.result().display);
                                  }};
-const OutputFormat palette_output{named<pal>, [](const OutputInput& in) {
-                                      return bytes_of(outputs::v9938_palette(in.result.palette));
-                                  }};
+const OutputFormat palette_output{
+    named<pal>, [](const outputs::PictureFiles& f) { return bytes_of(f.palette()); }};
 
 std::span<const OutputFormat* const> all_output_formats() {
     static const OutputFormat* const formats[] = {

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "lumaweave.hpp"
-#include "outputs/screen.hpp"
-#include "outputs/source_code.hpp"
+#include "outputs/files.hpp"
 
 namespace lumaweave {
 
@@ -34,27 +33,13 @@ std::string vram_name(const std::string& name);
 // The "TEST_" picture's name: "TEST_" before the file name part of the base, + ".bmp".
 std::string export_name(const std::string& name);
 
-// How the outputs are made, where a choice is left.
-struct OutputOptions {
-    bool dedupe = false;  // identical tiles of a third stored once
-    outputs::AsmSyntax asm_syntax = outputs::AsmSyntax::pasmo;
-};
-
-// What every output of one converted picture is made from.
-struct OutputInput {
-    const std::string& source;  // the picture's name
-    const Result& result;
-    const outputs::ScreenTables& tables;  // the result's tables, deduplicated when asked
-    const OutputOptions& options;
-};
-
-// The result's tables as the options ask for them.
-outputs::ScreenTables output_tables(const Result& result, const OutputOptions& options);
+// How the outputs are made, where a choice is left: deduplication, the assembler's forms.
+using OutputOptions = outputs::FileOptions;
 
 // One kind of output file: its name beside the source, and its bytes.
 struct OutputFormat {
     std::string (*file_name)(const std::string& source);
-    std::vector<std::uint8_t> (*bytes)(const OutputInput& in);
+    std::vector<std::uint8_t> (*bytes)(const outputs::PictureFiles& files);
 };
 
 // The ".S02" file and the double-size "TEST_" picture.

@@ -114,7 +114,8 @@ class TerminalObserver final : public BatchObserver {
         if (options_.show) show(name, result);
         if (records_.empty()) return;
         std::optional<cli::TileCounts> tiles;
-        if (options_.dedupe) tiles = output_tables(result, plan_.options).tiles;
+        if (options_.dedupe)
+            tiles = outputs::PictureFiles(result, name, plan_.options).tables().tiles;
         const std::string lines =
             cli::file_report(options_, name, records_[static_cast<std::size_t>(index)], tiles);
         if (lines.empty()) return;
@@ -149,11 +150,9 @@ class TerminalObserver final : public BatchObserver {
             return;
         }
         ++shown_;
-        const outputs::ScreenTables tables = output_tables(result, plan_.options);
-        const std::vector<std::uint8_t> rom =
-            rom_output.bytes(OutputInput{name, result, tables, plan_.options});
+        const outputs::PictureFiles files(result, name, plan_.options);
         const std::string failed =
-            outputs::show_cartridge(rom, base_name(name), result.msx2_palette);
+            outputs::show_cartridge(files.cartridge(), base_name(name), result.msx2_palette);
         if (!failed.empty()) error(name + ": not shown: " + failed);
     }
 

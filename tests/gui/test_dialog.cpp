@@ -379,10 +379,8 @@ TEST_F(DialogTest, ShowOnMsxOpensTheShownPictureInOpenMsx) {
     ASSERT_TRUE(click(id_show_on_msx));
     ASSERT_TRUE(pump_until([&] { return fs::exists(calls / "machine"); }));
     const Result& result = reference(files[1], {});
-    const OutputOptions options;
-    const outputs::ScreenTables tables = output_tables(result, options);
     EXPECT_EQ(test::read_file(calls / "shown.rom"),
-              rom_output.bytes(OutputInput{files[1], result, tables, options}));
+              rom_output.bytes(outputs::PictureFiles(result, files[1])));
     EXPECT_EQ(test::read_file(calls / "machine"),
               (Bytes{'C', '-', 'B', 'I', 'O', 'S', '_', 'M', 'S', 'X', '1', '\n'}));
     drop({put_noise("bad.bmp", 20, 16, 1)});  // nothing to show
