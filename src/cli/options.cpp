@@ -204,7 +204,7 @@ std::vector<CliOption> make_table() {
          ValueKind::word,
          Group::outputs,
          "pasmo",
-         "The form of NAME.asm: pasmo (db, equ, label:), which most Z80 assemblers read, or "
+         "The form of NAME.asm: pasmo (db, equ, label:), which many Z80 assemblers share, or "
          "sdasz80, the assembler of sdcc (.db, =, an area, global labels with C's leading "
          "underscore).",
          [](Options& options, std::string_view name) {

@@ -156,7 +156,7 @@ std::string asm_source(const SourceTables& in, AsmSyntax syntax) {
                         "); the labels are those sdcc gives");
         lines.push_back("C's names: _" + id + "_chr is " + id + "_chr in C.");
     } else {
-        lines.push_back("In pasmo's forms (db, equ, label:), which most Z80 assemblers read.");
+        lines.push_back("In pasmo's forms (db, equ, label:), which many Z80 assemblers share.");
     }
     for (const std::string& line : lines)
         out += line.empty() ? ";\n" : "; " + line + "\n";

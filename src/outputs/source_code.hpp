@@ -12,7 +12,7 @@
 
 namespace lumaweave::outputs {
 
-// The assembler whose forms the ".asm" file takes: pasmo's (db, equ, "label:"), which most Z80
+// The assembler whose forms the ".asm" file takes: pasmo's (db, equ, "label:"), which many Z80
 // assemblers read, or that of sdcc's assembler sdasz80 (.db, "=", an area, and global labels
 // with C's leading underscore, so that C code of sdcc sees cat_chr).
 enum class AsmSyntax { pasmo, sdasz80 };
