@@ -38,7 +38,7 @@ struct ScreenTables {
 };
 
 // The tables of SCREEN 2 video memory (VRAM 0x0000-0x37FF, as a ".S02" holds it after its
-// header), as they are.
+// header: at least 0x3800 bytes), as they are.
 ScreenTables screen_tables(std::span<const std::uint8_t> video_memory);
 
 // The same screen with the identical tiles of each third (the same 8 pattern and 8 colour
@@ -53,7 +53,7 @@ std::vector<std::uint8_t> video_memory(const ScreenTables& tables);
 std::vector<std::uint8_t> bsave_file(const ScreenTables& tables);
 
 // The colour number, 0 to 15, that each pixel of the screen shows, 256 x 192, top row first
-// (0 is transparent: the backdrop shows there).
+// (0 is transparent: the backdrop shows there), from video memory of at least 0x3800 bytes.
 std::vector<std::uint8_t> screen_colours(std::span<const std::uint8_t> video_memory);
 
 // Those pixels in red, green, blue bytes: colour n as palette[n].
