@@ -15,6 +15,7 @@
 
 #include "app/app_icon.hpp"
 #include "app/dialog_template.hpp"
+#include "outputs/emulator.hpp"
 #include "quality/auto_settings.hpp"
 
 namespace lumaweave::app {
@@ -105,6 +106,7 @@ ConverterDialog::ConverterDialog(wxWindow* parent)
     Bind(wxEVT_BUTTON, &ConverterDialog::on_conversion, this, id_conversion);
     Bind(wxEVT_BUTTON, &ConverterDialog::on_end, this, id_end);
     Bind(wxEVT_BUTTON, &ConverterDialog::on_auto, this, id_auto);
+    Bind(wxEVT_BUTTON, &ConverterDialog::on_show, this, id_show_on_msx);
     // "BMP Export" is read when each file of a batch is written.
     Bind(
         wxEVT_RADIOBUTTON,
@@ -171,6 +173,12 @@ void ConverterDialog::create_controls() {
         if (const OptionControl* option = find_option_control(item.id)) {
             bind_option(*option);
             control->SetToolTip(from_utf8(option->field().description));
+        }
+        if (item.id == id_show_on_msx) {
+            control->SetToolTip(
+                "Show the picture on an emulated MSX: opens it in openMSX as a cartridge "
+                "(C-BIOS's MSX1, or its MSX2 for a picture made for an MSX2 palette)");
+            control->Disable();  // until a picture is shown
         }
         // Where the toolkit's control needs more room than the layout gives, it grows around
         // its own place (taller about its middle, wider to the right) and its neighbours stay.
@@ -321,6 +329,7 @@ void ConverterDialog::drop_files(const std::vector<std::string>& names) {
 void ConverterDialog::refresh_preview() {
     static const std::string no_name;
     const std::string& name = files_.empty() ? no_name : files_.front();
+    shown_name_ = name;
     // A failed conversion leaves a black picture.
     draw_preview(converter_.convert_file(name, settings_, palettes_));
 }
@@ -383,6 +392,15 @@ void ConverterDialog::on_auto(wxCommandEvent&) {
     refresh_preview();
 }
 
+void ConverterDialog::on_show(wxCommandEvent&) {
+    const Result& result = converter_.result();
+    if (!result.ok()) return;
+    const outputs::PictureFiles files(result, shown_name_);
+    const std::string failed =
+        outputs::show_cartridge(files.cartridge(), base_name(shown_name_), result.msx2_palette);
+    if (!failed.empty()) show_message("Show on MSX: " + failed);
+}
+
 void ConverterDialog::on_end(wxCommandEvent&) {
     stop_.request();
     SetReturnCode(wxID_OK);
@@ -437,7 +455,8 @@ void ConverterDialog::file_started(int, const std::string&, int percent) {
     progress_percent_ = percent;
 }
 
-void ConverterDialog::file_converted(int, const std::string&, const Result& result) {
+void ConverterDialog::file_converted(int, const std::string& name, const Result& result) {
+    shown_name_ = name;
     draw_preview(result);
 }
 
@@ -447,6 +466,7 @@ void ConverterDialog::between_files() {
 
 void ConverterDialog::draw_preview(const Result& result) {
     preview_->set_picture(result.preview.data());
+    FindWindow(id_show_on_msx)->Enable(result.ok());
     // Painting goes through the paint handlers: a window's surface is only reliably drawn on
     // there (not every display server lets a program draw on a window from outside).
     preview_->Refresh();

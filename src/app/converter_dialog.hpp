@@ -70,6 +70,7 @@ class ConverterDialog : public wxDialog, private BatchObserver {
 
     void on_conversion(wxCommandEvent& event);
     void on_auto(wxCommandEvent& event);
+    void on_show(wxCommandEvent& event);
     void on_end(wxCommandEvent& event);
     void on_close(wxCloseEvent& event);
     void on_char_hook(wxKeyEvent& event);
@@ -81,7 +82,8 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     std::vector<std::string> files_;
     // Converts for the preview and for the batch, which shows each file it converts.
     Converter converter_;
-    bool busy_ = false;  // a batch is under way
+    std::string shown_name_;  // the file whose conversion the preview shows
+    bool busy_ = false;       // a batch is under way
     StopToken stop_;
     int progress_percent_ = 0;
     wxListBox* file_list_ = nullptr;

@@ -113,6 +113,8 @@ std::vector<TemplateItem> build() {
     // Last in the keyboard order, so that the order of the controls above stays as it was.
     // Under "Conversion", in the free strip down to the dialog's bottom edge.
     b.add(id_auto, ItemKind::push_button, "Auto", {20, 472, 50, 16});
+    // The added column, at the dialog's right; level with "Conversion" at the bottom.
+    b.add(id_show_on_msx, ItemKind::push_button, "Show on MSX", {440, 440, 75, 30});
     return b.take();
 }
 

@@ -39,9 +39,12 @@ inline constexpr int id_picture = 1018;
 // "Auto": applies the settings the automatic search chooses for file 0. Its id lies above the
 // range the other controls use (1000-1094), so no option handler ever takes its click.
 inline constexpr int id_auto = 1100;
+// "Show on MSX": opens the result shown in openMSX, as a cartridge.
+inline constexpr int id_show_on_msx = 1101;
 
 inline constexpr std::string_view dialog_title = "lumaweave";
-inline constexpr int dialog_width_du = 435;
+// The right-hand column (x 440..515) holds the controls added to the original layout.
+inline constexpr int dialog_width_du = 525;
 inline constexpr int dialog_height_du = 490;
 
 // Every control of the dialog, in creation order (which is also the keyboard order).

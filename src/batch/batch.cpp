@@ -89,10 +89,11 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
             failed = result.outcome;
             if (failed.file.empty()) failed.file = name;
         } else {
+            const outputs::PictureFiles files(result, name, plan_.options);
             for (const OutputFormat* format : plan_.formats) {
                 const std::string path = plan_.path(*format, name);
                 if (plan_.no_clobber && taken(path)) continue;
-                failed = write_output(plan_, path, format->bytes(result));
+                failed = write_output(plan_, path, format->bytes(files));
                 if (!failed.ok()) break;
             }
         }

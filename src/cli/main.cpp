@@ -18,6 +18,7 @@
 #include "cli/options.hpp"
 #include "cli/report.hpp"
 #include "io/file_io.hpp"
+#include "outputs/emulator.hpp"
 #include "quality/quality_converter.hpp"
 
 using namespace lumaweave;
@@ -88,8 +89,12 @@ std::string failure_line(const std::string& name, const Outcome& outcome) {
 class TerminalObserver final : public BatchObserver {
   public:
     TerminalObserver(int file_count, bool progress, const cli::Options& options,
-                     const std::vector<quality::FileQuality>& records)
-        : file_count_(file_count), progress_(progress), options_(options), records_(records) {}
+                     const OutputPlan& plan, const std::vector<quality::FileQuality>& records)
+        : file_count_(file_count),
+          progress_(progress),
+          options_(options),
+          plan_(plan),
+          records_(records) {}
 
     void file_started(int index, const std::string& name, int percent) override {
         std::lock_guard lock(mutex_);
@@ -105,10 +110,14 @@ class TerminalObserver final : public BatchObserver {
         draw(static_cast<int>((index + share) * 100 / file_count_));
     }
 
-    void file_converted(int index, const std::string& name, const Result&) override {
+    void file_converted(int index, const std::string& name, const Result& result) override {
+        if (options_.show) show(name, result);
         if (records_.empty()) return;
+        std::optional<cli::TileCounts> tiles;
+        if (options_.dedupe)
+            tiles = outputs::PictureFiles(result, name, plan_.options).tables().tiles;
         const std::string lines =
-            cli::file_report(options_, name, records_[static_cast<std::size_t>(index)]);
+            cli::file_report(options_, name, records_[static_cast<std::size_t>(index)], tiles);
         if (lines.empty()) return;
         std::lock_guard lock(mutex_);
         clear_bar();
@@ -133,6 +142,22 @@ class TerminalObserver final : public BatchObserver {
     void skipped(const std::string& name, const std::string& why) {
         if (!options_.quiet) error(name + ": skipped (" + why + ")");
     }
+
+    // Opens the result's cartridge in openMSX, for the first pictures of the run.
+    void show(const std::string& name, const Result& result) {
+        if (shown_ == cli::max_shown) {
+            ++not_shown_;
+            return;
+        }
+        ++shown_;
+        const outputs::PictureFiles files(result, name, plan_.options);
+        const std::string failed =
+            outputs::show_cartridge(files.cartridge(), base_name(name), result.msx2_palette);
+        if (!failed.empty()) error(name + ": not shown: " + failed);
+    }
+
+    // Pictures --show left unopened.
+    int not_shown() const { return not_shown_; }
 
     // A line on standard error, the progress bar cleared first.
     void error(const std::string& line) {
@@ -180,7 +205,9 @@ class TerminalObserver final : public BatchObserver {
     int file_count_;
     bool progress_;
     const cli::Options& options_;
+    const OutputPlan& plan_;
     const std::vector<quality::FileQuality>& records_;
+    int shown_ = 0, not_shown_ = 0;
     bool bar_shown_ = false;
     int current_ = -1, drawn_percent_ = -1;
     std::string current_name_;
@@ -239,9 +266,15 @@ int run(const cli::Options& options) {
     const SourceList sources = collect_sources(options.files, options.recursive);
     OutputPlan plan;
     plan.directory = options.output_dir;
+    plan.formats.clear();
+    for (const std::string& name : options.formats) {
+        for (const OutputFormat* format : find_output_kind(name)->formats)
+            plan.formats.push_back(format);
+    }
     if (options.export_bmp) plan.formats.push_back(&test_picture_output);
     plan.subfolders = sources.subfolders;
     plan.no_clobber = options.no_clobber;
+    plan.options = {options.dedupe, options.asm_syntax};
     const FailurePolicy policy =
         options.keep_going ? FailurePolicy::keep_going : FailurePolicy::stop;
     Batch batch(sources.files, plan, policy);
@@ -251,7 +284,15 @@ int run(const cli::Options& options) {
     const bool quality = options.report != cli::ReportFormat::none || options.auto_settings;
     std::vector<quality::FileQuality> records(quality ? sources.files.size() : 0);
     const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
-    TerminalObserver observer(static_cast<int>(sources.files.size()), progress, options, records);
+    cli::Options run_options = options;
+    if (options.show && outputs::find_emulator().empty()) {
+        // Said once, before converting; the outputs are written all the same.
+        print_error(std::string(cli::program_name) + ": --show: " + outputs::emulator_missing +
+                    "; converting without showing");
+        run_options.show = false;
+    }
+    TerminalObserver observer(static_cast<int>(sources.files.size()), progress, run_options, plan,
+                              records);
     quality::QualityPlan quality_plan;
     quality_plan.search = options.auto_settings;
     quality_plan.measure = options.report != cli::ReportFormat::none;
@@ -306,6 +347,11 @@ int run(const cli::Options& options) {
     if (outcome.status == Status::too_many_files) {
         observer.error(std::string(message_text(Status::too_many_files)));
         return exit_failed;
+    }
+    if (observer.not_shown() > 0 && !options.quiet) {
+        observer.error(std::string(cli::program_name) + ": --show opened the first " +
+                       std::to_string(cli::max_shown) + " pictures; " +
+                       std::to_string(observer.not_shown()) + " more were not shown");
     }
     if (outcome.failed > 0 && policy == FailurePolicy::stop) return exit_failed;
     observer.finish();

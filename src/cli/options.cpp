@@ -87,6 +87,29 @@ std::string wrapped(std::string_view text, std::string first, const std::string&
     return out + line + "\n";
 }
 
+std::vector<std::string> format_names() {
+    std::vector<std::string> names;
+    for (const OutputKind& kind : output_kinds())
+        names.emplace_back(kind.name);
+    return names;
+}
+
+std::string format_list() {
+    std::string out;
+    for (const OutputKind& kind : output_kinds())
+        out += (out.empty() ? "" : ", ") + std::string(kind.name);
+    return out;
+}
+
+std::string format_help() {
+    std::string out;
+    for (const OutputKind& kind : output_kinds()) {
+        out += (out.empty() ? "" : "; ") + std::string(kind.name) + ": " + std::string(kind.files) +
+               ", " + std::string(kind.description);
+    }
+    return out;
+}
+
 std::string takes_number(Options& options, int Options::*member, std::string_view text, int min,
                          int max) {
     const std::optional<std::int32_t> n = parse_int(text);
@@ -144,6 +167,61 @@ std::vector<CliOption> make_table() {
         flag("export", 0, Group::outputs, &Options::export_bmp,
              "Also write the double-size picture TEST_<name>.bmp: the converted picture in the "
              "palette's colours, as the dialog's preview shows it."),
+        {"format", 0, Arg::required, "LIST", format_names(), ValueKind::word, Group::outputs, "s02",
+         "What to write for each picture, a comma-separated list of " + format_help() +
+             ". NAME is the picture's name without its extension.",
+         [](Options& options, std::string_view list) {
+             std::vector<std::string> chosen;
+             for (std::size_t start = 0; start <= list.size();) {
+                 std::size_t end = list.find(',', start);
+                 if (end == std::string_view::npos) end = list.size();
+                 std::string_view name = list.substr(start, end - start);
+                 while (!name.empty() && name.front() == ' ')
+                     name.remove_prefix(1);
+                 while (!name.empty() && name.back() == ' ')
+                     name.remove_suffix(1);
+                 start = end + 1;
+                 if (name.empty()) continue;
+                 const OutputKind* kind = find_output_kind(lower(name));
+                 if (kind == nullptr) return "a comma-separated list of " + format_list();
+                 if (std::ranges::find(chosen, kind->name) == chosen.end())
+                     chosen.emplace_back(kind->name);
+             }
+             if (chosen.empty()) return "a comma-separated list of " + format_list();
+             options.formats = std::move(chosen);
+             return std::string();
+         }},
+        flag("dedupe", 0, Group::outputs, &Options::dedupe,
+             "Store identical 8 x 8 tiles (the same 8 pattern and 8 colour bytes) once in each "
+             "third of the screen; the name table points to them and the screen shows the same "
+             "pixels. The .S02 keeps its layout (unused tiles zero); raw, c and asm hold only the "
+             "tiles in use, and say (as --report does) how many each third keeps."),
+        {"asm-syntax",
+         0,
+         Arg::required,
+         "pasmo|sdasz80",
+         {"pasmo", "sdasz80"},
+         ValueKind::word,
+         Group::outputs,
+         "pasmo",
+         "The form of NAME.asm: pasmo (db, equ, label:), which many Z80 assemblers share, or "
+         "sdasz80, the assembler of sdcc (.db, =, an area, global labels with C's leading "
+         "underscore).",
+         [](Options& options, std::string_view name) {
+             if (lower(name) == "pasmo") {
+                 options.asm_syntax = outputs::AsmSyntax::pasmo;
+             } else if (lower(name) == "sdasz80") {
+                 options.asm_syntax = outputs::AsmSyntax::sdasz80;
+             } else {
+                 return std::string("pasmo|sdasz80");
+             }
+             return std::string();
+         }},
+        flag("show", 0, Group::outputs, &Options::show,
+             "After converting, show the result on an emulated MSX: its cartridge opens in "
+             "openMSX (C-BIOS's MSX1 machine, or its MSX2 one for a picture made for an MSX2 "
+             "palette), which runs on by itself; the first " +
+                 std::to_string(max_shown) + " pictures of a run."),
         {"output-dir",
          'o',
          Arg::required,
@@ -284,9 +362,12 @@ constexpr std::string_view about[] = {
     "BLOAD \"NAME.S02\",S shows on an MSX. A picture is a 24-bit BMP file of at most 256 x 192 "
     "pixels whose name ends in .bmp, in any letter case.",
     "Each output is named as its source with \".S02\" in place of its extension, beside it or "
-    "in the folder of --output-dir. A folder given converts the pictures directly in it, in "
+    "in the folder of --output-dir. --format writes other files instead or as well, for MSX "
+    "programs and for a look at the result: the tables apart, as C or assembler source, a "
+    "cartridge that shows the picture on any MSX, the screen as a PNG picture, the MSX2 "
+    "palette. A folder given converts the pictures directly in it, in "
     "byte order of their names (with --recursive, then each subfolder in turn), leaving out the "
-    "TEST_ pictures written for a picture beside them. Other names are skipped. Files are "
+    "outputs written for a picture beside them. Other names are skipped. Files are "
     "converted in the order given; options and names may come in any order, and every later "
     "argument after -- is a name.",
     "A run whose outputs would collide (two pictures writing one name) or replace one of its "

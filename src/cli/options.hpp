@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert/settings.hpp"
+#include "outputs/source_code.hpp"
 #include "quality/auto_settings.hpp"
 #include "quality/measure.hpp"
 
@@ -18,6 +19,8 @@ namespace lumaweave::cli {
 
 inline constexpr const char* program_name = "lumaweave-cli";
 inline constexpr int max_jobs = 64;
+// --show opens at most this many pictures of a run, each in an emulator of its own.
+inline constexpr int max_shown = 4;
 
 inline constexpr int exit_converted = 0;
 inline constexpr int exit_failed = 1;
@@ -32,11 +35,16 @@ enum class ReportFormat { none, text, json };
 struct Options {
     ConversionSettings settings;  // fields not named keep their initial values
     bool export_bmp = false;      // also write the double-size "TEST_" picture
-    std::string output_dir;       // empty: outputs beside their sources
-    bool recursive = false;       // folders given: also their subfolders
-    bool keep_going = false;      // convert every file, whatever fails
-    bool no_clobber = false;      // never replace an existing output
-    bool quiet = false;           // nothing on standard error unless something fails
+    // The names of --format (output_kinds()), each once, in the order given.
+    std::vector<std::string> formats{"s02"};
+    bool dedupe = false;  // identical tiles of a third stored once
+    outputs::AsmSyntax asm_syntax = outputs::AsmSyntax::pasmo;
+    bool show = false;        // open each result in openMSX
+    std::string output_dir;   // empty: outputs beside their sources
+    bool recursive = false;   // folders given: also their subfolders
+    bool keep_going = false;  // convert every file, whatever fails
+    bool no_clobber = false;  // never replace an existing output
+    bool quiet = false;       // nothing on standard error unless something fails
     bool help = false;
     bool version = false;
     std::optional<std::string> config;         // palette configuration named on the command line

@@ -81,8 +81,15 @@ std::string json_settings(const ConversionSettings& settings, bool changed_only)
     return out + "}";
 }
 
+std::string text_tiles(const std::string& file, const TileCounts& tiles) {
+    return file + ": " + std::to_string(tiles[0] + tiles[1] + tiles[2]) + " tiles of 768 stored, " +
+           std::to_string(tiles[0]) + ", " + std::to_string(tiles[1]) + " and " +
+           std::to_string(tiles[2]) + " per third\n";
+}
+
 std::string json_report(const std::string& file, const Options& options,
-                        const quality::FileQuality& record) {
+                        const quality::FileQuality& record,
+                        const std::optional<TileCounts>& tiles) {
     std::string out = "{\"file\":" + json_string(file) + ",\"display\":" +
                       json_string(std::string(quality::display_name(options.display)));
     if (record.measured) {
@@ -102,6 +109,10 @@ std::string json_report(const std::string& file, const Options& options,
                ",\"settings\":" + json_settings(s.chosen, false) +
                ",\"command\":" + json_string(reproducing_command(s.chosen, options.config, file)) +
                "}";
+    }
+    if (tiles) {
+        out += ",\"tiles\":[" + std::to_string((*tiles)[0]) + "," + std::to_string((*tiles)[1]) +
+               "," + std::to_string((*tiles)[2]) + "]";
     }
     return out + "}\n";
 }
@@ -130,11 +141,13 @@ std::string reproducing_command(const ConversionSettings& settings,
 }
 
 std::string file_report(const Options& options, const std::string& file,
-                        const quality::FileQuality& record) {
-    if (options.report == ReportFormat::json) return json_report(file, options, record);
+                        const quality::FileQuality& record,
+                        const std::optional<TileCounts>& tiles) {
+    if (options.report == ReportFormat::json) return json_report(file, options, record, tiles);
     std::string out;
     if (record.measured) out += text_figures(file, options, record.figures);
     if (record.searched) out += text_search(file, options, record.search);
+    if (tiles) out += text_tiles(file, *tiles);
     return out;
 }
 

@@ -359,6 +359,40 @@ TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
     }
 }
 
+// "Show on MSX" opens the cartridge of the picture shown in openMSX (here a stand-in on the PATH
+// that keeps what it was given); it waits for a picture, and says when openMSX is missing.
+TEST_F(DialogTest, ShowOnMsxOpensTheShownPictureInOpenMsx) {
+    show_and_wait(*dialog);
+    EXPECT_FALSE(control(id_show_on_msx).IsEnabled());
+    EXPECT_NE(control(id_show_on_msx).GetToolTipText().Find("openMSX"), wxNOT_FOUND);
+    const fs::path bin = dir / "bin", calls = dir / "calls";
+    fs::create_directories(bin);
+    fs::create_directories(calls);
+    std::ofstream(bin / "openmsx")
+        << "#!/bin/sh\ncp \"$4\" \"" << (calls / "shown.rom").string()
+        << "\"\nprintf '%s\\n' \"$2\" > \"" << (calls / "machine").string() << "\"\n";
+    fs::permissions(bin / "openmsx", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    drop({files[1]});
+    EXPECT_TRUE(control(id_show_on_msx).IsEnabled());
+    ASSERT_TRUE(click(id_show_on_msx));
+    ASSERT_TRUE(pump_until([&] { return fs::exists(calls / "machine"); }));
+    const Result& result = reference(files[1], {});
+    EXPECT_EQ(test::read_file(calls / "shown.rom"),
+              rom_output.bytes(outputs::PictureFiles(result, files[1])));
+    EXPECT_EQ(test::read_file(calls / "machine"),
+              (Bytes{'C', '-', 'B', 'I', 'O', 'S', '_', 'M', 'S', 'X', '1', '\n'}));
+    drop({put_noise("bad.bmp", 20, 16, 1)});  // nothing to show
+    EXPECT_FALSE(control(id_show_on_msx).IsEnabled());
+    ::setenv("PATH", dir.path().c_str(), 1);
+    drop({files[1]});
+    ASSERT_TRUE(click(id_show_on_msx));
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(boxes.shown, Strings{"Show on MSX: openMSX is not installed (on Debian: apt-get "
+                                   "install openmsx cbios)"});
+}
+
 // A complete configuration file replaces the palettes the dialog converts with.
 TEST_F(DialogTest, ConfigurationPalettesReachTheConversions) {
     std::string red;

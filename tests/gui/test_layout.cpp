@@ -15,7 +15,7 @@ using namespace lumaweave::app;
 // touching rectangles stay touching. (That no two controls overlap the dialog test sees on the
 // screen.)
 TEST(DialogTemplate, DialogUnitsMapToPixels) {
-    EXPECT_EQ(to_pixels({0, 0, dialog_width_du, dialog_height_du}), (PixelRect{0, 0, 761, 735}));
+    EXPECT_EQ(to_pixels({0, 0, dialog_width_du, dialog_height_du}), (PixelRect{0, 0, 919, 735}));
     EXPECT_EQ(to_pixels(find_template_item(id_picture)->rect), (PixelRect{35, 105, 513, 384}));
     const PixelRect a = to_pixels({1, 1, 1, 1}), b = to_pixels({2, 2, 1, 1});
     EXPECT_TRUE(a.x + a.width == b.x && a.y + a.height == b.y);
