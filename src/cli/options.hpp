@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "convert/settings.hpp"
+#include "io/status.hpp"
+#include "picture/framing.hpp"
 #include "quality/auto_settings.hpp"
 #include "quality/measure.hpp"
 
@@ -45,7 +47,10 @@ struct Options {
     bool auto_settings = false;                // search each picture's settings
     int auto_budget = quality::default_budget;
     quality::Display display = quality::Display::table;  // what the figures and the search assume
-    std::vector<std::string> files;                      // names and folders, in the order given
+    picture::FramingOptions framing;  // --fit, --fill, --stretch, --pad and their settings
+    bool framing_conflict = false;    // two different framings were given
+    bool framing_tuned = false;       // --pixel-aspect or --resample was given
+    std::vector<std::string> files;   // names and folders, in the order given
 };
 
 // Whether an option takes a value: none, always (the next argument, "=VALUE", or for a short
@@ -56,7 +61,7 @@ enum class Arg { none, required, optional };
 enum class ValueKind { none, file, folder, number, word };
 
 // The parts of the help and the manual page.
-enum class Group { outputs, running, quality, information, conversion };
+enum class Group { outputs, running, quality, information, conversion, picture };
 
 struct GroupText {
     Group group;
@@ -119,5 +124,14 @@ std::span<const std::string_view> description();
 std::span<const std::string_view> streams_and_stopping();
 
 std::string help_text();
+
+// The options that reproduce the framing and background of a run (" --fit --background ..."),
+// empty when they are the initial ones.
+std::string picture_arguments(const picture::FramingOptions& framing);
+
+// Whether a failure is one of the size rules that framing would have met: the command line then
+// says framing_hint(), once a run.
+bool framing_would_help(Status status);
+std::string framing_hint();
 
 }  // namespace lumaweave::cli

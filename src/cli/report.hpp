@@ -12,7 +12,8 @@ namespace lumaweave::cli {
 // A command line that converts `file` as `settings` do: every option whose value differs from
 // its initial one, the configuration named (if any), the file name quoted for a POSIX shell.
 std::string reproducing_command(const ConversionSettings& settings,
-                                const std::optional<std::string>& config, const std::string& file);
+                                const std::optional<std::string>& config, const std::string& file,
+                                const std::string& picture_options = {});
 
 // The lines printed for one converted file (each ending in a newline; empty when nothing is
 // asked).
