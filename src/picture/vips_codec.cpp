@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <span>
@@ -53,15 +54,37 @@ bool start_vips() {
     return started;
 }
 
-// libvips' reason: its first line, without the loader's class name in front.
-std::string reason(const VError& e) {
+// What is wrong, for a person: the format, and libvips' reason (its first line, without the
+// name of the part of libvips that gives it).
+std::string reason(const char* format, const VError& e) {
     std::string text = e.what();
     vips_error_clear();
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
     if (const std::size_t line = text.find('\n'); line != std::string::npos) text.resize(line);
-    if (text.empty()) text = "the picture data is damaged";
-    return text;
+    if (const std::size_t colon = text.find(": ");
+        colon != std::string::npos && text.find(' ') > colon) {
+        text.erase(0, colon + 2);
+    }
+    std::string out = std::string("the ") + format + " data cannot be decoded";
+    return text.empty() ? out : out + " (" + text + ")";
+}
+
+// The format a file's first bytes announce, whether or not libvips can read the rest.
+const char* announced_format(const std::string& path) {
+    unsigned char head[12] = {};
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return nullptr;
+    const std::size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    if (n < 4) return nullptr;
+    auto starts = [&](std::string_view magic, std::size_t at = 0) {
+        return std::memcmp(head + at, magic.data(), magic.size()) == 0;
+    };
+    if (starts("\x89PNG")) return "PNG";
+    if (starts("\xFF\xD8\xFF")) return "JPEG";
+    if (starts("GIF8")) return "GIF";
+    if (starts("RIFF") && starts("WEBP", 8)) return "WebP";
+    if (starts(std::string_view("II*\0", 4)) || starts(std::string_view("MM\0*", 4))) return "TIFF";
+    return nullptr;
 }
 
 struct Loader {
@@ -203,7 +226,7 @@ class VipsSource final : public Source {
             copy_out(to_rgba(image_.autorot()), out);
             return checked(out, width_, height_, error);
         } catch (const VError& e) {
-            error = reason(e);
+            error = reason(format(), e);
             return false;
         }
     }
@@ -217,14 +240,14 @@ class VipsSource final : public Source {
             if (loader_ && !plan.nearest && std::max(sx, sy) < 0.5) {
                 // A large reduction of a file: decoded small already where the format allows
                 // (JPEG and WebP decode at a fraction of their size), then reduced to twice
-                // the size needed, upright, in linear light; the plan finishes from there.
+                // the size needed, upright; the plan finishes from there in linear light.
+                // (Reducing in linear light here would turn shrink-on-load off.)
                 const int w = std::max(1, static_cast<int>(std::ceil(width_ * sx * 2)));
                 const int h = std::max(1, static_cast<int>(std::ceil(height_ * sy * 2)));
                 image = VImage::thumbnail(path_.c_str(), w,
                                           VImage::option()
                                               ->set("height", h)
                                               ->set("size", VIPS_SIZE_FORCE)
-                                              ->set("linear", true)
                                               ->set("fail_on", VIPS_FAIL_ON_ERROR));
                 image = to_rgba(image);
                 scale_x = static_cast<double>(image.width()) / width_;
@@ -239,12 +262,14 @@ class VipsSource final : public Source {
             copy_out(carry_out(image, plan, scale_x, scale_y), out);
             return checked(out, plan.canvas_width, plan.canvas_height, error);
         } catch (const VError& e) {
-            error = reason(e);
+            error = reason(format(), e);
             return false;
         }
     }
 
   private:
+    const char* format() const { return loader_ ? loader_->format : "picture"; }
+
     VImage load(VipsAccess access) const {
         return loader_->load(
             path_.c_str(),
@@ -287,7 +312,14 @@ class VipsCodec final : public Codec {
                 loader = &l;
         }
         if (loader == nullptr) {
-            error = "not a PNG, JPEG, GIF, WebP, TIFF or BMP picture";
+            // A file that says what it is but that libvips cannot open is a damaged one.
+            if (const char* announced = announced_format(path)) {
+                recognised = true;
+                format = announced;
+                error = std::string("the ") + announced + " file is damaged or cut short";
+            } else {
+                error = "not a PNG, JPEG, GIF, WebP, TIFF or BMP picture";
+            }
             return nullptr;
         }
         recognised = true;
@@ -297,7 +329,7 @@ class VipsCodec final : public Codec {
                 loader->load(path.c_str(), VImage::option()->set("fail_on", VIPS_FAIL_ON_ERROR)),
                 path, loader);
         } catch (const VError& e) {
-            error = reason(e);
+            error = reason(loader->format, e);
             return nullptr;
         }
     }
@@ -311,7 +343,7 @@ class VipsCodec final : public Codec {
         try {
             return std::make_unique<VipsSource>(picture, std::clamp(orientation, 1, 8));
         } catch (const VError& e) {
-            error = reason(e);
+            error = reason("picture", e);
             return nullptr;
         }
     }
