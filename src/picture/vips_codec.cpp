@@ -154,9 +154,24 @@ VImage exactly(VImage image, int width, int height) {
                            ->set("background", std::vector<double>{0, 0, 0, 0}));
 }
 
+// The pixels of an 8-bit RGBA picture as a plain picture in memory (kept in `storage`). libvips'
+// resizing of a picture that comes out of a rotation can differ from that of the same pixels in
+// memory (the fuzz target of the framing found it); from memory it is the same whatever the
+// picture's orientation was.
+VImage in_memory(VImage image, std::vector<std::uint8_t>& storage) {
+    RgbaImage copy;
+    copy_out(image, copy);
+    storage = std::move(copy.pixels);
+    return VImage::new_from_memory(storage.data(), storage.size(), copy.width, copy.height, 4,
+                                   VIPS_FORMAT_UCHAR)
+        .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+}
+
 // Crops, scales and places an upright 8-bit RGBA picture as the plan says. `scale_x`, `scale_y`
-// map plan coordinates onto it when it was already reduced on loading.
-VImage carry_out(VImage image, const FramePlan& plan, double scale_x, double scale_y) {
+// map plan coordinates onto it when it was already reduced on loading. The cropped pixels are
+// held in `storage` while the result is computed.
+VImage carry_out(VImage image, const FramePlan& plan, double scale_x, double scale_y,
+                 std::vector<std::uint8_t>& storage) {
     int cx = plan.crop_x, cy = plan.crop_y, cw = plan.crop_width, ch = plan.crop_height;
     if (scale_x != 1 || scale_y != 1) {
         cx = static_cast<int>(std::lround(cx * scale_x));
@@ -166,6 +181,7 @@ VImage carry_out(VImage image, const FramePlan& plan, double scale_x, double sca
     }
     if (cx != 0 || cy != 0 || cw != image.width() || ch != image.height())
         image = image.extract_area(cx, cy, cw, ch);
+    image = in_memory(image, storage);
     const int sw = plan.scaled_width, sh = plan.scaled_height;
     if (sw != cw || sh != ch) {
         const double hscale = static_cast<double>(sw) / cw, vscale = static_cast<double>(sh) / ch;
@@ -259,7 +275,8 @@ class VipsSource final : public Source {
                     loader_ ? load(turned ? VIPS_ACCESS_RANDOM : VIPS_ACCESS_SEQUENTIAL) : image_;
                 image = to_rgba(image.autorot());
             }
-            copy_out(carry_out(image, plan, scale_x, scale_y), out);
+            std::vector<std::uint8_t> storage;
+            copy_out(carry_out(image, plan, scale_x, scale_y, storage), out);
             return checked(out, plan.canvas_width, plan.canvas_height, error);
         } catch (const VError& e) {
             error = reason(format(), e);
