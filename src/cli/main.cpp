@@ -123,7 +123,7 @@ class TerminalObserver final : public BatchObserver {
         error(failure_line(name, outcome));
         // Once a run: a picture of another size can be framed for the screen.
         if (!hinted_ && options_.framing.framing == picture::Framing::none &&
-            cli::framing_would_help(outcome.status)) {
+            picture::framing_would_help(outcome.status)) {
             hinted_ = true;
             error(cli::framing_hint());
         }

@@ -570,11 +570,6 @@ std::string picture_arguments(const picture::FramingOptions& framing) {
     return out;
 }
 
-bool framing_would_help(Status status) {
-    return status == Status::width_not_multiple_of_8 || status == Status::width_exceeds_256 ||
-           status == Status::height_exceeds_192 || status == Status::image_too_small;
-}
-
 std::string framing_hint() {
     return std::string(program_name) +
            ": to convert a picture of any size, frame it for the screen with --fit (scaled to "

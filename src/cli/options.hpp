@@ -129,9 +129,8 @@ std::string help_text();
 // empty when they are the initial ones.
 std::string picture_arguments(const picture::FramingOptions& framing);
 
-// Whether a failure is one of the size rules that framing would have met: the command line then
-// says framing_hint(), once a run.
-bool framing_would_help(Status status);
+// After a failure that framing would have avoided (picture::framing_would_help), the command
+// line says this, once a run.
 std::string framing_hint();
 
 }  // namespace lumaweave::cli

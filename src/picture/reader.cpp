@@ -60,6 +60,11 @@ Outcome check_limits(int width, int height) {
                        " megapixels are read");
 }
 
+bool framing_would_help(Status status) {
+    return status == Status::width_not_multiple_of_8 || status == Status::width_exceeds_256 ||
+           status == Status::height_exceeds_192 || status == Status::image_too_small;
+}
+
 Outcome frame_pixels(const RgbaImage& picture, int orientation, const FramingOptions& options,
                      int correction, RgbaImage& framed) {
     std::string error;

@@ -22,6 +22,10 @@ inline constexpr std::int64_t max_pixels = 100'000'000;
 // The refusal of a picture too large to read, or an ok outcome.
 Outcome check_limits(int width, int height);
 
+// Whether a failure is one of the conversion's size rules, which framing would have met: the
+// front ends then say so.
+bool framing_would_help(Status status);
+
 // Frames decoded pixels, with an orientation tag 1..8 (as EXIF numbers them) applied first, into
 // `framed` (still with its alpha): the glue between decoded pixels and the codec's scaling.
 Outcome frame_pixels(const RgbaImage& picture, int orientation, const FramingOptions& options,
@@ -31,6 +35,9 @@ class FileReader final : public PictureReader {
   public:
     explicit FileReader(const FramingOptions& options = {});
     const Picture& read(const std::string& name, const ConversionSettings& settings) override;
+    // For the files read from now on.
+    void set_options(const FramingOptions& options) { options_ = options; }
+    const FramingOptions& options() const { return options_; }
 
   private:
     const Picture& fail(Status status, std::string detail = {});
