@@ -46,6 +46,10 @@ bool start_vips() {
         started = VIPS_INIT("lumaweave") == 0;
         if (own_home) unsetenv("VIPSHOME");
         if (!started) return;
+        // One thread per picture: libvips 8.14 loses a decoder's error now and then when it
+        // happens on a worker thread of its own (a cut-short PNG then reads as complete). The
+        // program's own workers convert pictures side by side.
+        vips_concurrency_set(1);
         vips_cache_set_max(0);
         vips_cache_set_max_mem(0);
         vips_cache_set_max_files(0);
