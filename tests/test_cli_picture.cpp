@@ -57,6 +57,33 @@ TEST(CommandLinePictures, FramingOptionsAndTheirValues) {
     }
 }
 
+// Framing on the command line, where the framed picture is known exactly: --pad puts a 100 x 50
+// picture at (78, 71) on the background; --fit --resample nearest makes each pixel of a 40 x 30
+// picture a 6 x 6 block at (8, 6). The ".S02" is that of the framed picture made by hand.
+TEST(CommandLinePictures, FramingGivesTheConversionOfTheFramedPicture) {
+    ScratchDir dir;
+    const RgbPicture small = make_noise(100, 50, 3), art = make_noise(40, 30, 4);
+    write_file(dir / "small.png", write_png(RgbaPicture::opaque(small), PngKind::rgb8));
+    write_file(dir / "art.gif.png", write_png(RgbaPicture::opaque(art), PngKind::rgb8));
+    auto framed = [&](const RgbPicture& p, int left, int top, int factor, Color bg) {
+        return make_bmp(256, 192, [&](int x, int y) {
+            const int sx = (x - left) / factor, sy = (y - top) / factor;
+            const bool inside = x >= left && y >= top && sx < p.width && sy < p.height;
+            return inside ? p.at(sx, sy) : bg;
+        });
+    };
+    write_file(dir / "want_pad.bmp", framed(small, 78, 71, 1, {0x20, 0x40, 0x60}));
+    write_file(dir / "want_fit.bmp", framed(art, 8, 6, 6, {0x22, 0x44, 0x66}));
+    const ProgramResult pad =
+        run_cli({"-q", "--pad", "--background", "#204060", "small.png"}, dir.path());
+    const ProgramResult fit = run_cli(
+        {"-q", "--fit", "--resample", "nearest", "--background=#246", "art.gif.png"}, dir.path());
+    EXPECT_EQ(std::tie(pad.exit_code, pad.err, fit.exit_code, fit.err),
+              std::tuple(0, std::string(), 0, std::string()));
+    EXPECT_EQ(read_file(dir / "small.S02"), converted(dir / "want_pad.bmp").vram);
+    EXPECT_EQ(read_file(dir / "art.gif.S02"), converted(dir / "want_fit.bmp").vram);
+}
+
 // Every bad file is answered with a line that names it and says what is wrong, exit status 1,
 // also with --quiet, and nothing else on the terminal (libvips and GLib say nothing); the output
 // that was there stays.
