@@ -4,6 +4,8 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev python3)
 # The ".screen.png" output.
 packages+=(libpng-dev)
+# Pictures other than BMP (PNG, JPEG, GIF, WebP, TIFF) and framing: libvips and its C++ API.
+packages+=(libvips-dev)
 # The Debian package: cpack finds the programs' library dependencies with dpkg-shlibdeps, and
 # the executables among the files with file.
 packages+=(dpkg-dev file)

@@ -15,6 +15,7 @@
 #include "app/preview_control.hpp"
 #include "batch/batch.hpp"
 #include "lumaweave.hpp"
+#include "picture/reader.hpp"
 
 namespace lumaweave::app {
 
@@ -39,6 +40,8 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     bool Destroy() override;
 
     const ConversionSettings& settings() const { return settings_; }
+    // The framing and background the pictures are read with.
+    const picture::FramingOptions& framing() const { return reader_.options(); }
     const std::vector<std::string>& files() const { return files_; }
     bool busy() const { return busy_; }
     int progress_percent() const { return progress_percent_; }
@@ -68,6 +71,10 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     void on_option(const OptionControl& option, bool checked);
     void arm_reclick(wxRadioButton& button);
 
+    void on_open(wxCommandEvent& event);
+    void set_framing(const picture::FramingOptions& framing);
+    // Converts file `name` as the dialog reads pictures.
+    const Result& convert(const std::string& name);
     void on_conversion(wxCommandEvent& event);
     void on_auto(wxCommandEvent& event);
     void on_show(wxCommandEvent& event);
@@ -80,10 +87,13 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     DefaultPalettes palettes_;
     OutputPlan outputs_;  // "BMP Export" adds the "TEST_" picture
     std::vector<std::string> files_;
-    // Converts for the preview and for the batch, which shows each file it converts.
+    // Converts for the preview and for the batch, which shows each file it converts, with the
+    // pictures read (and framed) by the reader.
     Converter converter_;
     std::string shown_name_;  // the file whose conversion the preview shows
-    bool busy_ = false;       // a batch is under way
+    picture::FileReader reader_;
+    Result failure_;     // of a picture that cannot be read
+    bool busy_ = false;  // a batch is under way
     StopToken stop_;
     int progress_percent_ = 0;
     wxListBox* file_list_ = nullptr;

@@ -56,7 +56,7 @@ Batch::Batch(std::vector<std::string> files, const OutputPlan& plan, FailurePoli
         if (!is_picture_name(name)) continue;
         if (plan_.no_clobber && all_outputs_exist(name)) continue;  // skipped at its turn
         const bool in_turn = written.contains(file_identity(name)) ||
-                             written.contains(file_identity(companion_name(name)));
+                             written.contains(file_identity(companion_palette_name(name)));
         jobs_.push_back({i, name, in_turn});
         for (const std::string& output : plan_.paths(name))
             written.insert(file_identity(output));

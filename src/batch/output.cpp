@@ -30,6 +30,10 @@ std::string base_name(const std::string& name) {
     return name.substr(0, name.size() >= length ? name.size() - length : 0);
 }
 
+std::string companion_palette_name(const std::string& name) {
+    return base_name(name) + ".s05";
+}
+
 std::string vram_name(const std::string& name) {
     return base_name(name) + ".S02";
 }

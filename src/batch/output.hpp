@@ -14,7 +14,8 @@ namespace lumaweave {
 
 // The extensions of the pictures a batch converts, in lower case; a name matches in any letter
 // case.
-inline constexpr std::string_view picture_extensions[] = {".bmp"};
+inline constexpr std::string_view picture_extensions[] = {".bmp", ".png",  ".jpg", ".jpeg",
+                                                          ".gif", ".webp", ".tif", ".tiff"};
 
 // The picture extension a name ends in (after trailing white space is removed), any letter case;
 // empty when it ends in none.
@@ -26,6 +27,9 @@ bool is_picture_name(const std::string& name);
 // The name without its picture extension (as many characters as the extension has, counted
 // from the very end: "cat.bmp " gives "cat.").
 std::string base_name(const std::string& name);
+
+// The companion palette beside a picture: base + ".s05" (for ".bmp", the core's companion_name).
+std::string companion_palette_name(const std::string& name);
 
 // base + ".S02".
 std::string vram_name(const std::string& name);

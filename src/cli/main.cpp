@@ -19,6 +19,7 @@
 #include "cli/report.hpp"
 #include "io/file_io.hpp"
 #include "outputs/emulator.hpp"
+#include "picture/reader.hpp"
 #include "quality/quality_converter.hpp"
 
 using namespace lumaweave;
@@ -75,8 +76,10 @@ std::string fit_name(const std::string& name, int columns) {
 std::string failure_line(const std::string& name, const Outcome& outcome) {
     std::string text = shown_text(outcome);
     if (outcome.file.empty() || outcome.file == name) {
-        const bool reason =
-            outcome.status == Status::file_cannot_open || outcome.status == Status::read_error;
+        // What is wrong with a file no reader takes ("not a PNG, JPEG, ...") follows too.
+        const bool reason = outcome.status == Status::file_cannot_open ||
+                            outcome.status == Status::read_error ||
+                            outcome.status == Status::format_not_convertible;
         if (reason && !outcome.detail.empty()) text += " (" + outcome.detail + ")";
         return name + ": " + text;
     }
@@ -127,6 +130,12 @@ class TerminalObserver final : public BatchObserver {
 
     void file_failed(int, const std::string& name, const Outcome& outcome) override {
         error(failure_line(name, outcome));
+        // Once a run: a picture of another size can be framed for the screen.
+        if (!hinted_ && options_.framing.framing == picture::Framing::none &&
+            picture::framing_would_help(outcome.status)) {
+            hinted_ = true;
+            error(cli::framing_hint());
+        }
     }
 
     void file_skipped(int, const std::string& name) override {
@@ -209,6 +218,7 @@ class TerminalObserver final : public BatchObserver {
     const std::vector<quality::FileQuality>& records_;
     int shown_ = 0, not_shown_ = 0;
     bool bar_shown_ = false;
+    bool hinted_ = false;
     int current_ = -1, drawn_percent_ = -1;
     std::string current_name_;
 };
@@ -303,12 +313,15 @@ int run(const cli::Options& options) {
             observer.search_progress(index, share);
         };
     }
+    // Each converter reads its files with a reader of its own: BMP files of every kind, the
+    // other formats through the libvips module (loaded only when such a file comes), framing.
     const ConverterFactory make = [&]() -> std::unique_ptr<FileConverter> {
+        auto reader = std::make_unique<picture::FileReader>(options.framing);
         if (quality) {
-            return std::make_unique<quality::QualityConverter>(options.settings, palettes,
-                                                               quality_plan, records);
+            return std::make_unique<quality::QualityConverter>(
+                options.settings, palettes, quality_plan, records, std::move(reader));
         }
-        return std::make_unique<SettingsConverter>(options.settings, palettes);
+        return std::make_unique<SettingsConverter>(options.settings, palettes, std::move(reader));
     };
 
     for (const SourceList::Left& left : sources.left_out)

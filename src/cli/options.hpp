@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "convert/settings.hpp"
+#include "io/status.hpp"
 #include "outputs/source_code.hpp"
+#include "picture/framing.hpp"
 #include "quality/auto_settings.hpp"
 #include "quality/measure.hpp"
 
@@ -53,7 +55,10 @@ struct Options {
     bool auto_settings = false;                // search each picture's settings
     int auto_budget = quality::default_budget;
     quality::Display display = quality::Display::table;  // what the figures and the search assume
-    std::vector<std::string> files;                      // names and folders, in the order given
+    picture::FramingOptions framing;  // --fit, --fill, --stretch, --pad and their settings
+    bool framing_conflict = false;    // two different framings were given
+    bool framing_tuned = false;       // --pixel-aspect or --resample was given
+    std::vector<std::string> files;   // names and folders, in the order given
 };
 
 // Whether an option takes a value: none, always (the next argument, "=VALUE", or for a short
@@ -64,7 +69,7 @@ enum class Arg { none, required, optional };
 enum class ValueKind { none, file, folder, number, word };
 
 // The parts of the help and the manual page.
-enum class Group { outputs, running, quality, information, conversion };
+enum class Group { outputs, running, quality, information, conversion, picture };
 
 struct GroupText {
     Group group;
@@ -127,5 +132,13 @@ std::span<const std::string_view> description();
 std::span<const std::string_view> streams_and_stopping();
 
 std::string help_text();
+
+// The options that reproduce the framing and background of a run (" --fit --background ..."),
+// empty when they are the initial ones.
+std::string picture_arguments(const picture::FramingOptions& framing);
+
+// After a failure that framing would have avoided (picture::framing_would_help), the command
+// line says this, once a run.
+std::string framing_hint();
 
 }  // namespace lumaweave::cli

@@ -67,7 +67,9 @@ std::string text_search(const std::string& file, const Options& options,
            "%, display " + std::string(quality::display_name(options.display)) + "); " +
            std::to_string(s.conversions) + " conversions and " + std::to_string(s.trials) +
            " trials, work " + number(s.cost, 2) + " of " + std::to_string(options.auto_budget) +
-           "\n" + reproducing_command(s.chosen, options.config, file) + "\n";
+           "\n" +
+           reproducing_command(s.chosen, options.config, file, picture_arguments(options.framing)) +
+           "\n";
 }
 
 std::string json_settings(const ConversionSettings& settings, bool changed_only) {
@@ -106,8 +108,9 @@ std::string json_report(const std::string& file, const Options& options,
                ",\"trials\":" + std::to_string(s.trials) + ",\"work\":" + number(s.cost, 4) +
                ",\"budget\":" + std::to_string(options.auto_budget) +
                ",\"changed\":" + json_settings(s.chosen, true) +
-               ",\"settings\":" + json_settings(s.chosen, false) +
-               ",\"command\":" + json_string(reproducing_command(s.chosen, options.config, file)) +
+               ",\"settings\":" + json_settings(s.chosen, false) + ",\"command\":" +
+               json_string(reproducing_command(s.chosen, options.config, file,
+                                               picture_arguments(options.framing))) +
                "}";
     }
     if (tiles) {
@@ -120,8 +123,10 @@ std::string json_report(const std::string& file, const Options& options,
 }  // namespace
 
 std::string reproducing_command(const ConversionSettings& settings,
-                                const std::optional<std::string>& config, const std::string& file) {
+                                const std::optional<std::string>& config, const std::string& file,
+                                const std::string& picture_options) {
     std::string out = program_name;
+    out += picture_options;
     if (config) {
         out += " --config ";
         out += shell_quote(*config);

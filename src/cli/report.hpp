@@ -13,7 +13,8 @@ namespace lumaweave::cli {
 // A command line that converts `file` as `settings` do: every option whose value differs from
 // its initial one, the configuration named (if any), the file name quoted for a POSIX shell.
 std::string reproducing_command(const ConversionSettings& settings,
-                                const std::optional<std::string>& config, const std::string& file);
+                                const std::optional<std::string>& config, const std::string& file,
+                                const std::string& picture_options = {});
 
 // The tiles stored for each third of the screen with --dedupe.
 using TileCounts = std::array<int, 3>;

@@ -78,6 +78,10 @@ std::string_view status_name(Status status) {
             return "stopped";
         case Status::too_many_files:
             return "too_many_files";
+        case Status::picture_unreadable:
+            return "picture_unreadable";
+        case Status::picture_too_large:
+            return "picture_too_large";
     }
     return "unknown";
 }
