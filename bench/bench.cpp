@@ -1,11 +1,13 @@
 // Converts every 256 x 192 picture of a folder under named settings profiles and prints, per
-// profile, the median time per picture and the candidates evaluated per 8x2 block.
+// profile, the median time per picture and the candidates evaluated per 8x2 block; then the time
+// to read and frame a 6000 x 4000 JPEG made from the first picture (profile "jpeg").
 //
 //   lumaweave-bench [FOLDER] [--repeat N] [--only PROFILE,...] [--wall]
 //
 // Times are the converting thread's CPU time unless --wall is given, so that other work on the
-// machine disturbs them less.
+// machine disturbs them less; the JPEG's are wall time, as libvips works on threads of its own.
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,10 +16,14 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#include <vips/vips8>
 
 #include "formats/bmp.hpp"
 #include "io/file_io.hpp"
 #include "lumaweave.hpp"
+#include "picture/codec_loader.hpp"
+#include "picture/reader.hpp"
+#include "picture/vips_codec.hpp"
 
 using namespace lumaweave;
 
@@ -74,6 +80,56 @@ bool is_256x192(const std::string& path) {
     const FileContents f = read_whole_file(pool, path, 0);
     return f.outcome.ok() && f.length >= 54 && bmp::get_i32(f.data + bmp::width_at) == 256 &&
            bmp::get_i32(f.data + bmp::height_at) == 192;
+}
+
+// Reading and framing (--fit, --fill) a 6000 x 4000 JPEG made from a 256 x 192 BMP picture,
+// written to a temporary folder: what a photo costs before its conversion.
+int bench_large_jpeg(const std::string& picture, int repeat) {
+    ScratchPool pool;
+    const FileContents file = read_whole_file(pool, picture, 0);
+    bmp::Header header;
+    if (!file.outcome.ok() || !bmp::read_header(file.bytes(), header)) return 1;
+    std::vector<std::uint8_t> rgb(std::size_t{3} * header.width * header.height);
+    bmp::decode_rows(file.bytes(), header, rgb.data());
+    picture::use_codec(&picture::vips_codec());
+    std::string failure;
+    picture::load_codec(failure);  // starts libvips, outside the times
+    const std::filesystem::path jpeg = std::filesystem::temp_directory_path() /
+                                       ("lumaweave-bench-" + std::to_string(::getpid()) + ".jpg");
+    try {
+        vips::VImage::new_from_memory(rgb.data(), rgb.size(), header.width, header.height, 3,
+                                      VIPS_FORMAT_UCHAR)
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+            .resize(6000.0 / header.width,
+                    vips::VImage::option()->set("vscale", 4000.0 / header.height))
+            .jpegsave(jpeg.c_str(), vips::VImage::option()->set("Q", 90));
+    } catch (const vips::VError& e) {
+        std::fprintf(stderr, "cannot write the JPEG: %s\n", e.what());
+        return 1;
+    }
+    std::printf("\n6000 x 4000 JPEG from %s, read and framed, wall time, %d runs each\n",
+                picture.c_str(), repeat);
+    std::printf("%-10s %10s %10s\n", "framing", "median ms", "min ms");
+    for (const picture::Framing framing : {picture::Framing::fit, picture::Framing::fill}) {
+        picture::FramingOptions options;
+        options.framing = framing;
+        picture::FileReader reader(options);
+        std::vector<double> times;
+        for (int r = 0; r < repeat; ++r) {
+            const double t0 = now_ms(true);
+            const PictureReader::Picture& p = reader.read(jpeg.string(), {});
+            times.push_back(now_ms(true) - t0);
+            if (p.kind != PictureReader::Picture::Kind::pixels) {
+                std::fprintf(stderr, "%s: %s\n", jpeg.c_str(), shown_text(p.outcome).c_str());
+                return 1;
+            }
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("%-10s %10.1f %10.1f\n", std::string(picture::framing_name(framing)).c_str(),
+                    times[times.size() / 2], times.front());
+    }
+    std::filesystem::remove(jpeg);
+    return 0;
 }
 
 }  // namespace
@@ -147,5 +203,7 @@ int main(int argc, char** argv) {
                     sorted.back(), evaluations / blocks);
         std::fflush(stdout);
     }
+    if (only.empty() || only.find(",jpeg,") != std::string::npos)
+        return bench_large_jpeg(pictures.front(), std::max(repeat, 5));
     return 0;
 }

@@ -192,6 +192,60 @@ TEST(DisplayColours, TheTablesOwnColoursConvertAsTheTableAndSetPaletteAndCompani
     EXPECT_FALSE(test::converted(dir / "p.bmp").display == table_alone.display);
 }
 
+// The palette a program sets for the result (the .pal file, the cartridge's MSX2 palette): the
+// table's or the companion's with the table; an MSX1's fixed colours, set by no one, with a
+// chip's display; a file's colours in 0..7 steps, for an MSX2 to set, with a palette file.
+TEST(DisplayColours, ThePaletteForTheScreenFollowsTheDisplay) {
+    test::ScratchDir dir;
+    test::put_noise(dir / "p.bmp", 24, 16, 5);
+    const DefaultPalettes palettes;
+    Palette file_colours{};
+    file_colours.fill({255, 0, 128});
+    file_colours[1] = {36, 73, 109};
+    PaletteTable file_steps{};
+    for (std::size_t i = 0; i < file_steps.size(); ++i)
+        file_steps[i] = std::array{7, 0, 4}[i % 3];
+    std::copy_n(std::array{1, 2, 3}.begin(), 3, file_steps.begin() + 3);
+    PaletteTable companion{};
+    for (std::size_t i = 0; i < companion.size(); ++i)
+        companion[i] = static_cast<std::int32_t>((i * 5 + 1) % 8);
+    std::vector<std::uint8_t> s05(s05::palette_offset + 32, 0);
+    for (std::size_t c = 0; c < 16; ++c) {
+        s05[s05::palette_offset + 2 * c] =
+            static_cast<std::uint8_t>(companion[3 * c] << 4 | companion[3 * c + 2]);
+        s05[s05::palette_offset + 2 * c + 1] = static_cast<std::uint8_t>(companion[3 * c + 1]);
+    }
+    const Display tms9918 = *find_display("tms9918");
+    const struct {
+        const char* what;
+        ConversionSettings settings;
+        Display display;
+        bool with_companion;
+        PaletteTable palette;
+        bool msx2;
+    } cases[] = {
+        {"table", {}, table_display(), false, palettes.msx1, false},
+        {"table, msx2", {.palette = 2}, table_display(), false, palettes.msx2, true},
+        {"table, companion", {}, table_display(), true, companion, true},
+        {"tms9918", {}, tms9918, false, palettes.msx1, false},
+        {"tms9918, msx2 and companion", {.palette = 2}, tms9918, true, palettes.msx1, false},
+        {"file", {}, Display{"screen.txt", file_colours}, false, file_steps, true},
+        {"file and companion", {}, Display{"screen.txt", file_colours}, true, file_steps, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(dir / "p.s05");
+        if (c.with_companion) test::write_file(dir / "p.s05", s05);
+        const Result r = test::converted(dir / "p.bmp", c.settings, palettes, c.display);
+        ASSERT_TRUE(r.ok());
+        EXPECT_EQ(r.palette, c.palette);
+        EXPECT_EQ(r.msx2_palette, c.msx2);
+        if (!c.display.table()) {
+            EXPECT_EQ(r.display, *c.display.colours);
+        }
+    }
+}
+
 TEST(DisplayOption, ConvertsForTheDisplayNamedAndRefusesABadFileBeforeConverting) {
     test::ScratchDir dir;
     test::put_noise(dir / "a.bmp", 24, 16, 4);

@@ -15,6 +15,7 @@
 #include "app/preview_control.hpp"
 #include "batch/batch.hpp"
 #include "lumaweave.hpp"
+#include "picture/reader.hpp"
 
 namespace lumaweave::app {
 
@@ -45,6 +46,9 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     // success selects "File..." and shows the file's name, converts file 0 again and returns
     // true; otherwise shows what is wrong and keeps the display in force.
     bool choose_display_file(const std::string& path);
+
+    // The framing and background the pictures are read with.
+    const picture::FramingOptions& framing() const { return reader_.options(); }
     const std::vector<std::string>& files() const { return files_; }
     bool busy() const { return busy_; }
     int progress_percent() const { return progress_percent_; }
@@ -74,10 +78,15 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     void on_option(const OptionControl& option, bool checked);
     void arm_reclick(wxRadioButton& button);
 
+    void on_open(wxCommandEvent& event);
+    void set_framing(const picture::FramingOptions& framing);
+    // Converts file `name` as the dialog reads pictures.
+    const Result& convert(const std::string& name);
     void on_conversion(wxCommandEvent& event);
     void on_auto(wxCommandEvent& event);
     void on_display(int id);
     void show_display();
+    void on_show(wxCommandEvent& event);
     void on_end(wxCommandEvent& event);
     void on_close(wxCloseEvent& event);
     void on_char_hook(wxKeyEvent& event);
@@ -88,8 +97,12 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     DefaultPalettes palettes_;
     OutputPlan outputs_;  // "BMP Export" adds the "TEST_" picture
     std::vector<std::string> files_;
-    // Converts for the preview and for the batch, which shows each file it converts.
+    // Converts for the preview and for the batch, which shows each file it converts, with the
+    // pictures read (and framed) by the reader.
     Converter converter_;
+    std::string shown_name_;  // the file whose conversion the preview shows
+    picture::FileReader reader_;
+    Result failure_;     // of a picture that cannot be read
     bool busy_ = false;  // a batch is under way
     StopToken stop_;
     int progress_percent_ = 0;

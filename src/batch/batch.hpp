@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/output.hpp"
+#include "batch/picture_reader.hpp"
 #include "lumaweave.hpp"
 
 namespace lumaweave {
@@ -73,21 +74,26 @@ class FileConverter {
 using ConverterFactory = std::function<std::unique_ptr<FileConverter>()>;
 
 // Converts each file with the settings and palettes as they are at that moment (the dialog's
-// options clicked during a batch apply to the files not yet converted).
+// options clicked during a batch apply to the files not yet converted), through its reader when
+// it has one.
 class SettingsConverter final : public FileConverter {
   public:
     SettingsConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
+                      std::unique_ptr<PictureReader> reader = nullptr,
                       const Display& display = table_display())
-        : settings_(settings), palettes_(palettes), display_(display) {}
+        : settings_(settings), palettes_(palettes), reader_(std::move(reader)), display_(display) {}
     const Result& convert(int, const std::string& name) override {
-        return converter_.convert_file(name, settings_, palettes_, display_);
+        return convert_file_with(converter_, reader_.get(), failure_, name, settings_, palettes_,
+                                 display_);
     }
 
   private:
     const ConversionSettings& settings_;
     const DefaultPalettes& palettes_;
+    std::unique_ptr<PictureReader> reader_;
     const Display& display_;
     Converter converter_;
+    Result failure_;
 };
 
 // One picture of the list.

@@ -1,6 +1,7 @@
 // What --report and --auto print for each file, as text or as JSON.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -14,11 +15,16 @@ namespace lumaweave::cli {
 // name quoted for a POSIX shell.
 std::string reproducing_command(const ConversionSettings& settings,
                                 const std::optional<std::string>& config, const std::string& file,
+                                const std::string& picture_options = {},
                                 const std::string& display = "table");
 
+// The tiles stored for each third of the screen with --dedupe.
+using TileCounts = std::array<int, 3>;
+
 // The lines printed for one converted file (each ending in a newline; empty when nothing is
-// asked).
+// asked), with the tiles --dedupe stored when given.
 std::string file_report(const Options& options, const std::string& file,
-                        const quality::FileQuality& record);
+                        const quality::FileQuality& record,
+                        const std::optional<TileCounts>& tiles = std::nullopt);
 
 }  // namespace lumaweave::cli

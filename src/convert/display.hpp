@@ -17,6 +17,9 @@ struct Display {
     std::string name = "table";
     // None for `table`: the colours then come from the palette choice or the companion palette.
     std::optional<Palette> colours;
+    // Whether these are a video chip's own colours for an MSX1's colour numbers (the screen
+    // sets no palette), rather than colours an MSX2's palette is to be set to.
+    bool chip = false;
 
     bool table() const { return !colours.has_value(); }
     bool operator==(const Display&) const = default;
@@ -38,6 +41,9 @@ inline constexpr std::size_t max_display_file_bytes = 65536;
 // what is wrong and where ("line 4: 300 is not in 0..255").
 struct DisplayText {
     std::optional<Palette> colours;
+    // Whether these are a video chip's own colours for an MSX1's colour numbers (the screen
+    // sets no palette), rather than colours an MSX2's palette is to be set to.
+    bool chip = false;
     std::string error;
 };
 DisplayText parse_display_text(std::string_view text);

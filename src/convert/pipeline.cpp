@@ -30,6 +30,8 @@ const Result& Pipeline::fail(Outcome outcome) {
     result_.export_bmp.clear();
     result_.source.clear();
     result_.display = {};
+    result_.palette = {};
+    result_.msx2_palette = false;
     result_.candidates_evaluated = 0;
     companion_.reset();
     return result_;
@@ -53,11 +55,29 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
     adjust_gamma(settings_, work_);
     adjust_index(settings_, work_);
     adjust_color_d(settings_, work_);
-    palette_ =
-        display.colours
-            ? setup_display_palette(settings_, work_, *display.colours)
-            : setup_palette(settings_, work_,
-                            settings_.palette == 2 ? palettes.msx2 : palettes.msx1, companion);
+    const PaletteTable& table = settings_.palette == 2 ? palettes.msx2 : palettes.msx1;
+    if (display.colours) {
+        palette_ = setup_display_palette(settings_, work_, *display.colours);
+        // The palette a program sets for the result: none for a chip's own colours (an MSX1's
+        // colour numbers, the table's); a display of any other colours is what an MSX2 shows
+        // with them set, as closely as its 0..7 steps come.
+        if (display.chip) {
+            for (std::size_t i = 0; i < table.size(); ++i)
+                result_.palette[i] = std::clamp(palettes.msx1[i], 0, 7);
+        } else {
+            for (std::size_t i = 0; i < table.size(); ++i) {
+                const Rgb& c = (*display.colours)[i / 3];
+                const std::int32_t v = i % 3 == 0 ? c.r : i % 3 == 1 ? c.g : c.b;
+                result_.palette[i] = (v * 7 + 127) / 255;
+            }
+            result_.msx2_palette = true;
+        }
+    } else {
+        palette_ = setup_palette(settings_, work_, table, companion);
+        for (std::size_t i = 0; i < table.size(); ++i)
+            result_.palette[i] = std::clamp(companion ? (*companion)[i] : table[i], 0, 7);
+        result_.msx2_palette = companion.has_value() || settings_.palette == 2;
+    }
     reduce_colors(settings_, palette_, maps_, work_);
     // Before sharpening: the distances describe the unsharpened picture.
     build_distance_map(settings_, palette_, work_, distance_);
