@@ -233,7 +233,7 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
                                     const DefaultPalettes& palettes, const SearchOptions& options,
                                     const std::optional<PaletteTable>& companion) {
     SearchResult r;
-    r.start = r.chosen = start;
+    r.start = r.chosen = r.classic = start;
     const Result& first = best_->result();
     r.outcome = first.outcome;
     chosen_ = first;
@@ -279,11 +279,14 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
         trial_cost = pixel_cost(sample.width, sample.height);
     }
 
-    // Whether whole figures f may replace the choice: lower mean, and (after the classic
-    // descent) SSIM no lower than that descent's choice had.
+    // Whether whole figures f may replace the choice: a lower mean, and after the classic
+    // descent also a lower search score and a 95th percentile no higher than that descent's
+    // choice had (so that a lower mean is not bought with worse spots).
     bool classic = true;
+    double p95_limit = unreachable;
     auto better = [&](const Figures& f) {
-        return f.delta_e_mean < r.chosen_mean && (classic || score(f) < r.chosen_score);
+        return f.delta_e_mean < r.chosen_mean &&
+               (classic || (score(f) < r.chosen_score && f.delta_e_p95 <= p95_limit));
     };
 
     // Runs trials together on the workers; the figures land in each trial. A whole conversion
@@ -449,8 +452,10 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
         reserve = 0;
         confirm({current});
     }
-    // From here on a choice must also lower the search score.
+    // From here on a choice must also lower the search score and keep the 95th percentile.
     classic = false;
+    r.classic = r.chosen;
+    p95_limit = chosen_figures.delta_e_p95;
 
     // 2. With the rest of the budget: descents by the search score (the mean with SSIM kept
     // up), several trials at a time, from where the classic descent ended and then from other

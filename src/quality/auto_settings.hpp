@@ -48,6 +48,9 @@ struct SearchOptions {
 struct SearchResult {
     Outcome outcome;  // of the picture's first conversion
     ConversionSettings start, chosen;
+    // The classic descent's choice, which the rest of the budget may only replace by settings
+    // of a lower mean and score and a 95th percentile no higher.
+    ConversionSettings classic;
     double start_mean = 0;   // blurred CIEDE2000 mean of the start settings' result
     double chosen_mean = 0;  // and of the chosen settings' result (never above start_mean)
     double start_score = 0;  // search_score of each
