@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) in
 # build-fuzz/ and runs each of them in turn for SECONDS, one process at a time, at the lowest
-# priority. Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: convert s05 config bmp frame)
+# priority. Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: convert s05 config bmp frame
+# display)
 #
 # Each target starts from its seeds in tests/fuzz/corpus/<target> and keeps what it finds in
 # $FUZZ_CORPUS/<target> (default build-fuzz/corpus), outside the repository. A crash, leak,
@@ -17,7 +18,7 @@ fi
 seconds=$1
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(convert s05 config bmp frame)
+[ ${#targets[@]} -eq 0 ] && targets=(convert s05 config bmp frame display)
 
 build=build-fuzz
 corpus_root=${FUZZ_CORPUS:-$build/corpus}
@@ -34,6 +35,7 @@ for t in "${targets[@]}"; do
     config) extra=(-max_len=4096 -timeout=10 -dict=tests/fuzz/config.dict) ;;
     bmp) extra=(-max_len=16384 -timeout=10) ;;
     frame) extra=(-max_len=2048 -timeout=30) ;;  # up to 64 x 64 pixels, framed twice
+    display) extra=(-max_len=4096 -timeout=10) ;;  # a palette file, and a 16 x 16 conversion
     *) echo "unknown target $t" >&2; exit 2 ;;
   esac
   mkdir -p "$corpus_root/$t" "$build/artifacts/$t"

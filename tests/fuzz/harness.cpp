@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "convert/display.hpp"
 #include "formats/bmp.hpp"
 #include "formats/bmp_reader.hpp"
 #include "formats/s05.hpp"
@@ -382,6 +383,49 @@ std::string run_frame(Workspace&, Input input) {
             const std::uint32_t c = std::uint32_t{f[0]} << 16 | std::uint32_t{f[1]} << 8 | f[2];
             if (exact && f[3] != 0 && !std::binary_search(colours.begin(), colours.end(), c))
                 return "a new colour appeared without resampling";
+        }
+    }
+    return {};
+}
+
+std::string run_display(Workspace& ws, Input input) {
+    // An exact-size copy: any read past the text is a sanitizer report.
+    const std::unique_ptr<char[]> exact(new char[input.size()]);
+    std::copy(input.begin(), input.end(), exact.get());
+    const DisplayText read = parse_display_text(std::string_view(exact.get(), input.size()));
+    if (read.colours.has_value() == !read.error.empty()) return "colours and error disagree";
+    if (read.colours) {
+        for (const Rgb& c : *read.colours) {
+            for (const std::int32_t v : {c.r, c.g, c.b})
+                if (v < 0 || v > 255) return "a colour out of 0..255";
+        }
+    }
+    // The same text as a file given to --display: the same colours, or a message naming it.
+    const fs::path path = ws.dir / "screen.txt";
+    test::write_file(path, {input.begin(), input.end()});
+    const DisplayChoice choice = load_display(path.string());
+    if (choice.display.has_value() == !choice.error.empty()) return "display and error disagree";
+    if (!choice.display && choice.error.rfind(path.string() + ": ", 0) != 0)
+        return "the message names no file";
+    const bool readable = input.size() <= max_display_file_bytes;
+    const std::optional<Palette> from_file =
+        choice.display ? choice.display->colours : std::optional<Palette>();
+    if (from_file != (readable ? read.colours : std::nullopt)) return "file and text differ";
+    if (!read.colours) return {};
+
+    // Converted for the display, the preview shows nothing but the display's colours.
+    const test::RgbPicture picture =
+        test::make_noise(16, 16, static_cast<std::uint32_t>(input.size()));
+    const Result& r = ws.converter.convert(picture.pixels(), {}, {}, std::nullopt,
+                                           Display{"screen.txt", read.colours});
+    if (!r.ok()) return "not converted: " + shown_text(r.outcome);
+    if (r.display != *read.colours) return "the result's colours are not the display's";
+    for (int y = 0; y < 2 * r.height; ++y) {
+        for (int x = 0; x < 2 * r.width; ++x) {
+            const std::uint8_t* p = &r.preview[3 * (static_cast<std::size_t>(y) * 512 + x)];
+            const Rgb shown{p[0], p[1], p[2]};
+            if (std::find(read.colours->begin(), read.colours->end(), shown) == read.colours->end())
+                return "the preview shows a colour the display has not";
         }
     }
     return {};

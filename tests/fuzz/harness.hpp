@@ -50,15 +50,17 @@ std::string run_bmp(Workspace& ws, Input input);
 // 6-8 the background; the rest, repeated, the pixels' bytes.
 std::string run_frame(Workspace& ws, Input input);
 
+// The input is a palette file's text, read as --display FILE reads it (and as text), and, when
+// it is 16 colours, a small picture converted for that display.
+std::string run_display(Workspace& ws, Input input);
+
 struct Target {
     const char* name;
     std::string (*run)(Workspace&, Input);
 };
-inline constexpr Target targets[] = {{"convert", run_convert},
-                                     {"s05", run_s05},
-                                     {"config", run_config},
-                                     {"bmp", run_bmp},
-                                     {"frame", run_frame}};
+inline constexpr Target targets[] = {{"convert", run_convert}, {"s05", run_s05},
+                                     {"config", run_config},   {"bmp", run_bmp},
+                                     {"frame", run_frame},     {"display", run_display}};
 
 // The libFuzzer entry of the named target: one run, aborting when a rule broke.
 int fuzz_one(const char* target, Input input);
