@@ -196,6 +196,7 @@ function showDisplay() {
     r.checked = file ? r.value === 'file' : r.value === state.display.name;
   }
   $('display-file-name').textContent = file ? state.display.name : 'File…';
+  $('display-file-name').title = file ? state.display.name : 'Read the 16 colours of a palette file';
   $('display-group').classList.toggle('changed', state.display.name !== 'table');
 }
 
