@@ -14,6 +14,7 @@
 #include "app/option_controls.hpp"
 #include "app/preview_control.hpp"
 #include "batch/batch.hpp"
+#include "batch/thread_pool.hpp"
 #include "lumaweave.hpp"
 
 namespace lumaweave::app {
@@ -79,8 +80,8 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     DefaultPalettes palettes_;
     OutputPlan outputs_;  // "BMP Export" adds the "TEST_" picture
     std::vector<std::string> files_;
-    // Converts for the preview and for the batch, which shows each file it converts.
-    Converter converter_;
+    // Converts for the preview and for the batch, which shows each file it converts, on every core.
+    Converter converter_{process_pool()};
     bool busy_ = false;  // a batch is under way
     StopToken stop_;
     int progress_percent_ = 0;

@@ -15,6 +15,7 @@
 
 #include "batch/batch.hpp"
 #include "batch/scan.hpp"
+#include "batch/thread_pool.hpp"
 #include "cli/options.hpp"
 #include "cli/report.hpp"
 #include "io/file_io.hpp"
@@ -267,7 +268,8 @@ int run(const cli::Options& options) {
             return std::make_unique<quality::QualityConverter>(options.settings, palettes,
                                                                quality_plan, records);
         }
-        return std::make_unique<SettingsConverter>(options.settings, palettes);
+        // Each picture's work on the cores that the files converted at once leave free.
+        return std::make_unique<SettingsConverter>(options.settings, palettes, process_pool());
     };
 
     for (const SourceList::Left& left : sources.left_out)

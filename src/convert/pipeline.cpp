@@ -15,7 +15,7 @@ constexpr std::size_t export_capacity = bmp::header_size + preview_bytes;
 
 }  // namespace
 
-Pipeline::Pipeline() {
+Pipeline::Pipeline(Workers& workers) : workers_(workers) {
     result_.vram.assign(vram::file_size, 0);
     result_.preview.assign(preview_bytes, 0);
     result_.export_bmp.reserve(export_capacity);
@@ -160,7 +160,7 @@ std::string companion_name(const std::string& picture_path) {
     return picture_path.substr(0, keep) + ".s05";
 }
 
-Converter::Converter() : pipeline_(std::make_unique<Pipeline>()) {}
+Converter::Converter(Workers& workers) : pipeline_(std::make_unique<Pipeline>(workers)) {}
 Converter::~Converter() = default;
 
 const Result& Converter::convert(const PixelPicture& picture, const ConversionSettings& settings,
