@@ -72,15 +72,17 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
         const std::int64_t limits[] = {other[0], other[n - 1] + std::int64_t{1}, -1,
                                        std::int64_t{INT32_MAX} + 1, INT64_MAX};
         const std::int64_t limit = limits[in(0, 4)];
-        const I* cost_rows[8];
-        const I* colour_rows[8];
+        const I *cost_rows[8], *colour_rows[8], *first_rows[8], *back_f[8], *back_b[8];
         for (int j = 0; j < 8; ++j) {
             cost_rows[j] = costs[j].data();
             colour_rows[j] = colours[j].data();
+            first_rows[j] = tables[0].data() + 16 * j;
+            back_f[j] = tables[1].data() + 16 * (7 - j);
+            back_b[j] = tables[2].data() + 16 * j;
         }
         struct Out {
             std::array<I, 120> cost{}, colour{};
-            std::array<I, 16> dist{}, least{}, cost_least{};
+            std::array<I, 16> dist{}, least{}, cost_least{}, cost_across{};
             std::array<I, 256> received{}, costs{};
             std::array<I, 128> acc{}, floors{}, row{};
             std::uint64_t bits[2]{};
@@ -97,10 +99,10 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                                  scale, sp, low, 255 - low, o.received.data(), o.least.data());
             k.received_costs(pr.data(), pg.data(), pb.data(), w.data(), dst.data(), src.data(),
                              scale, sp, low, 255 - low, weight, transposed, o.costs.data(),
-                             o.cost_least.data());
+                             o.cost_least.data(), o.cost_across.data());
             k.row_floors(cost_rows, colour_rows, tables[0].data(), cheapest.data(),
                          tables[1].data(), lane_f.data(), lane_b.data(), n, cap, o.floors.data());
-            k.column_row(own8.data(), tables[0].data(), tables[2].data(), cost_rows, colour_rows,
+            k.column_row(own8.data(), first_rows, back_f, back_b, cost_rows, colour_rows,
                          lane_f.data(), lane_b.data(), n, cap, o.row.data());
             o.acc = start;
             k.add_floor_terms(o.acc.data(), own, other.data(), alternative.data(), n, cap);
@@ -120,7 +122,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             EXPECT_TRUE(p.cost == o.cost && p.colour == o.colour) << "pair_costs";
             EXPECT_TRUE(p.dist == o.dist) << "distances";
             EXPECT_TRUE(p.received == o.received && p.least == o.least) << "received_distances";
-            EXPECT_TRUE(p.costs == o.costs && p.cost_least == o.cost_least) << "received_costs";
+            EXPECT_TRUE(p.costs == o.costs && p.cost_least == o.cost_least &&
+                        p.cost_across == o.cost_across)
+                << "received_costs";
             EXPECT_TRUE(p.floors == o.floors) << "row_floors";
             EXPECT_TRUE(p.row == o.row) << "column_row";
             EXPECT_TRUE(p.acc == o.acc) << "add_floor_terms";

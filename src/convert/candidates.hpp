@@ -22,6 +22,9 @@ class CandidateList {
     std::uint16_t moved(int p) const { return front_[p]; }
     bool is_moved(int id) const { return front_pos_[id] >= 0; }
 
+    // A key of the entry's place: smaller keys stand earlier in the list.
+    int key(int id) const { return front_pos_[id] >= 0 ? front_pos_[id] : moved_count_ + id; }
+
     // True when id a stands before id b in the list.
     bool before(int a, int b) const {
         const int pa = front_pos_[a], pb = front_pos_[b];

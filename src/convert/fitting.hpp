@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "convert/block.hpp"
 #include "convert/candidates.hpp"
 #include "convert/images.hpp"
 #include "convert/settings.hpp"
+#include "convert/workers.hpp"
 
 namespace lumaweave {
 
@@ -46,11 +48,15 @@ struct FitInput {
     const FittingTables& tables;
 };
 
+struct ParallelFit;
+
 // What the search carries from block to block and from the main pass into the refinement.
 struct FitState {
     std::array<CandidateList, 3> lists;  // candidate lists, one per dominant channel
     BlockData block;                     // the block being fitted
     std::uint64_t evaluations = 0;       // candidates evaluated
+    // The buffers of the searches that run blocks at once (column_search.hpp), made on first use.
+    std::shared_ptr<ParallelFit> parallel;
 };
 
 // The refinement's own buffers.
@@ -59,7 +65,9 @@ struct RefineScratch {
     std::array<std::uint8_t, 0x1800> pattern_snapshot;  // the main pass's patterns
 };
 
-void fit_blocks(const FitInput& in, FitState& state, VramImage vram);
+// The main pass; `workers` search blocks at once where the mode allows (the choices are the same).
+void fit_blocks(const FitInput& in, FitState& state, VramImage vram,
+                Workers& workers = serial_workers());
 void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, VramImage vram);
 
 // --- shared by the main pass, the refinement and the exact evaluation ---

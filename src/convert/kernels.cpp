@@ -50,7 +50,7 @@ void received_costs_plain(const std::int32_t* pr, const std::int32_t* pg, const 
                           const std::int32_t* w, const std::int32_t* dst, const std::int32_t* src,
                           std::int32_t scale, bool sp, std::int32_t low, std::int32_t high,
                           std::int32_t weight, bool transposed, std::int32_t* d,
-                          std::int32_t* least) {
+                          std::int32_t* row_least, std::int32_t* column_least) {
     const std::int32_t* palette[3] = {pr, pg, pb};
     std::int32_t row[16];
     for (int c = 0; c < 16; ++c) {
@@ -63,8 +63,12 @@ void received_costs_plain(const std::int32_t* pr, const std::int32_t* pg, const 
         for (int k = 0; k < 16; ++k)
             d[transposed ? 16 * k + c : 16 * c + k] = row[k] * weight;
     }
-    for (int r = 0; r < 16; ++r)
-        least[r] = *std::min_element(d + 16 * r, d + 16 * r + 16);
+    for (int r = 0; r < 16; ++r) {
+        row_least[r] = *std::min_element(d + 16 * r, d + 16 * r + 16);
+        column_least[r] = d[r];
+        for (int q = 1; q < 16; ++q)
+            column_least[r] = std::min(column_least[r], d[16 * q + r]);
+    }
 }
 
 void row_floors_plain(const std::int32_t* const* own, const std::int32_t* const* colour,
@@ -83,16 +87,17 @@ void row_floors_plain(const std::int32_t* const* own, const std::int32_t* const*
     }
 }
 
-void column_row_plain(const std::int32_t* own, const std::int32_t* first, const std::int32_t* back,
+void column_row_plain(const std::int32_t* own, const std::int32_t* const* first,
+                      const std::int32_t* const* back_f, const std::int32_t* const* back_b,
                       const std::int32_t* const* other, const std::int32_t* const* colour,
                       const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
                       std::int32_t* out) {
     for (int q = 0; q < n; ++q) {
         std::int32_t sum = 0;
         for (int j = 0; j < 8; ++j) {
-            const std::int32_t* t = first + 16 * j;
-            const std::int32_t upper_first = own[j] + std::min(t[f[q]], t[b[q]]);
-            const std::int32_t lower_first = other[j][q] + back[16 * j + colour[j][q]];
+            const std::int32_t upper_first = own[j] + std::min(first[j][f[q]], first[j][b[q]]);
+            const int c = colour[j][q];
+            const std::int32_t lower_first = other[j][q] + std::min(back_f[j][c], back_b[j][c]);
             sum += std::min(std::min(upper_first, lower_first), cap);
         }
         out[q] = sum;
@@ -210,9 +215,10 @@ void received_distances(const std::int32_t* pr, const std::int32_t* pg, const st
 void received_costs(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
                     const std::int32_t* w, const std::int32_t* dst, const std::int32_t* src,
                     std::int32_t scale, bool sp, std::int32_t low, std::int32_t high,
-                    std::int32_t weight, bool transposed, std::int32_t* d, std::int32_t* least) {
+                    std::int32_t weight, bool transposed, std::int32_t* d, std::int32_t* row_least,
+                    std::int32_t* column_least) {
     chosen.received_costs(pr, pg, pb, w, dst, src, scale, sp, low, high, weight, transposed, d,
-                          least);
+                          row_least, column_least);
 }
 
 void row_floors(const std::int32_t* const* own, const std::int32_t* const* colour,
@@ -222,11 +228,12 @@ void row_floors(const std::int32_t* const* own, const std::int32_t* const* colou
     chosen.row_floors(own, colour, nearest, cheapest, here, f, b, n, cap, out);
 }
 
-void column_row(const std::int32_t* own, const std::int32_t* first, const std::int32_t* back,
+void column_row(const std::int32_t* own, const std::int32_t* const* first,
+                const std::int32_t* const* back_f, const std::int32_t* const* back_b,
                 const std::int32_t* const* other, const std::int32_t* const* colour,
                 const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
                 std::int32_t* out) {
-    chosen.column_row(own, first, back, other, colour, f, b, n, cap, out);
+    chosen.column_row(own, first, back_f, back_b, other, colour, f, b, n, cap, out);
 }
 
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,

@@ -29,13 +29,14 @@ void received_distances(const std::int32_t* palette_r, const std::int32_t* palet
 
 // Column mode, for each colour c = 0..15 a source pixel (src) may take: `weight` times the
 // distances to palette colour k of a receiving pixel (dst) after the whole error src - palette[c]
-// (scaled by scale / 256 when sp), clamped to low..high. d[16 * c + k], least[c] the least of the
-// 16 for colour c; with `transposed` d[16 * k + c] and least[k] the least over c.
+// (scaled by scale / 256 when sp), clamped to low..high: d[16 * c + k], or d[16 * k + c] when
+// `transposed`. row_least[r] is the least of d[16 r .. 16 r + 15], column_least[q] the least of
+// d[q], d[16 + q], ..., d[240 + q].
 void received_costs(const std::int32_t* palette_r, const std::int32_t* palette_g,
                     const std::int32_t* palette_b, const std::int32_t* square_weight,
                     const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp,
                     std::int32_t low, std::int32_t high, std::int32_t weight, bool transposed,
-                    std::int32_t* d, std::int32_t* least);
+                    std::int32_t* d, std::int32_t* row_least, std::int32_t* column_least);
 
 // Lower bounds of the candidates' errors by one side's pair p < n: out[p] is the sum over the 8
 // columns j of min(own[j][p] + nearest[16 j + colour[j][p]], cheapest[j] + min(here[16 j +
@@ -46,10 +47,11 @@ void row_floors(const std::int32_t* const* own, const std::int32_t* const* colou
                 std::int32_t* out);
 
 // Column mode, one upper pair against lower pairs q < n: out[q] is the sum over the 8 columns j
-// of min(own[j] + min(first[16 j + f[q]], first[16 j + b[q]]), other[j][q] + back[16 j +
-// colour[j][q]], cap): the cheaper of the two orders of each column. The lane arrays have room
-// for n rounded up to 16.
-void column_row(const std::int32_t* own, const std::int32_t* first, const std::int32_t* back,
+// of min(own[j] + min(first[j][f[q]], first[j][b[q]]), other[j][q] + min(back_f[j][colour[j][q]],
+// back_b[j][colour[j][q]]), cap): the cheaper of the two orders of each column. The tables have
+// 16 entries; the lane arrays have room for n rounded up to 16.
+void column_row(const std::int32_t* own, const std::int32_t* const* first,
+                const std::int32_t* const* back_f, const std::int32_t* const* back_b,
                 const std::int32_t* const* other, const std::int32_t* const* colour,
                 const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
                 std::int32_t* out);

@@ -210,13 +210,15 @@ __attribute__((target("avx2"))) inline std::int32_t least8(__m256i m) {
 __attribute__((target("avx2"))) void received_costs_avx2(
     const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
     const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp, std::int32_t low,
-    std::int32_t high, std::int32_t weight, bool transposed, std::int32_t* d, std::int32_t* least) {
+    std::int32_t high, std::int32_t weight, bool transposed, std::int32_t* d,
+    std::int32_t* row_least, std::int32_t* column_least) {
     const std::int32_t* palette[3] = {pr, pg, pb};
     std::int32_t v[3][16];
     received_values(palette, dst, src, scale, sp, low, high, v);
     // Row r of the output: colour c = r (lanes k), or palette colour k = r (lanes c).
     const __m256i wv[3] = {_mm256_set1_epi32(w[0] * weight), _mm256_set1_epi32(w[1] * weight),
                            _mm256_set1_epi32(w[2] * weight)};
+    __m256i across[2] = {_mm256_set1_epi32(INT32_MAX), _mm256_set1_epi32(INT32_MAX)};
     for (int r = 0; r < 16; ++r) {
         __m256i sum[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
         for (int ch = 0; ch < 3; ++ch) {
@@ -230,8 +232,12 @@ __attribute__((target("avx2"))) void received_costs_avx2(
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * r), sum[0]);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * r + 8), sum[1]);
-        least[r] = least8(_mm256_min_epi32(sum[0], sum[1]));
+        row_least[r] = least8(_mm256_min_epi32(sum[0], sum[1]));
+        across[0] = _mm256_min_epi32(across[0], sum[0]);
+        across[1] = _mm256_min_epi32(across[1], sum[1]);
     }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(column_least), across[0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(column_least + 8), across[1]);
 }
 
 // table[16 j + k] for the lanes k of a 16-entry table at t.
@@ -260,19 +266,27 @@ __attribute__((target("avx2"))) void row_floors_avx2(
 }
 
 __attribute__((target("avx2"))) void column_row_avx2(
-    const std::int32_t* own, const std::int32_t* first, const std::int32_t* back,
-    const std::int32_t* const* other, const std::int32_t* const* colour, const std::int32_t* f,
-    const std::int32_t* b, int n, std::int32_t cap, std::int32_t* out) {
+    const std::int32_t* own, const std::int32_t* const* first, const std::int32_t* const* back_f,
+    const std::int32_t* const* back_b, const std::int32_t* const* other,
+    const std::int32_t* const* colour, const std::int32_t* f, const std::int32_t* b, int n,
+    std::int32_t cap, std::int32_t* out) {
     const __m256i c = _mm256_set1_epi32(cap);
+    // The lower-first order's second pixel: the cheaper colour of the upper pair, by the colour
+    // the lower pixel took.
+    __m256i back[8][2];
+    for (int j = 0; j < 8; ++j) {
+        for (int h = 0; h < 2; ++h)
+            back[j][h] = _mm256_min_epi32(load8(back_f[j] + 8 * h), load8(back_b[j] + 8 * h));
+    }
     for (int q = 0; q < n; q += 8) {
         const __m256i fv = load8(f + q), bv = load8(b + q);
         __m256i sum = _mm256_setzero_si256();
         for (int j = 0; j < 8; ++j) {
-            const std::int32_t* t = first + 16 * j;
             const __m256i upper_first = _mm256_add_epi32(
-                _mm256_set1_epi32(own[j]), _mm256_min_epi32(lookup_at(t, fv), lookup_at(t, bv)));
+                _mm256_set1_epi32(own[j]),
+                _mm256_min_epi32(lookup_at(first[j], fv), lookup_at(first[j], bv)));
             const __m256i lower_first = _mm256_add_epi32(
-                load8(other[j] + q), lookup_at(back + 16 * j, load8(colour[j] + q)));
+                load8(other[j] + q), lookup16(back[j][0], back[j][1], load8(colour[j] + q)));
             sum = _mm256_add_epi32(sum,
                                    _mm256_min_epi32(_mm256_min_epi32(upper_first, lower_first), c));
         }

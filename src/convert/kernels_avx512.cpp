@@ -110,7 +110,8 @@ LUMAWEAVE_AVX512 void received_costs_avx512(const std::int32_t* pr, const std::i
                                             const std::int32_t* dst, const std::int32_t* src,
                                             std::int32_t scale, bool sp, std::int32_t low,
                                             std::int32_t high, std::int32_t weight, bool transposed,
-                                            std::int32_t* d, std::int32_t* least) {
+                                            std::int32_t* d, std::int32_t* row_least,
+                                            std::int32_t* column_least) {
     const __m512i palette[3] = {load16(pr), load16(pg), load16(pb)};
     // The received values for the 16 colours c, channel by channel.
     __m512i v[3];
@@ -128,14 +129,17 @@ LUMAWEAVE_AVX512 void received_costs_avx512(const std::int32_t* pr, const std::i
     const std::int32_t* scalar[3] = {transposed ? pr : values[0], transposed ? pg : values[1],
                                      transposed ? pb : values[2]};
     const __m512i* lanes = transposed ? v : palette;
+    __m512i across = _mm512_set1_epi32(INT32_MAX);
     for (int r = 0; r < 16; ++r) {
         // Row r: colour c = r against every palette colour, or palette colour r against every c.
         const __m512i x[3] = {_mm512_set1_epi32(scalar[0][r]), _mm512_set1_epi32(scalar[1][r]),
                               _mm512_set1_epi32(scalar[2][r])};
         const __m512i sum = weighted_squares(x, lanes, wv);
         _mm512_storeu_si512(d + 16 * r, sum);
-        least[r] = least16(sum);
+        row_least[r] = least16(sum);
+        across = _mm512_min_epi32(across, sum);
     }
+    _mm512_storeu_si512(column_least, across);
 }
 
 LUMAWEAVE_AVX512 void received_distances_avx512(const std::int32_t* pr, const std::int32_t* pg,
@@ -144,7 +148,9 @@ LUMAWEAVE_AVX512 void received_distances_avx512(const std::int32_t* pr, const st
                                                 std::int32_t scale, bool sp, std::int32_t low,
                                                 std::int32_t high, std::int32_t* d,
                                                 std::int32_t* least) {
-    received_costs_avx512(pr, pg, pb, w, dst, src, scale, sp, low, high, 1, false, d, least);
+    std::int32_t unused[16];
+    received_costs_avx512(pr, pg, pb, w, dst, src, scale, sp, low, high, 1, false, d, least,
+                          unused);
 }
 
 LUMAWEAVE_AVX512 void row_floors_avx512(const std::int32_t* const* own,
@@ -169,21 +175,28 @@ LUMAWEAVE_AVX512 void row_floors_avx512(const std::int32_t* const* own,
     }
 }
 
-LUMAWEAVE_AVX512 void column_row_avx512(const std::int32_t* own, const std::int32_t* first,
-                                        const std::int32_t* back, const std::int32_t* const* other,
+LUMAWEAVE_AVX512 void column_row_avx512(const std::int32_t* own, const std::int32_t* const* first,
+                                        const std::int32_t* const* back_f,
+                                        const std::int32_t* const* back_b,
+                                        const std::int32_t* const* other,
                                         const std::int32_t* const* colour, const std::int32_t* f,
                                         const std::int32_t* b, int n, std::int32_t cap,
                                         std::int32_t* out) {
     const __m512i c = _mm512_set1_epi32(cap);
+    // The lower-first order's second pixel: the cheaper colour of the upper pair, by the colour
+    // the lower pixel took.
+    __m512i back[8];
+    for (int j = 0; j < 8; ++j)
+        back[j] = _mm512_min_epi32(load16(back_f[j]), load16(back_b[j]));
     for (int q = 0; q < n; q += 16) {
         const __m512i fv = load16(f + q), bv = load16(b + q);
         __m512i sum = _mm512_setzero_si512();
         for (int j = 0; j < 8; ++j) {
-            const __m512i t = load16(first + 16 * j);
+            const __m512i t = load16(first[j]);
             const __m512i upper_first = _mm512_add_epi32(
                 _mm512_set1_epi32(own[j]), _mm512_min_epi32(lookup(fv, t), lookup(bv, t)));
-            const __m512i lower_first = _mm512_add_epi32(
-                load16(other[j] + q), lookup(load16(colour[j] + q), load16(back + 16 * j)));
+            const __m512i lower_first =
+                _mm512_add_epi32(load16(other[j] + q), lookup(load16(colour[j] + q), back[j]));
             sum = _mm512_add_epi32(sum,
                                    _mm512_min_epi32(_mm512_min_epi32(upper_first, lower_first), c));
         }
