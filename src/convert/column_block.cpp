@@ -115,6 +115,38 @@ void candidate_columns(const ColumnBlock& cb, int i, int l, CandidateColumns& c)
     c.id = static_cast<std::uint16_t>(i * cb.n + l);
 }
 
+ColumnResult evaluate_unpruned(const CandidateColumns& c, const InversionRule& rule,
+                               bool optimization) {
+    std::int64_t st = 0;
+    std::uint8_t upper = 0, lower = 0, mask = 0x80;
+    for (int j = 0; j < 8; ++j) {
+        const auto bit = static_cast<std::uint8_t>(0x80 >> j);
+        const std::uint32_t b = c.bits >> (4 * j);
+        const auto a_upper = static_cast<std::uint8_t>(upper | (b & 1 ? bit : 0));
+        const auto a_lower = static_cast<std::uint8_t>(lower | (b & 2 ? bit : 0));
+        const auto b_upper = static_cast<std::uint8_t>(upper | (b & 4 ? bit : 0));
+        const auto b_lower = static_cast<std::uint8_t>(lower | (b & 8 ? bit : 0));
+        std::int64_t a_error = st + c.upper_first[j], b_error = st + c.lower_first[j];
+        if (optimization) {
+            if (j > 0) {
+                if (rule.broken(a_upper, a_lower, mask, mask)) a_error = rejection_error;
+                if (rule.broken(b_upper, b_lower, mask, mask)) b_error = rejection_error;
+            }
+            mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
+        }
+        if (b_error <= a_error) {
+            st = b_error;
+            upper = b_upper;
+            lower = b_lower;
+        } else {
+            st = a_error;
+            upper = a_upper;
+            lower = a_lower;
+        }
+    }
+    return {true, st, upper, lower};
+}
+
 ColumnResult evaluate_candidate(const CandidateColumns& c, const InversionRule& rule,
                                 bool optimization, std::int64_t best) {
     // From the rejection value up the evaluation keeps every order whose error is real: its real

@@ -75,6 +75,13 @@ struct ColumnResult {
     std::int64_t error;
     std::uint8_t upper, lower;
 };
+// The refinement's evaluation: both orders of every column followed whole, the inversion limit
+// applied to each whatever its error (a broken order takes the rejection value), as
+// evaluate_columns_unpruned gives it: the error (from the rejection value up when broken) and
+// patterns.
+ColumnResult evaluate_unpruned(const CandidateColumns& c, const InversionRule& rule,
+                               bool optimization);
+
 ColumnResult evaluate_candidate(const CandidateColumns& c, const InversionRule& rule,
                                 bool optimization, std::int64_t best);
 

@@ -19,9 +19,11 @@ bool allowed(const FitInput& in, int i, int l) {
     return !in.tables.excluded[in.tables.pairs[i] * 256 + in.tables.pairs[l]];
 }
 
+}  // namespace
+
 // Every allowed candidate of floor below t, by id, into s.found; false when t is beyond what the
 // floors tell exactly or the candidates do not fit.
-bool collect(const FitInput& in, ColumnScratch& s, std::int64_t t) {
+bool collect_below(const FitInput& in, ColumnScratch& s, std::int64_t t) {
     const ColumnBlock& cb = s.block;
     const int n = cb.n;
     s.found_count = 0;
@@ -85,6 +87,12 @@ bool collect(const FitInput& in, ColumnScratch& s, std::int64_t t) {
         }
     }
     return true;
+}
+
+namespace {
+
+bool collect(const FitInput& in, ColumnScratch& s, std::int64_t t) {
+    return collect_below(in, s, t);
 }
 
 // Meets moved entry `id`; `evaluated` tells whether its evaluation was needed, `c` holds it then.
@@ -246,7 +254,10 @@ bool walk_column_block(const FitInput& in, ParallelFit& pf, const BlockSummary& 
     return walk_unmoved(in, s, list, w) && w.decided();
 }
 
-ParallelFit::ParallelFit(int workers) {
+ParallelFit::ParallelFit(int workers)
+    : refined((max_width / 8) * (max_height / 2)),
+      chosen((max_width / 8) * (max_height / 2)),
+      ties((max_width / 8) * (max_height / 2) * 16) {
     const int count = std::clamp(workers, 1, 32);
     for (int w = 0; w < count; ++w)
         scratch.push_back(std::make_unique<ColumnScratch>());

@@ -15,6 +15,18 @@
 
 namespace lumaweave {
 
+// One entry of the set a refined block takes the first of (in list order), and the set.
+struct TieEntry {
+    std::uint16_t id;
+    std::uint8_t upper, lower;
+};
+struct RefineSummary {
+    bool selected = false;  // the refinement fits the block again
+    bool stored = false;    // else the pass searches the block the old way
+    std::uint8_t channel = 0;
+    std::uint32_t first = 0, count = 0;
+};
+
 // The buffers of one walk on a block's tables (allocated once per worker).
 struct ColumnScratch {
     ColumnBlock block;
@@ -39,6 +51,10 @@ struct ColumnScratch {
     alignas(64) std::array<std::int32_t, 128> row_floor;    // one upper pair's floors by lane
     alignas(64) std::array<std::int32_t, 128> first, back;  // its tables, [16 column + colour]
 
+    // The refinement's sets of least error, textured and solid, as a block's search finds them.
+    static constexpr int tie_room = 512;
+    std::array<TieEntry, tie_room> textured, solid;
+
     // What a block's search stores.
     static constexpr int entry_room = 256, step_room = 512;
     std::array<CandidateColumns, entry_room> entries;
@@ -61,6 +77,12 @@ struct ParallelFit {
     SummaryStore summaries;
     ColumnScratch pass;
     std::array<std::uint64_t, ColumnScratch::entry_room> order;  // the pass's entries by list place
+    // The refinement's: a summary per block and the entries of their sets; the main pass's
+    // choice of each block, where a refined block's search starts.
+    std::vector<RefineSummary> refined;
+    std::vector<std::uint16_t> chosen;
+    std::vector<TieEntry> ties;
+    std::atomic<std::uint32_t> ties_used{0};
 };
 
 // Block (x, y) of dominant channel `channel`, searched with this worker's guess list: the
@@ -73,5 +95,21 @@ void summarize_column_block(const FitInput& in, ColumnScratch& s, int x, int y, 
 // the block (the main pass's own search is left to do it).
 bool walk_column_block(const FitInput& in, ParallelFit& pf, const BlockSummary& sm, int x, int y,
                        const CandidateList& list, WalkState& w);
+
+// Every allowed candidate of the block in s.block whose floor is below t, by id, into s.found;
+// false when t is beyond what the floors tell exactly or the candidates do not fit.
+bool collect_below(const FitInput& in, ColumnScratch& s, std::int64_t t);
+
+// The refinement's column search of block (x, y) apart from the others (the error of a candidate
+// does not depend on the order met there): the entries of least error of the kind, solid or
+// textured, that the block takes, for the pass to take the first of in list order. The main
+// pass's choice `chosen` and the first entries of `list` give a first reach. Not stored when the
+// summary cannot hold them.
+void summarize_refined_block(const FitInput& in, ColumnScratch& s, int x, int y, int channel,
+                             int chosen, const CandidateList& list, RefineSummary& out,
+                             ParallelFit& pf);
+
+// The entry of a refined block's set that stands first in `list`.
+TieEntry first_in_list(const ParallelFit& pf, const RefineSummary& sm, const CandidateList& list);
 
 }  // namespace lumaweave

@@ -270,6 +270,10 @@ void fit_blocks(const FitInput& in, FitState& state, VramImage vram, Workers& wo
     };
     auto finish = [&](int x, int y, int channel, int id, std::uint8_t upper, std::uint8_t lower) {
         state.lists[channel].move_to_front(id);
+        if (state.parallel) {
+            state.parallel->chosen[static_cast<std::size_t>((y / 2) * (max_width / 8) + x / 8)] =
+                static_cast<std::uint16_t>(id);
+        }
         write_block(in, vram, x, y, upper, lower, in.tables.pairs[id / n], in.tables.pairs[id % n]);
     };
     if (mode != FitMode::column) {

@@ -68,7 +68,8 @@ struct RefineScratch {
 // The main pass; `workers` search blocks at once where the mode allows (the choices are the same).
 void fit_blocks(const FitInput& in, FitState& state, VramImage vram,
                 Workers& workers = serial_workers());
-void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, VramImage vram);
+void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, VramImage vram,
+                   Workers& workers = serial_workers());
 
 // --- shared by the main pass, the refinement and the exact evaluation ---
 

@@ -65,7 +65,7 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
 void Pipeline::fit() {
     const FitInput in = fit_input();
     fit_blocks(in, fit_, vram(), workers_);
-    refine_blocks(in, fit_, refine_, vram());
+    refine_blocks(in, fit_, refine_, vram(), workers_);
     result_.candidates_evaluated = fit_.evaluations;
 }
 
