@@ -113,8 +113,9 @@ bool walk_unmoved(const FitInput& in, ColumnScratch& s, const CandidateList& lis
     const int n = cb.n;
     CandidateColumns c;
     int start = 0;
-    // No real error yet: entry by entry, until one gives one.
-    for (; !w.decided() && start < n * n; ++start) {
+    // Entry by entry while there is no real error yet, or the best is beyond what the kernels'
+    // floors tell (at the start of a list).
+    for (; (!w.decided() || w.best > column_cap) && start < n * n; ++start) {
         if (list.is_moved(start) || !allowed(in, start / n, start % n)) continue;
         candidate_columns(cb, start / n, start % n, c);
         ++s.work;
@@ -147,6 +148,23 @@ void summarize_column_block(const FitInput& in, ColumnScratch& s, int x, int y, 
     CandidateList& guess = s.guess[channel];
     WalkState w;
     s.entry_count = s.step_count = 0;
+    if (s.exact[channel]) {
+        // This walk is the pass's own: nothing to store.
+        CandidateColumns c;
+        for (int p = 0; p < guess.moved_count(); ++p)
+            meet_moved(in, s, guess.moved(p), w, c);
+        if (walk_unmoved(in, s, guess, w) && w.decided()) {
+            out.exact = true;
+            out.id = w.id;
+            out.upper = w.upper;
+            out.lower = w.lower;
+            guess.move_to_front(w.id);
+            return;
+        }
+        // The pass searches this block itself; the lists part from here.
+        s.exact[channel] = false;
+        w = {};
+    }
     // The moved entries, noting each met until the last that lowered the best.
     int last = -1, unusable = guess.moved_count();
     CandidateColumns spare;
