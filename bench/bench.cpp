@@ -1,12 +1,14 @@
 // Converts every 256 x 192 picture of a folder under named settings profiles and prints, per
 // profile, the median time per picture on one core and with all cores, and the candidates
-// evaluated per 8x2 block; then times lumaweave-cli converting the bundled samples, one process
-// per picture, as scripts call it.
+// evaluated per 8x2 block; then the time to read and frame a 6000 x 4000 JPEG made from the
+// first picture (profile "jpeg"); then times lumaweave-cli converting the bundled samples, one
+// process per picture, as scripts call it.
 //
 //   lumaweave-bench [FOLDER] [--repeat N] [--only PROFILE,...] [--cores N] [--cli PATH|none]
 //
 // One core: the converting thread's CPU time with the conversion on that thread alone, which
 // other work on the machine disturbs less. All cores: wall-clock time with the process's pool.
+// The JPEG's times are wall time, as libvips works on threads of its own.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -19,11 +21,15 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#include <vips/vips8>
 
 #include "batch/thread_pool.hpp"
 #include "formats/bmp.hpp"
 #include "io/file_io.hpp"
 #include "lumaweave.hpp"
+#include "picture/codec_loader.hpp"
+#include "picture/reader.hpp"
+#include "picture/vips_codec.hpp"
 
 extern char** environ;
 
@@ -143,6 +149,56 @@ std::string default_cli() {
     return ec ? std::string("lumaweave-cli") : (self.parent_path() / "lumaweave-cli").string();
 }
 
+// Reading and framing (--fit, --fill) a 6000 x 4000 JPEG made from a 256 x 192 BMP picture,
+// written to a temporary folder: what a photo costs before its conversion.
+int bench_large_jpeg(const std::string& picture, int repeat) {
+    ScratchPool pool;
+    const FileContents file = read_whole_file(pool, picture, 0);
+    bmp::Header header;
+    if (!file.outcome.ok() || !bmp::read_header(file.bytes(), header)) return 1;
+    std::vector<std::uint8_t> rgb(std::size_t{3} * header.width * header.height);
+    bmp::decode_rows(file.bytes(), header, rgb.data());
+    picture::use_codec(&picture::vips_codec());
+    std::string failure;
+    picture::load_codec(failure);  // starts libvips, outside the times
+    const std::filesystem::path jpeg = std::filesystem::temp_directory_path() /
+                                       ("lumaweave-bench-" + std::to_string(::getpid()) + ".jpg");
+    try {
+        vips::VImage::new_from_memory(rgb.data(), rgb.size(), header.width, header.height, 3,
+                                      VIPS_FORMAT_UCHAR)
+            .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+            .resize(6000.0 / header.width,
+                    vips::VImage::option()->set("vscale", 4000.0 / header.height))
+            .jpegsave(jpeg.c_str(), vips::VImage::option()->set("Q", 90));
+    } catch (const vips::VError& e) {
+        std::fprintf(stderr, "cannot write the JPEG: %s\n", e.what());
+        return 1;
+    }
+    std::printf("\n6000 x 4000 JPEG from %s, read and framed, wall time, %d runs each\n",
+                picture.c_str(), repeat);
+    std::printf("%-10s %10s %10s\n", "framing", "median ms", "min ms");
+    for (const picture::Framing framing : {picture::Framing::fit, picture::Framing::fill}) {
+        picture::FramingOptions options;
+        options.framing = framing;
+        picture::FileReader reader(options);
+        std::vector<double> times;
+        for (int r = 0; r < repeat; ++r) {
+            const double t0 = now_ms(true);
+            const PictureReader::Picture& p = reader.read(jpeg.string(), {});
+            times.push_back(now_ms(true) - t0);
+            if (p.kind != PictureReader::Picture::Kind::pixels) {
+                std::fprintf(stderr, "%s: %s\n", jpeg.c_str(), shown_text(p.outcome).c_str());
+                return 1;
+            }
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("%-10s %10.1f %10.1f\n", std::string(picture::framing_name(framing)).c_str(),
+                    times[times.size() / 2], times.front());
+    }
+    std::filesystem::remove(jpeg);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -204,6 +260,9 @@ int main(int argc, char** argv) {
         std::snprintf(b, sizeof b, "%.1f [%.1f, %.1f]", w.median, w.min, w.max);
         std::printf("%-10s %24s %24s %12.0f\n", profile.name, a, b, evaluations / blocks);
         std::fflush(stdout);
+    }
+    if (only.empty() || only.find(",jpeg,") != std::string::npos) {
+        if (bench_large_jpeg(pictures.front(), std::max(repeat, 5)) != 0) return 1;
     }
 
     // The whole program as scripts call it: one process per picture, outputs into a scratch

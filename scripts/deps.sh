@@ -2,6 +2,10 @@
 # Installs the Debian 12 packages lumaweave builds and tests with, only those that are missing.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev python3)
+# The ".screen.png" output.
+packages+=(libpng-dev)
+# Pictures other than BMP (PNG, JPEG, GIF, WebP, TIFF) and framing: libvips and its C++ API.
+packages+=(libvips-dev)
 # The Debian package: cpack finds the programs' library dependencies with dpkg-shlibdeps, and
 # the executables among the files with file.
 packages+=(dpkg-dev file)

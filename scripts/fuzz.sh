@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) in
 # build-fuzz/ and runs each of them in turn for SECONDS, one process at a time, at the lowest
-# priority. Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: convert s05 config)
+# priority. Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: convert s05 config bmp frame)
 #
 # Each target starts from its seeds in tests/fuzz/corpus/<target> and keeps what it finds in
 # $FUZZ_CORPUS/<target> (default build-fuzz/corpus), outside the repository. A crash, leak,
@@ -17,7 +17,7 @@ fi
 seconds=$1
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(convert s05 config)
+[ ${#targets[@]} -eq 0 ] && targets=(convert s05 config bmp frame)
 
 build=build-fuzz
 corpus_root=${FUZZ_CORPUS:-$build/corpus}
@@ -32,6 +32,8 @@ for t in "${targets[@]}"; do
     convert) extra=(-max_len=4096 -timeout=60) ;;  # small pictures keep each run quick
     s05) extra=(-max_len=32768 -timeout=10) ;;
     config) extra=(-max_len=4096 -timeout=10 -dict=tests/fuzz/config.dict) ;;
+    bmp) extra=(-max_len=16384 -timeout=10) ;;
+    frame) extra=(-max_len=2048 -timeout=30) ;;  # up to 64 x 64 pixels, framed twice
     *) echo "unknown target $t" >&2; exit 2 ;;
   esac
   mkdir -p "$corpus_root/$t" "$build/artifacts/$t"

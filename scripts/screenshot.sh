@@ -17,6 +17,9 @@ pid=$!
 # The picture is converted before the window opens; wait for the window, then for its paint.
 window=$(timeout 60 xdotool search --sync --onlyvisible --name '^lumaweave$' | head -n1)
 sleep 1
+# The pointer away from the window, so that no tooltip covers it.
+xdotool mousemove 0 0
+sleep 0.5
 import -window "$window" "$out"
 xdotool windowfocus --sync "$window" key Escape
 wait "$pid"

@@ -43,6 +43,12 @@ struct Result {
     std::vector<std::uint8_t> source;
     // The colours the preview shows colour numbers 0..15 with.
     Palette display{};
+    // The palette the result was made for, red, green, blue on the MSX scale 0..7, colour 0
+    // first: the chosen default palette or the companion's.
+    PaletteTable palette{};
+    // Whether that is a palette an MSX2 is to set (the MSX2 palette or a companion's) rather
+    // than the MSX1's fixed colours.
+    bool msx2_palette = false;
     // Candidates the block search evaluated (a measure of its work, for the benchmark).
     std::uint64_t candidates_evaluated = 0;
 

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs the build into a scratch prefix (cmake --install) and runs the installed program as a
-# user would: its version, a conversion, its manual page and its completion; with the desktop
-# program, its entry and icons too.
-#     install_test.sh BUILD_DIR VERSION SAMPLE.bmp GUI(ON|OFF)
+# user would: its version, a conversion of a BMP and, through the libvips module found where it
+# was installed, of a JPEG, its manual page and its completion; with the desktop program, its
+# entry and icons too.
+#     install_test.sh BUILD_DIR VERSION SAMPLE.bmp SAMPLE.jpg GUI(ON|OFF)
 set -eu
-build=$1 version=$2 sample=$3 gui=$4
+build=$1 version=$2 sample=$3 photo=$4 gui=$5
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -25,6 +26,9 @@ cd "$prefix"
 cp "$sample" picture.bmp
 "$prefix/bin/lumaweave-cli" -q -o out picture.bmp || fail "the conversion failed"
 [ "$(wc -c <out/picture.S02)" -eq 14343 ] || fail "out/picture.S02 is not a SCREEN 2 image"
+cp "$photo" photo.jpg
+"$prefix/bin/lumaweave-cli" -q --fit -o out photo.jpg || fail "the JPEG was not converted"
+[ "$(wc -c <out/photo.S02)" -eq 14343 ] || fail "out/photo.S02 is not a SCREEN 2 image"
 
 gzip -dc share/man/man1/lumaweave-cli.1.gz | grep -q '\\fB\\-\\-output\\-dir\\fR' ||
   fail "the manual page lacks --output-dir"

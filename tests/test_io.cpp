@@ -29,18 +29,22 @@ const bool superuser = ::geteuid() == 0;  // permissions do not bind the superus
 
 }  // namespace
 
-// Every status has a text of its own; only the configuration's name their key after it.
+// Every status has a text of its own; only the configuration's name their key after it, and the
+// pictures that cannot be read what is wrong.
 TEST(Status, EveryStatusHasItsOwnTextAndTheConfigurationsAppendTheirKey) {
     std::set<std::string_view> texts;
-    for (int i = 0; i <= static_cast<int>(Status::too_many_files); ++i) {
+    for (int i = 0; i <= static_cast<int>(Status::picture_too_large); ++i) {
         const auto status = static_cast<Status>(i);
         const std::string_view text = message_text(status);
         EXPECT_FALSE(text.empty()) << i;
         EXPECT_TRUE(texts.insert(text).second) << i << " repeats " << text;
         const bool config =
             status == Status::config_item_not_found || status == Status::config_not_enough;
+        const bool picture =
+            status == Status::picture_unreadable || status == Status::picture_too_large;
         EXPECT_EQ(shown_text(failure(status, "f.txt", "* MSX2 palette")),
-                  std::string(text) + (config ? "* MSX2 palette" : ""))
+                  std::string(text) + (config ? "* MSX2 palette" : "") +
+                      (picture ? ": * MSX2 palette" : ""))
             << i;
     }
     EXPECT_EQ(shown_text(failure(Status::config_not_enough, "c.txt", "* MSX1 palette")),

@@ -2,8 +2,10 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/clrpicker.h>
 #include <wx/dcclient.h>
 #include <wx/dnd.h>
+#include <wx/filedlg.h>
 #include <wx/fontenum.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
@@ -15,6 +17,8 @@
 
 #include "app/app_icon.hpp"
 #include "app/dialog_template.hpp"
+#include "batch/output.hpp"
+#include "outputs/emulator.hpp"
 #include "quality/auto_settings.hpp"
 
 namespace lumaweave::app {
@@ -105,6 +109,32 @@ ConverterDialog::ConverterDialog(wxWindow* parent)
     Bind(wxEVT_BUTTON, &ConverterDialog::on_conversion, this, id_conversion);
     Bind(wxEVT_BUTTON, &ConverterDialog::on_end, this, id_end);
     Bind(wxEVT_BUTTON, &ConverterDialog::on_auto, this, id_auto);
+    Bind(wxEVT_BUTTON, &ConverterDialog::on_show, this, id_show_on_msx);
+    Bind(wxEVT_BUTTON, &ConverterDialog::on_open, this, id_open);
+    // Framing and background: how pictures are read, for the preview and the files to come.
+    const std::pair<int, picture::Framing> framings[] = {{id_framing_none, picture::Framing::none},
+                                                         {id_framing_fit, picture::Framing::fit},
+                                                         {id_framing_fill, picture::Framing::fill},
+                                                         {id_framing_pad, picture::Framing::pad}};
+    for (const auto& [id, framing] : framings) {
+        Bind(
+            wxEVT_RADIOBUTTON,
+            [this, framing = framing](wxCommandEvent&) {
+                picture::FramingOptions options = reader_.options();
+                options.framing = framing;
+                set_framing(options);
+            },
+            id);
+    }
+    Bind(
+        wxEVT_COLOURPICKER_CHANGED,
+        [this](wxColourPickerEvent& event) {
+            picture::FramingOptions options = reader_.options();
+            const wxColour c = event.GetColour();
+            options.background = {c.Red(), c.Green(), c.Blue()};
+            set_framing(options);
+        },
+        id_background);
     // "BMP Export" is read when each file of a batch is written.
     Bind(
         wxEVT_RADIOBUTTON,
@@ -139,10 +169,12 @@ void ConverterDialog::create_controls() {
                 file_list_ =
                     new wxListBox(this, item.id, pos, wxSize(size.x, std::max(size.y, room)), 0,
                                   nullptr, wxLB_SINGLE);
+                file_list_->SetToolTip(from_utf8(item.tooltip));
                 continue;
             }
             case ItemKind::picture:
                 preview_ = new PreviewControl(this, item.id, pos, size);
+                preview_->SetToolTip(from_utf8(item.tooltip));
                 continue;
             case ItemKind::push_button:
                 if (item.id == id_auto)
@@ -167,11 +199,17 @@ void ConverterDialog::create_controls() {
             case ItemKind::check_box:
                 control = new wxCheckBox(this, item.id, caption, pos, size);
                 break;
+            case ItemKind::colour_picker:
+                control = new wxColourPickerCtrl(this, item.id, *wxBLACK, pos, size);
+                break;
         }
         if (const OptionControl* option = find_option_control(item.id)) {
             bind_option(*option);
             control->SetToolTip(from_utf8(option->field().description));
+        } else if (!item.tooltip.empty()) {
+            control->SetToolTip(from_utf8(item.tooltip));
         }
+        if (item.id == id_show_on_msx) control->Disable();  // until a picture is shown
         // Where the toolkit's control needs more room than the layout gives, it grows around
         // its own place (taller about its middle, wider to the right) and its neighbours stay.
         const wxSize best = control->GetBestSize();
@@ -201,6 +239,7 @@ void ConverterDialog::create_controls() {
 
 void ConverterDialog::select_startup_controls() {
     export_no_->SetValue(true);
+    wxStaticCast(FindWindow(id_framing_none), wxRadioButton)->SetValue(true);
     for (const SettingField& field : setting_fields())
         show_value(field, initial_value(field));
 }
@@ -321,8 +360,38 @@ void ConverterDialog::drop_files(const std::vector<std::string>& names) {
 void ConverterDialog::refresh_preview() {
     static const std::string no_name;
     const std::string& name = files_.empty() ? no_name : files_.front();
+    shown_name_ = name;
     // A failed conversion leaves a black picture.
-    draw_preview(converter_.convert_file(name, settings_, palettes_));
+    draw_preview(convert(name));
+}
+
+const Result& ConverterDialog::convert(const std::string& name) {
+    return convert_file_with(converter_, &reader_, failure_, name, settings_, palettes_);
+}
+
+void ConverterDialog::set_framing(const picture::FramingOptions& framing) {
+    reader_.set_options(framing);
+    refresh_preview();
+}
+
+void ConverterDialog::on_open(wxCommandEvent&) {
+    if (busy_) return;
+    // Every picture extension, in lower and upper case (the file chooser may tell them apart).
+    wxString patterns;
+    for (const std::string_view extension : picture_extensions) {
+        const wxString e = from_utf8(extension);
+        patterns += (patterns.empty() ? "*" : ";*") + e + ";*" + e.Upper();
+    }
+    wxFileDialog chooser(this, "Open pictures", "", "",
+                         "Pictures (BMP, PNG, JPEG, GIF, WebP, TIFF)|" + patterns + "|All files|*",
+                         wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_MULTIPLE);
+    if (chooser.ShowModal() != wxID_OK) return;
+    wxArrayString paths;
+    chooser.GetPaths(paths);
+    std::vector<std::string> names;
+    for (const wxString& path : paths)
+        names.push_back(file_system_name(path));
+    drop_files(names);
 }
 
 bool ConverterDialog::Destroy() {
@@ -347,7 +416,7 @@ void ConverterDialog::on_conversion(wxCommandEvent&) {
       public:
         explicit LiveConverter(ConverterDialog& dialog) : dialog_(dialog) {}
         const Result& convert(int, const std::string& name) override {
-            return dialog_.converter_.convert_file(name, dialog_.settings_, dialog_.palettes_);
+            return dialog_.convert(name);
         }
 
       private:
@@ -356,7 +425,12 @@ void ConverterDialog::on_conversion(wxCommandEvent&) {
     const BatchOutcome outcome = batch.run(converter, *this, stop_);
     busy_ = false;
     progress_percent_ = 0;
-    show_message(ending_text(outcome));
+    std::string message = ending_text(outcome);
+    if (reader_.options().framing == picture::Framing::none &&
+        picture::framing_would_help(outcome.first_failure.status)) {
+        message += "\nTo convert a picture of any size, choose Fit or Fill under Framing.";
+    }
+    show_message(message);
     if (destroy_after_batch_) {
         destroy_after_batch_ = false;
         wxDialog::Destroy();
@@ -370,7 +444,15 @@ void ConverterDialog::on_auto(wxCommandEvent&) {
     {
         // About a second of work on this thread, as long as a few conversions.
         wxBusyCursor busy;
-        found = quality::choose_settings(files_.front(), settings_, palettes_);
+        const PictureReader::Picture& picture = reader_.read(files_.front(), settings_);
+        quality::SettingsSearch search;
+        if (picture.kind == PictureReader::Picture::Kind::bmp_bytes) {
+            found = search.run_bmp(picture.bmp, settings_, palettes_, {}, picture.companion);
+        } else if (picture.kind == PictureReader::Picture::Kind::pixels) {
+            found = search.run(picture.pixels, settings_, palettes_, {}, picture.companion);
+        } else {
+            found.outcome = picture.outcome;
+        }
     }
     // A picture the conversion refuses keeps its settings and its black preview.
     if (!found.outcome.ok()) return;
@@ -381,6 +463,15 @@ void ConverterDialog::on_auto(wxCommandEvent&) {
         show_value(field, settings_.*field.member);
     }
     refresh_preview();
+}
+
+void ConverterDialog::on_show(wxCommandEvent&) {
+    const Result& result = converter_.result();
+    if (!result.ok()) return;
+    const outputs::PictureFiles files(result, shown_name_);
+    const std::string failed =
+        outputs::show_cartridge(files.cartridge(), base_name(shown_name_), result.msx2_palette);
+    if (!failed.empty()) show_message("Show on MSX: " + failed);
 }
 
 void ConverterDialog::on_end(wxCommandEvent&) {
@@ -437,7 +528,8 @@ void ConverterDialog::file_started(int, const std::string&, int percent) {
     progress_percent_ = percent;
 }
 
-void ConverterDialog::file_converted(int, const std::string&, const Result& result) {
+void ConverterDialog::file_converted(int, const std::string& name, const Result& result) {
+    shown_name_ = name;
     draw_preview(result);
 }
 
@@ -447,6 +539,7 @@ void ConverterDialog::between_files() {
 
 void ConverterDialog::draw_preview(const Result& result) {
     preview_->set_picture(result.preview.data());
+    FindWindow(id_show_on_msx)->Enable(result.ok());
     // Painting goes through the paint handlers: a window's surface is only reliably drawn on
     // there (not every display server lets a program draw on a window from outside).
     preview_->Refresh();

@@ -16,6 +16,7 @@
 #include "batch/batch.hpp"
 #include "batch/thread_pool.hpp"
 #include "lumaweave.hpp"
+#include "picture/reader.hpp"
 
 namespace lumaweave::app {
 
@@ -40,6 +41,8 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     bool Destroy() override;
 
     const ConversionSettings& settings() const { return settings_; }
+    // The framing and background the pictures are read with.
+    const picture::FramingOptions& framing() const { return reader_.options(); }
     const std::vector<std::string>& files() const { return files_; }
     bool busy() const { return busy_; }
     int progress_percent() const { return progress_percent_; }
@@ -69,8 +72,13 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     void on_option(const OptionControl& option, bool checked);
     void arm_reclick(wxRadioButton& button);
 
+    void on_open(wxCommandEvent& event);
+    void set_framing(const picture::FramingOptions& framing);
+    // Converts file `name` as the dialog reads pictures.
+    const Result& convert(const std::string& name);
     void on_conversion(wxCommandEvent& event);
     void on_auto(wxCommandEvent& event);
+    void on_show(wxCommandEvent& event);
     void on_end(wxCommandEvent& event);
     void on_close(wxCloseEvent& event);
     void on_char_hook(wxKeyEvent& event);
@@ -80,8 +88,12 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     DefaultPalettes palettes_;
     OutputPlan outputs_;  // "BMP Export" adds the "TEST_" picture
     std::vector<std::string> files_;
-    // Converts for the preview and for the batch, which shows each file it converts, on every core.
+    // Converts for the preview and for the batch, which shows each file it converts, on every
+    // core, with the pictures read (and framed) by the reader.
     Converter converter_{process_pool()};
+    std::string shown_name_;  // the file whose conversion the preview shows
+    picture::FileReader reader_;
+    Result failure_;     // of a picture that cannot be read
     bool busy_ = false;  // a batch is under way
     StopToken stop_;
     int progress_percent_ = 0;

@@ -17,16 +17,17 @@ std::string_view option_caption(int id) {
 
 class Builder {
   public:
-    void add(int id, ItemKind kind, std::string_view caption, DialogUnitRect r) {
-        items_.push_back({id, kind, caption, r, false});
+    void add(int id, ItemKind kind, std::string_view caption, DialogUnitRect r,
+             std::string_view tooltip = {}) {
+        items_.push_back({id, kind, caption, r, false, tooltip});
     }
     // A group box; the next radio button starts a new exclusive group.
     void group(std::string_view caption, DialogUnitRect r) {
         add(-1, ItemKind::group_box, caption, r);
         group_open_ = true;
     }
-    void radio(int id, DialogUnitRect r, std::string_view caption) {
-        items_.push_back({id, ItemKind::radio_button, caption, r, group_open_});
+    void radio(int id, DialogUnitRect r, std::string_view caption, std::string_view tooltip = {}) {
+        items_.push_back({id, ItemKind::radio_button, caption, r, group_open_, tooltip});
         group_open_ = false;
     }
     void radio(int id, DialogUnitRect r) { radio(id, r, option_caption(id)); }
@@ -40,16 +41,21 @@ class Builder {
 
 std::vector<TemplateItem> build() {
     Builder b;
-    b.add(id_file_list, ItemKind::list_box, "", {20, 20, 350, 40});
-    b.add(id_picture, ItemKind::picture, "", {20, 70, 293, 256});
-    b.add(id_conversion, ItemKind::push_button, "Conversion", {20, 440, 50, 30});
-    b.add(id_end, ItemKind::push_button, "End", {275, 430, 45, 40});
+    b.add(id_file_list, ItemKind::list_box, "", {20, 20, 350, 40},
+          "The pictures to convert, dropped here or chosen with Open...; the first is shown");
+    b.add(id_picture, ItemKind::picture, "", {20, 70, 293, 256},
+          "The first picture as the MSX shows it, at twice its size");
+    b.add(id_conversion, ItemKind::push_button, "Conversion", {20, 440, 50, 30},
+          "Convert every listed picture and write its .S02 file beside it");
+    b.add(id_end, ItemKind::push_button, "End", {275, 430, 45, 40},
+          "Stop converting and close lumaweave");
     b.add(-1, ItemKind::static_text, "drop file(s) here", {21, 10, 310, 8});
 
     // "BMP Export" sets no conversion field; the batch reads it.
     b.group("BMP Export", {20, 340, 50, 40});
-    b.radio(id_export_no, {30, 350, 30, 10}, "No");
-    b.radio(id_export_yes, {30, 365, 30, 10}, "Yes");
+    b.radio(id_export_no, {30, 350, 30, 10}, "No", "Write only the .S02 file of each picture");
+    b.radio(id_export_yes, {30, 365, 30, 10}, "Yes",
+            "Also write TEST_<name>.bmp, the result at twice its size as the preview shows it");
 
     b.group("Vertical Error Ratio", {85, 340, 240, 30});
     for (int k = 0; k <= 8; ++k)
@@ -112,7 +118,29 @@ std::vector<TemplateItem> build() {
 
     // Last in the keyboard order, so that the order of the controls above stays as it was.
     // Under "Conversion", in the free strip down to the dialog's bottom edge.
-    b.add(id_auto, ItemKind::push_button, "Auto", {20, 472, 50, 16});
+    b.add(id_auto, ItemKind::push_button, "Auto", {20, 472, 50, 16},
+          "Search the options that bring the first picture closest to its source, and set them");
+
+    // The column at the right: pictures of any format and size.
+    b.add(id_open, ItemKind::push_button, "Open...", {440, 10, 75, 16},
+          "Choose pictures to convert: BMP, PNG, JPEG, GIF, WebP or TIFF");
+    b.group("Framing", {440, 32, 75, 72});
+    b.radio(id_framing_none, {448, 44, 60, 10}, "None",
+            "Convert each picture as it is: at most 256 x 192 pixels");
+    b.radio(id_framing_fit, {448, 58, 60, 10}, "Fit",
+            "Scale each picture to fit the 256 x 192 screen, keeping its shape; the rest is "
+            "background");
+    b.radio(id_framing_fill, {448, 72, 60, 10}, "Fill",
+            "Scale each picture to cover the screen, keeping its shape; its middle is kept");
+    b.radio(id_framing_pad, {448, 86, 60, 10}, "Pad",
+            "Centre each picture unscaled on the screen; the rest is background");
+    b.add(-1, ItemKind::static_text, "Background", {440, 112, 75, 8});
+    b.add(id_background, ItemKind::colour_picker, "", {440, 122, 75, 24},
+          "The colour of the padding, and the colour transparent pixels are laid over");
+    // Level with "Conversion" at the bottom.
+    b.add(id_show_on_msx, ItemKind::push_button, "Show on MSX", {440, 440, 75, 30},
+          "Show the picture on an emulated MSX: opens it in openMSX as a cartridge (C-BIOS's "
+          "MSX1, or its MSX2 for a picture made for an MSX2 palette)");
     return b.take();
 }
 

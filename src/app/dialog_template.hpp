@@ -15,7 +15,8 @@ enum class ItemKind {
     static_text,
     group_box,
     radio_button,
-    check_box
+    check_box,
+    colour_picker
 };
 
 struct DialogUnitRect {
@@ -28,6 +29,8 @@ struct TemplateItem {
     std::string_view caption;
     DialogUnitRect rect;
     bool group_start;  // radio buttons: the first of an exclusive group
+    // What the control does, in one line (the option controls' come from the settings table).
+    std::string_view tooltip = {};
 };
 
 inline constexpr int id_file_list = 1000;
@@ -39,9 +42,21 @@ inline constexpr int id_picture = 1018;
 // "Auto": applies the settings the automatic search chooses for file 0. Its id lies above the
 // range the other controls use (1000-1094), so no option handler ever takes its click.
 inline constexpr int id_auto = 1100;
+// "Show on MSX": opens the result shown in openMSX, as a cartridge.
+inline constexpr int id_show_on_msx = 1101;
+
+// The column at the right of the template (x 440..515): its top part (y 10..200) for opening
+// pictures and framing them for the screen. None of these sets a conversion field.
+inline constexpr int id_open = 1200;
+inline constexpr int id_framing_none = 1201;
+inline constexpr int id_framing_fit = 1202;
+inline constexpr int id_framing_fill = 1203;
+inline constexpr int id_framing_pad = 1204;
+inline constexpr int id_background = 1205;
 
 inline constexpr std::string_view dialog_title = "lumaweave";
-inline constexpr int dialog_width_du = 435;
+// The right-hand column (x 440..515) holds the controls added to the original layout.
+inline constexpr int dialog_width_du = 525;
 inline constexpr int dialog_height_du = 490;
 
 // Every control of the dialog, in creation order (which is also the keyboard order).

@@ -56,7 +56,7 @@ Batch::Batch(std::vector<std::string> files, const OutputPlan& plan, FailurePoli
         if (!is_picture_name(name)) continue;
         if (plan_.no_clobber && all_outputs_exist(name)) continue;  // skipped at its turn
         const bool in_turn = written.contains(file_identity(name)) ||
-                             written.contains(file_identity(companion_name(name)));
+                             written.contains(file_identity(companion_palette_name(name)));
         jobs_.push_back({i, name, in_turn});
         for (const std::string& output : plan_.paths(name))
             written.insert(file_identity(output));
@@ -89,10 +89,11 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
             failed = result.outcome;
             if (failed.file.empty()) failed.file = name;
         } else {
+            const outputs::PictureFiles files(result, name, plan_.options);
             for (const OutputFormat* format : plan_.formats) {
                 const std::string path = plan_.path(*format, name);
                 if (plan_.no_clobber && taken(path)) continue;
-                failed = write_output(plan_, path, format->bytes(result));
+                failed = write_output(plan_, path, format->bytes(files));
                 if (!failed.ok()) break;
             }
         }

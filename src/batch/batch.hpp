@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch/output.hpp"
+#include "batch/picture_reader.hpp"
 #include "lumaweave.hpp"
 
 namespace lumaweave {
@@ -73,21 +74,27 @@ class FileConverter {
 using ConverterFactory = std::function<std::unique_ptr<FileConverter>()>;
 
 // Converts each file with the settings and palettes as they are at that moment (the dialog's
-// options clicked during a batch apply to the files not yet converted); `workers` share the work
-// of each picture.
+// options clicked during a batch apply to the files not yet converted), through its reader when
+// it has one; `workers` share the work of each picture.
 class SettingsConverter final : public FileConverter {
   public:
     SettingsConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
+                      std::unique_ptr<PictureReader> reader = nullptr,
                       Workers& workers = serial_workers())
-        : settings_(settings), palettes_(palettes), converter_(workers) {}
+        : settings_(settings),
+          palettes_(palettes),
+          reader_(std::move(reader)),
+          converter_(workers) {}
     const Result& convert(int, const std::string& name) override {
-        return converter_.convert_file(name, settings_, palettes_);
+        return convert_file_with(converter_, reader_.get(), failure_, name, settings_, palettes_);
     }
 
   private:
     const ConversionSettings& settings_;
     const DefaultPalettes& palettes_;
+    std::unique_ptr<PictureReader> reader_;
     Converter converter_;
+    Result failure_;
 };
 
 // One picture of the list.

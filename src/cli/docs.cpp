@@ -53,6 +53,9 @@ struct Example {
 constexpr Example examples[] = {
     {"lumaweave-cli cat.bmp \"holiday photo.bmp\"",
      "Writes cat.S02 and \"holiday photo.S02\" beside the pictures."},
+    {"lumaweave-cli --fit photo.jpg art.png",
+     "Scales each picture to fit the 256 x 192 screen, keeping its shape, and pads the rest "
+     "with black."},
     {"lumaweave-cli --export -r -o out pictures",
      "Converts every picture below the folder pictures into out, in the same folders, with "
      "their TEST_ pictures."},
@@ -115,8 +118,8 @@ std::string manual_page() {
                "(see --config).") +
            "\n.TP\n.I NAME.s05\n" +
            roff(
-               "Beside a picture NAME.bmp: a SCREEN 5 BSAVE image whose palette is used for "
-               "that picture.") +
+               "Beside a picture NAME.bmp (or NAME.png, NAME.jpg and so on): a SCREEN 5 BSAVE "
+               "image whose palette is used for that picture.") +
            "\n";
     out += ".SH EXAMPLES\n";
     for (const Example& example : examples)

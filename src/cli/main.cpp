@@ -19,6 +19,8 @@
 #include "cli/options.hpp"
 #include "cli/report.hpp"
 #include "io/file_io.hpp"
+#include "outputs/emulator.hpp"
+#include "picture/reader.hpp"
 #include "quality/quality_converter.hpp"
 
 using namespace lumaweave;
@@ -75,8 +77,10 @@ std::string fit_name(const std::string& name, int columns) {
 std::string failure_line(const std::string& name, const Outcome& outcome) {
     std::string text = shown_text(outcome);
     if (outcome.file.empty() || outcome.file == name) {
-        const bool reason =
-            outcome.status == Status::file_cannot_open || outcome.status == Status::read_error;
+        // What is wrong with a file no reader takes ("not a PNG, JPEG, ...") follows too.
+        const bool reason = outcome.status == Status::file_cannot_open ||
+                            outcome.status == Status::read_error ||
+                            outcome.status == Status::format_not_convertible;
         if (reason && !outcome.detail.empty()) text += " (" + outcome.detail + ")";
         return name + ": " + text;
     }
@@ -89,8 +93,12 @@ std::string failure_line(const std::string& name, const Outcome& outcome) {
 class TerminalObserver final : public BatchObserver {
   public:
     TerminalObserver(int file_count, bool progress, const cli::Options& options,
-                     const std::vector<quality::FileQuality>& records)
-        : file_count_(file_count), progress_(progress), options_(options), records_(records) {}
+                     const OutputPlan& plan, const std::vector<quality::FileQuality>& records)
+        : file_count_(file_count),
+          progress_(progress),
+          options_(options),
+          plan_(plan),
+          records_(records) {}
 
     void file_started(int index, const std::string& name, int percent) override {
         std::lock_guard lock(mutex_);
@@ -106,10 +114,14 @@ class TerminalObserver final : public BatchObserver {
         draw(static_cast<int>((index + share) * 100 / file_count_));
     }
 
-    void file_converted(int index, const std::string& name, const Result&) override {
+    void file_converted(int index, const std::string& name, const Result& result) override {
+        if (options_.show) show(name, result);
         if (records_.empty()) return;
+        std::optional<cli::TileCounts> tiles;
+        if (options_.dedupe)
+            tiles = outputs::PictureFiles(result, name, plan_.options).tables().tiles;
         const std::string lines =
-            cli::file_report(options_, name, records_[static_cast<std::size_t>(index)]);
+            cli::file_report(options_, name, records_[static_cast<std::size_t>(index)], tiles);
         if (lines.empty()) return;
         std::lock_guard lock(mutex_);
         clear_bar();
@@ -119,6 +131,12 @@ class TerminalObserver final : public BatchObserver {
 
     void file_failed(int, const std::string& name, const Outcome& outcome) override {
         error(failure_line(name, outcome));
+        // Once a run: a picture of another size can be framed for the screen.
+        if (!hinted_ && options_.framing.framing == picture::Framing::none &&
+            picture::framing_would_help(outcome.status)) {
+            hinted_ = true;
+            error(cli::framing_hint());
+        }
     }
 
     void file_skipped(int, const std::string& name) override {
@@ -134,6 +152,22 @@ class TerminalObserver final : public BatchObserver {
     void skipped(const std::string& name, const std::string& why) {
         if (!options_.quiet) error(name + ": skipped (" + why + ")");
     }
+
+    // Opens the result's cartridge in openMSX, for the first pictures of the run.
+    void show(const std::string& name, const Result& result) {
+        if (shown_ == cli::max_shown) {
+            ++not_shown_;
+            return;
+        }
+        ++shown_;
+        const outputs::PictureFiles files(result, name, plan_.options);
+        const std::string failed =
+            outputs::show_cartridge(files.cartridge(), base_name(name), result.msx2_palette);
+        if (!failed.empty()) error(name + ": not shown: " + failed);
+    }
+
+    // Pictures --show left unopened.
+    int not_shown() const { return not_shown_; }
 
     // A line on standard error, the progress bar cleared first.
     void error(const std::string& line) {
@@ -181,8 +215,11 @@ class TerminalObserver final : public BatchObserver {
     int file_count_;
     bool progress_;
     const cli::Options& options_;
+    const OutputPlan& plan_;
     const std::vector<quality::FileQuality>& records_;
+    int shown_ = 0, not_shown_ = 0;
     bool bar_shown_ = false;
+    bool hinted_ = false;
     int current_ = -1, drawn_percent_ = -1;
     std::string current_name_;
 };
@@ -240,9 +277,15 @@ int run(const cli::Options& options) {
     const SourceList sources = collect_sources(options.files, options.recursive);
     OutputPlan plan;
     plan.directory = options.output_dir;
+    plan.formats.clear();
+    for (const std::string& name : options.formats) {
+        for (const OutputFormat* format : find_output_kind(name)->formats)
+            plan.formats.push_back(format);
+    }
     if (options.export_bmp) plan.formats.push_back(&test_picture_output);
     plan.subfolders = sources.subfolders;
     plan.no_clobber = options.no_clobber;
+    plan.options = {options.dedupe, options.asm_syntax};
     const FailurePolicy policy =
         options.keep_going ? FailurePolicy::keep_going : FailurePolicy::stop;
     Batch batch(sources.files, plan, policy);
@@ -252,7 +295,15 @@ int run(const cli::Options& options) {
     const bool quality = options.report != cli::ReportFormat::none || options.auto_settings;
     std::vector<quality::FileQuality> records(quality ? sources.files.size() : 0);
     const bool progress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
-    TerminalObserver observer(static_cast<int>(sources.files.size()), progress, options, records);
+    cli::Options run_options = options;
+    if (options.show && outputs::find_emulator().empty()) {
+        // Said once, before converting; the outputs are written all the same.
+        print_error(std::string(cli::program_name) + ": --show: " + outputs::emulator_missing +
+                    "; converting without showing");
+        run_options.show = false;
+    }
+    TerminalObserver observer(static_cast<int>(sources.files.size()), progress, run_options, plan,
+                              records);
     quality::QualityPlan quality_plan;
     quality_plan.search = options.auto_settings;
     quality_plan.measure = options.report != cli::ReportFormat::none;
@@ -263,13 +314,17 @@ int run(const cli::Options& options) {
             observer.search_progress(index, share);
         };
     }
+    // Each converter reads its files with a reader of its own: BMP files of every kind, the
+    // other formats through the libvips module (loaded only when such a file comes), framing.
     const ConverterFactory make = [&]() -> std::unique_ptr<FileConverter> {
+        auto reader = std::make_unique<picture::FileReader>(options.framing);
         if (quality) {
-            return std::make_unique<quality::QualityConverter>(options.settings, palettes,
-                                                               quality_plan, records);
+            return std::make_unique<quality::QualityConverter>(
+                options.settings, palettes, quality_plan, records, std::move(reader));
         }
         // Each picture's work on the cores that the files converted at once leave free.
-        return std::make_unique<SettingsConverter>(options.settings, palettes, process_pool());
+        return std::make_unique<SettingsConverter>(options.settings, palettes, std::move(reader),
+                                                   process_pool());
     };
 
     for (const SourceList::Left& left : sources.left_out)
@@ -308,6 +363,11 @@ int run(const cli::Options& options) {
     if (outcome.status == Status::too_many_files) {
         observer.error(std::string(message_text(Status::too_many_files)));
         return exit_failed;
+    }
+    if (observer.not_shown() > 0 && !options.quiet) {
+        observer.error(std::string(cli::program_name) + ": --show opened the first " +
+                       std::to_string(cli::max_shown) + " pictures; " +
+                       std::to_string(observer.not_shown()) + " more were not shown");
     }
     if (outcome.failed > 0 && policy == FailurePolicy::stop) return exit_failed;
     observer.finish();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 
 #include "batch/output.hpp"
 #include "io/config.hpp"
@@ -87,6 +88,29 @@ std::string wrapped(std::string_view text, std::string first, const std::string&
     return out + line + "\n";
 }
 
+std::vector<std::string> format_names() {
+    std::vector<std::string> names;
+    for (const OutputKind& kind : output_kinds())
+        names.emplace_back(kind.name);
+    return names;
+}
+
+std::string format_list() {
+    std::string out;
+    for (const OutputKind& kind : output_kinds())
+        out += (out.empty() ? "" : ", ") + std::string(kind.name);
+    return out;
+}
+
+std::string format_help() {
+    std::string out;
+    for (const OutputKind& kind : output_kinds()) {
+        out += (out.empty() ? "" : "; ") + std::string(kind.name) + ": " + std::string(kind.files) +
+               ", " + std::string(kind.description);
+    }
+    return out;
+}
+
 std::string takes_number(Options& options, int Options::*member, std::string_view text, int min,
                          int max) {
     const std::optional<std::int32_t> n = parse_int(text);
@@ -110,6 +134,31 @@ CliOption flag(std::string long_name, char short_name, Group group, bool Options
                 options.*member = true;
                 return std::string();
             }};
+}
+
+CliOption framing_option(picture::Framing framing, std::string help) {
+    return {std::string(picture::framing_name(framing)),
+            0,
+            Arg::none,
+            "",
+            {},
+            ValueKind::none,
+            Group::picture,
+            "",
+            std::move(help),
+            [framing](Options& options, std::string_view) {
+                const picture::Framing given = options.framing.framing;
+                if (given != picture::Framing::none && given != framing)
+                    options.framing_conflict = true;
+                options.framing.framing = framing;
+                return std::string();
+            }};
+}
+
+std::string number_text(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", v);
+    return text;
 }
 
 CliOption setting_option(const SettingField& field) {
@@ -144,6 +193,61 @@ std::vector<CliOption> make_table() {
         flag("export", 0, Group::outputs, &Options::export_bmp,
              "Also write the double-size picture TEST_<name>.bmp: the converted picture in the "
              "palette's colours, as the dialog's preview shows it."),
+        {"format", 0, Arg::required, "LIST", format_names(), ValueKind::word, Group::outputs, "s02",
+         "What to write for each picture, a comma-separated list of " + format_help() +
+             ". NAME is the picture's name without its extension.",
+         [](Options& options, std::string_view list) {
+             std::vector<std::string> chosen;
+             for (std::size_t start = 0; start <= list.size();) {
+                 std::size_t end = list.find(',', start);
+                 if (end == std::string_view::npos) end = list.size();
+                 std::string_view name = list.substr(start, end - start);
+                 while (!name.empty() && name.front() == ' ')
+                     name.remove_prefix(1);
+                 while (!name.empty() && name.back() == ' ')
+                     name.remove_suffix(1);
+                 start = end + 1;
+                 if (name.empty()) continue;
+                 const OutputKind* kind = find_output_kind(lower(name));
+                 if (kind == nullptr) return "a comma-separated list of " + format_list();
+                 if (std::ranges::find(chosen, kind->name) == chosen.end())
+                     chosen.emplace_back(kind->name);
+             }
+             if (chosen.empty()) return "a comma-separated list of " + format_list();
+             options.formats = std::move(chosen);
+             return std::string();
+         }},
+        flag("dedupe", 0, Group::outputs, &Options::dedupe,
+             "Store identical 8 x 8 tiles (the same 8 pattern and 8 colour bytes) once in each "
+             "third of the screen; the name table points to them and the screen shows the same "
+             "pixels. The .S02 keeps its layout (unused tiles zero); raw, c and asm hold only the "
+             "tiles in use, and say (as --report does) how many each third keeps."),
+        {"asm-syntax",
+         0,
+         Arg::required,
+         "pasmo|sdasz80",
+         {"pasmo", "sdasz80"},
+         ValueKind::word,
+         Group::outputs,
+         "pasmo",
+         "The form of NAME.asm: pasmo (db, equ, label:), which many Z80 assemblers share, or "
+         "sdasz80, the assembler of sdcc (.db, =, an area, global labels with C's leading "
+         "underscore).",
+         [](Options& options, std::string_view name) {
+             if (lower(name) == "pasmo") {
+                 options.asm_syntax = outputs::AsmSyntax::pasmo;
+             } else if (lower(name) == "sdasz80") {
+                 options.asm_syntax = outputs::AsmSyntax::sdasz80;
+             } else {
+                 return std::string("pasmo|sdasz80");
+             }
+             return std::string();
+         }},
+        flag("show", 0, Group::outputs, &Options::show,
+             "After converting, show the result on an emulated MSX: its cartridge opens in "
+             "openMSX (C-BIOS's MSX1 machine, or its MSX2 one for a picture made for an MSX2 "
+             "palette), which runs on by itself; the first " +
+                 std::to_string(max_shown) + " pictures of a run."),
         {"output-dir",
          'o',
          Arg::required,
@@ -176,6 +280,71 @@ std::vector<CliOption> make_table() {
          [](Options& options, std::string_view file) {
              if (file.empty()) return std::string("a file name");
              options.config = std::string(file);
+             return std::string();
+         }},
+        framing_option(picture::Framing::fit,
+                       "Scale each picture, down or up, to the largest size that fits the 256 x "
+                       "192 screen keeping its shape; centre it and fill the rest with the "
+                       "background colour. With --resample nearest only whole-number factors "
+                       "(or whole-number reductions) are used, so pixel art keeps even pixels."),
+        framing_option(picture::Framing::fill,
+                       "Scale each picture to cover the screen keeping its shape, and keep its "
+                       "middle."),
+        framing_option(picture::Framing::stretch,
+                       "Scale each picture to 256 x 192 whatever its shape."),
+        framing_option(picture::Framing::pad,
+                       "Centre each picture unscaled on the screen and fill the rest with the "
+                       "background colour; of a larger picture the middle is kept."),
+        {"pixel-aspect",
+         0,
+         Arg::required,
+         "W:H|NUMBER",
+         {},
+         ValueKind::number,
+         Group::picture,
+         "1",
+         "The width of an MSX pixel over its height as the screen shows it, 0.25 to 4: about "
+         "8:7 on a 60 Hz screen. --fit and --fill narrow the picture by it, so that it looks "
+         "right on the machine.",
+         [](Options& options, std::string_view text) {
+             const std::optional<double> aspect = picture::parse_pixel_aspect(text);
+             if (!aspect) return std::string("a ratio W:H or a number, 0.25 to 4");
+             options.framing.pixel_aspect = *aspect;
+             options.framing_tuned = true;
+             return std::string();
+         }},
+        {"background", 0, Arg::required, "#rrggbb|NAME",
+         [] {
+             std::vector<std::string> names;
+             for (const std::string_view name : picture::colour_names())
+                 names.emplace_back(name);
+             return names;
+         }(),
+         ValueKind::word, Group::picture, "black",
+         "The colour of the padding, and the colour transparent pixels are laid over: #rrggbb, "
+         "#rgb or a name such as black, white, gray, red, navy.",
+         [](Options& options, std::string_view text) {
+             const std::optional<picture::Colour> colour = picture::parse_colour(text);
+             if (!colour) return std::string("#rrggbb, #rgb or a colour name");
+             options.framing.background = *colour;
+             return std::string();
+         }},
+        {"resample",
+         0,
+         Arg::required,
+         "smooth|nearest",
+         {"smooth", "nearest"},
+         ValueKind::word,
+         Group::picture,
+         "smooth",
+         "How framing scales: smooth, with a high-quality kernel in linear light (averages of "
+         "colours are averages of light); nearest, pixel by pixel, for pixel art (no new "
+         "colours).",
+         [](Options& options, std::string_view text) {
+             const std::optional<picture::Resample> resample = picture::parse_resample(text);
+             if (!resample) return std::string("smooth|nearest");
+             options.framing.resample = *resample;
+             options.framing_tuned = true;
              return std::string();
          }},
         flag("keep-going", 'k', Group::running, &Options::keep_going,
@@ -281,12 +450,18 @@ std::string try_help() {
 
 constexpr std::string_view about[] = {
     "Converts pictures to MSX SCREEN 2 \".S02\" files, BSAVE images of the video memory that "
-    "BLOAD \"NAME.S02\",S shows on an MSX. A picture is a 24-bit BMP file of at most 256 x 192 "
-    "pixels whose name ends in .bmp, in any letter case.",
+    "BLOAD \"NAME.S02\",S shows on an MSX. A picture is a BMP (of any kind), PNG, JPEG, GIF, "
+    "WebP or TIFF file whose name ends in .bmp, .png, .jpg, .jpeg, .gif, .webp, .tif or .tiff, "
+    "in any letter case. As it is, a picture must be 16 to 256 pixels wide (a multiple of 8) "
+    "and 16 to 192 high; --fit, --fill, --stretch or --pad frame a picture of any size for the "
+    "screen.",
     "Each output is named as its source with \".S02\" in place of its extension, beside it or "
-    "in the folder of --output-dir. A folder given converts the pictures directly in it, in "
+    "in the folder of --output-dir. --format writes other files instead or as well, for MSX "
+    "programs and for a look at the result: the tables apart, as C or assembler source, a "
+    "cartridge that shows the picture on any MSX, the screen as a PNG picture, the MSX2 "
+    "palette. A folder given converts the pictures directly in it, in "
     "byte order of their names (with --recursive, then each subfolder in turn), leaving out the "
-    "TEST_ pictures written for a picture beside them. Other names are skipped. Files are "
+    "outputs written for a picture beside them. Other names are skipped. Files are "
     "converted in the order given; options and names may come in any order, and every later "
     "argument after -- is a name.",
     "A run whose outputs would collide (two pictures writing one name) or replace one of its "
@@ -305,6 +480,10 @@ constexpr std::string_view streams[] = {
 
 constexpr GroupText groups[] = {
     {Group::outputs, "Files and outputs", ""},
+    {Group::picture, "Pictures and framing",
+     "At most one of --fit, --fill, --stretch and --pad; without them a picture is converted "
+     "as it is. Pictures declaring more than 16384 pixels on a side or 100 megapixels are "
+     "refused."},
     {Group::running, "Running", ""},
     {Group::quality, "Reports and automatic settings", ""},
     {Group::information, "Information", ""},
@@ -449,7 +628,33 @@ ParseResult parse_command_line(int argc, const char* const* argv) {
             break;
         }
     }
+    if (options.framing_conflict)
+        return fail("--fit, --fill, --stretch and --pad exclude each other: give one");
+    if (options.framing_tuned && options.framing.framing == picture::Framing::none)
+        return fail(
+            "--pixel-aspect and --resample apply to framing: give --fit, --fill, "
+            "--stretch or --pad too");
     return result;
+}
+
+std::string picture_arguments(const picture::FramingOptions& framing) {
+    std::string out;
+    if (framing.framing != picture::Framing::none) {
+        out += " --" + std::string(picture::framing_name(framing.framing));
+        if (framing.pixel_aspect != 1)
+            out += " --pixel-aspect " + number_text(framing.pixel_aspect);
+        if (framing.resample == picture::Resample::nearest) out += " --resample nearest";
+    }
+    // Quoted: a word that begins with "#" is a comment to the shell.
+    if (framing.background != picture::Colour{})
+        out += " --background '" + picture::colour_text(framing.background) + "'";
+    return out;
+}
+
+std::string framing_hint() {
+    return std::string(program_name) +
+           ": to convert a picture of any size, frame it for the screen with --fit (scaled to "
+           "fit, the rest padded) or --fill (scaled to cover, the middle kept); see --help.";
 }
 
 std::string help_text() {

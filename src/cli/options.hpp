@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "convert/settings.hpp"
+#include "io/status.hpp"
+#include "outputs/source_code.hpp"
+#include "picture/framing.hpp"
 #include "quality/auto_settings.hpp"
 #include "quality/measure.hpp"
 
@@ -18,6 +21,8 @@ namespace lumaweave::cli {
 
 inline constexpr const char* program_name = "lumaweave-cli";
 inline constexpr int max_jobs = 64;
+// --show opens at most this many pictures of a run, each in an emulator of its own.
+inline constexpr int max_shown = 4;
 
 inline constexpr int exit_converted = 0;
 inline constexpr int exit_failed = 1;
@@ -32,11 +37,16 @@ enum class ReportFormat { none, text, json };
 struct Options {
     ConversionSettings settings;  // fields not named keep their initial values
     bool export_bmp = false;      // also write the double-size "TEST_" picture
-    std::string output_dir;       // empty: outputs beside their sources
-    bool recursive = false;       // folders given: also their subfolders
-    bool keep_going = false;      // convert every file, whatever fails
-    bool no_clobber = false;      // never replace an existing output
-    bool quiet = false;           // nothing on standard error unless something fails
+    // The names of --format (output_kinds()), each once, in the order given.
+    std::vector<std::string> formats{"s02"};
+    bool dedupe = false;  // identical tiles of a third stored once
+    outputs::AsmSyntax asm_syntax = outputs::AsmSyntax::pasmo;
+    bool show = false;        // open each result in openMSX
+    std::string output_dir;   // empty: outputs beside their sources
+    bool recursive = false;   // folders given: also their subfolders
+    bool keep_going = false;  // convert every file, whatever fails
+    bool no_clobber = false;  // never replace an existing output
+    bool quiet = false;       // nothing on standard error unless something fails
     bool help = false;
     bool version = false;
     std::optional<std::string> config;         // palette configuration named on the command line
@@ -45,7 +55,10 @@ struct Options {
     bool auto_settings = false;                // search each picture's settings
     int auto_budget = quality::default_budget;
     quality::Display display = quality::Display::table;  // what the figures and the search assume
-    std::vector<std::string> files;                      // names and folders, in the order given
+    picture::FramingOptions framing;  // --fit, --fill, --stretch, --pad and their settings
+    bool framing_conflict = false;    // two different framings were given
+    bool framing_tuned = false;       // --pixel-aspect or --resample was given
+    std::vector<std::string> files;   // names and folders, in the order given
 };
 
 // Whether an option takes a value: none, always (the next argument, "=VALUE", or for a short
@@ -56,7 +69,7 @@ enum class Arg { none, required, optional };
 enum class ValueKind { none, file, folder, number, word };
 
 // The parts of the help and the manual page.
-enum class Group { outputs, running, quality, information, conversion };
+enum class Group { outputs, running, quality, information, conversion, picture };
 
 struct GroupText {
     Group group;
@@ -119,5 +132,13 @@ std::span<const std::string_view> description();
 std::span<const std::string_view> streams_and_stopping();
 
 std::string help_text();
+
+// The options that reproduce the framing and background of a run (" --fit --background ..."),
+// empty when they are the initial ones.
+std::string picture_arguments(const picture::FramingOptions& framing);
+
+// After a failure that framing would have avoided (picture::framing_would_help), the command
+// line says this, once a run.
+std::string framing_hint();
 
 }  // namespace lumaweave::cli

@@ -67,7 +67,9 @@ std::string text_search(const std::string& file, const Options& options,
            "%, display " + std::string(quality::display_name(options.display)) + "); " +
            std::to_string(s.conversions) + " conversions and " + std::to_string(s.trials) +
            " trials, work " + number(s.cost, 2) + " of " + std::to_string(options.auto_budget) +
-           "\n" + reproducing_command(s.chosen, options.config, file) + "\n";
+           "\n" +
+           reproducing_command(s.chosen, options.config, file, picture_arguments(options.framing)) +
+           "\n";
 }
 
 std::string json_settings(const ConversionSettings& settings, bool changed_only) {
@@ -81,8 +83,15 @@ std::string json_settings(const ConversionSettings& settings, bool changed_only)
     return out + "}";
 }
 
+std::string text_tiles(const std::string& file, const TileCounts& tiles) {
+    return file + ": " + std::to_string(tiles[0] + tiles[1] + tiles[2]) + " tiles of 768 stored, " +
+           std::to_string(tiles[0]) + ", " + std::to_string(tiles[1]) + " and " +
+           std::to_string(tiles[2]) + " per third\n";
+}
+
 std::string json_report(const std::string& file, const Options& options,
-                        const quality::FileQuality& record) {
+                        const quality::FileQuality& record,
+                        const std::optional<TileCounts>& tiles) {
     std::string out = "{\"file\":" + json_string(file) + ",\"display\":" +
                       json_string(std::string(quality::display_name(options.display)));
     if (record.measured) {
@@ -99,9 +108,14 @@ std::string json_report(const std::string& file, const Options& options,
                ",\"trials\":" + std::to_string(s.trials) + ",\"work\":" + number(s.cost, 4) +
                ",\"budget\":" + std::to_string(options.auto_budget) +
                ",\"changed\":" + json_settings(s.chosen, true) +
-               ",\"settings\":" + json_settings(s.chosen, false) +
-               ",\"command\":" + json_string(reproducing_command(s.chosen, options.config, file)) +
+               ",\"settings\":" + json_settings(s.chosen, false) + ",\"command\":" +
+               json_string(reproducing_command(s.chosen, options.config, file,
+                                               picture_arguments(options.framing))) +
                "}";
+    }
+    if (tiles) {
+        out += ",\"tiles\":[" + std::to_string((*tiles)[0]) + "," + std::to_string((*tiles)[1]) +
+               "," + std::to_string((*tiles)[2]) + "]";
     }
     return out + "}\n";
 }
@@ -109,8 +123,10 @@ std::string json_report(const std::string& file, const Options& options,
 }  // namespace
 
 std::string reproducing_command(const ConversionSettings& settings,
-                                const std::optional<std::string>& config, const std::string& file) {
+                                const std::optional<std::string>& config, const std::string& file,
+                                const std::string& picture_options) {
     std::string out = program_name;
+    out += picture_options;
     if (config) {
         out += " --config ";
         out += shell_quote(*config);
@@ -130,11 +146,13 @@ std::string reproducing_command(const ConversionSettings& settings,
 }
 
 std::string file_report(const Options& options, const std::string& file,
-                        const quality::FileQuality& record) {
-    if (options.report == ReportFormat::json) return json_report(file, options, record);
+                        const quality::FileQuality& record,
+                        const std::optional<TileCounts>& tiles) {
+    if (options.report == ReportFormat::json) return json_report(file, options, record, tiles);
     std::string out;
     if (record.measured) out += text_figures(file, options, record.figures);
     if (record.searched) out += text_search(file, options, record.search);
+    if (tiles) out += text_tiles(file, *tiles);
     return out;
 }
 

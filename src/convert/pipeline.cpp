@@ -30,6 +30,8 @@ const Result& Pipeline::fail(Outcome outcome) {
     result_.export_bmp.clear();
     result_.source.clear();
     result_.display = {};
+    result_.palette = {};
+    result_.msx2_palette = false;
     result_.candidates_evaluated = 0;
     companion_.reset();
     return result_;
@@ -53,8 +55,11 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
     adjust_gamma(settings_, work_);
     adjust_index(settings_, work_);
     adjust_color_d(settings_, work_);
-    palette_ = setup_palette(settings_, work_,
-                             settings_.palette == 2 ? palettes.msx2 : palettes.msx1, companion);
+    const PaletteTable& table = settings_.palette == 2 ? palettes.msx2 : palettes.msx1;
+    palette_ = setup_palette(settings_, work_, table, companion);
+    for (std::size_t i = 0; i < table.size(); ++i)
+        result_.palette[i] = std::clamp(companion ? (*companion)[i] : table[i], 0, 7);
+    result_.msx2_palette = companion.has_value() || settings_.palette == 2;
     reduce_colors(settings_, palette_, maps_, work_);
     // Before sharpening: the distances describe the unsharpened picture.
     build_distance_map(settings_, palette_, work_, distance_);

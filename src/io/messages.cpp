@@ -38,6 +38,10 @@ std::string_view message_text(Status status) {
             return "stopped : 停止しました";
         case Status::too_many_files:
             return "too many files : ファイルが多過ぎます";
+        case Status::picture_unreadable:
+            return "cannot read this picture";
+        case Status::picture_too_large:
+            return "the picture is too large to read";
     }
     return {};
 }
@@ -47,6 +51,11 @@ std::string shown_text(const Outcome& outcome) {
     if (outcome.status == Status::config_item_not_found ||
         outcome.status == Status::config_not_enough) {
         text += outcome.detail;
+    }
+    if ((outcome.status == Status::picture_unreadable ||
+         outcome.status == Status::picture_too_large) &&
+        !outcome.detail.empty()) {
+        text += ": " + outcome.detail;
     }
     return text;
 }

@@ -31,6 +31,10 @@ enum class Status {
     no_files,
     stopped,
     too_many_files,
+    // Pictures other than the 24-bit BMP: one that cannot be decoded (the detail says why), and
+    // one whose declared size is beyond what is read at all (the detail gives it and the limit).
+    picture_unreadable,
+    picture_too_large,
 };
 
 struct Outcome {
@@ -49,7 +53,8 @@ inline Outcome failure(Status status, std::string file = {}, std::string detail 
 std::string_view message_text(Status status);
 
 // The text shown for an outcome: the status's text, followed by the key for the configuration's
-// messages (which end in " : " and name it). The file name is the front end's to add.
+// messages (which end in " : " and name it), and by ": " and the detail for the pictures that
+// cannot be read. The file name is the front end's to add.
 std::string shown_text(const Outcome& outcome);
 
 }  // namespace lumaweave

@@ -32,9 +32,11 @@ struct QualityPlan {
 class QualityConverter final : public FileConverter {
   public:
     // The record of file i goes to records[i], which must exist for every file converted; the
-    // batch reads it once convert() has returned. Settings and palettes are copied.
+    // batch reads it once convert() has returned. Settings and palettes are copied. Files are
+    // read through `reader` when there is one.
     QualityConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
-                     const QualityPlan& plan, std::vector<FileQuality>& records);
+                     const QualityPlan& plan, std::vector<FileQuality>& records,
+                     std::unique_ptr<PictureReader> reader = nullptr);
     ~QualityConverter() override;
 
     const Result& convert(int index, const std::string& name) override;
@@ -46,6 +48,8 @@ class QualityConverter final : public FileConverter {
     std::vector<FileQuality>& records_;
     std::unique_ptr<SettingsSearch> search_;  // when searching
     std::unique_ptr<Converter> converter_;    // when not
+    std::unique_ptr<PictureReader> reader_;
+    Result failure_;  // of a file the reader cannot read
     Meter meter_;
 };
 

@@ -19,6 +19,7 @@
 #include "convert/stages.hpp"
 #include "formats/s05.hpp"
 #include "lumaweave.hpp"
+#include "outputs/files.hpp"
 #include "quality/auto_settings.hpp"
 #include "quality/measure.hpp"
 
@@ -77,6 +78,10 @@ std::string_view status_name(Status status) {
             return "stopped";
         case Status::too_many_files:
             return "too_many_files";
+        case Status::picture_unreadable:
+            return "picture_unreadable";
+        case Status::picture_too_large:
+            return "picture_too_large";
     }
     return "unknown";
 }
@@ -146,25 +151,63 @@ val number_or_null(double v) {
     return std::isfinite(v) ? val(v) : val::null();
 }
 
+val text_bytes(const std::string& text) {
+    return bytes_to_js(std::span<const std::uint8_t>(
+        reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+// The files for MSX programs that the command line's --format writes, made from a result for the
+// page's downloads; `request` is {name, dedupe, asmSyntax} (the picture's name, whether identical
+// tiles are stored once, "pasmo" or "sdasz80"). The page makes NAME.screen.png from `screen` (red,
+// green, blue bytes, 256 x 192) with the browser's own PNG encoder.
+val files_to_js(const Result& r, const val& request) {
+    outputs::FileOptions options;
+    options.dedupe = request["dedupe"].isTrue();
+    if (request["asmSyntax"].isString() && request["asmSyntax"].as<std::string>() == "sdasz80")
+        options.asm_syntax = outputs::AsmSyntax::sdasz80;
+    const std::string name =
+        request["name"].isString() ? request["name"].as<std::string>() : "picture.bmp";
+    const std::size_t dot = name.rfind('.');
+    const std::string base = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    const outputs::PictureFiles files(r, name, options);
+    val out = val::object();
+    out.set("s02", bytes_to_js(files.s02()));
+    out.set("chr", bytes_to_js(files.patterns()));
+    out.set("clr", bytes_to_js(files.colours()));
+    out.set("nam", bytes_to_js(files.names()));
+    out.set("h", text_bytes(files.c_header(base + ".h")));
+    out.set("asm", text_bytes(files.asm_source(base + ".asm")));
+    out.set("rom", bytes_to_js(files.cartridge()));
+    out.set("pal", bytes_to_js(files.palette()));
+    out.set("screen", bytes_to_js(outputs::screen_rgb(files.screen(), r.display)));
+    val tiles = val::array();
+    for (const int n : files.tables().tiles)
+        tiles.call<void>("push", n);
+    out.set("tiles", tiles);
+    out.set("msx2Palette", r.msx2_palette);
+    return out;
+}
+
 // A session keeps the buffers of a converter and of a settings search between calls.
 class Session {
   public:
     // Converts the bytes of a BMP file, as the command line does the file itself. `companion`
-    // is the bytes of the picture's ".s05" file, or null.
-    val convert_bmp(const val& file, const val& settings, const val& companion) {
+    // is the bytes of the picture's ".s05" file, or null; `files` null, or what files_to_js()
+    // is to make from the result.
+    val convert_bmp(const val& file, const val& settings, const val& companion, const val& files) {
         bytes_from_js(file, input_);
         const Result& r = converter_.convert_bmp(input_, settings_from_js(settings),
                                                  DefaultPalettes{}, companion_from_js(companion));
-        return result_to_js(r, settings_from_js(settings));
+        return with_files(result_to_js(r, settings_from_js(settings)), r, files);
     }
 
     // Converts a picture of width x height red, green, blue bytes.
     val convert_pixels(int width, int height, const val& rgb, const val& settings,
-                       const val& companion) {
+                       const val& companion, const val& files) {
         bytes_from_js(rgb, input_);
         const Result& r = converter_.convert(picture(width, height), settings_from_js(settings),
                                              DefaultPalettes{}, companion_from_js(companion));
-        return result_to_js(r, settings_from_js(settings));
+        return with_files(result_to_js(r, settings_from_js(settings)), r, files);
     }
 
     // The settings search from `settings`, as the command line's --auto with the same budget.
@@ -186,6 +229,12 @@ class Session {
     }
 
   private:
+    static val with_files(val out, const Result& r, const val& files) {
+        if (r.ok() && !files.isNull() && !files.isUndefined())
+            out.set("files", files_to_js(r, files));
+        return out;
+    }
+
     // The core refuses a size that does not match the bytes ("this format cannot be converted").
     PixelPicture picture(int width, int height) const { return {width, height, input_}; }
 

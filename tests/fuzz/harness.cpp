@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "formats/bmp.hpp"
+#include "formats/bmp_reader.hpp"
 #include "formats/s05.hpp"
 #include "formats/vram.hpp"
 #include "io/config.hpp"
 #include "io/file_io.hpp"
+#include "picture/codec_loader.hpp"
+#include "picture/reader.hpp"
+#include "picture/vips_codec.hpp"
 
 namespace lumaweave::fuzz {
 
@@ -231,6 +235,155 @@ std::string run_config(Workspace& ws, Input input) {
         std::tie(want_outcome.status, want_outcome.file, want_outcome.detail))
         return "load outcome \"" + shown_text(outcome) + "\"";
     if (loaded.msx1 != want.msx1 || loaded.msx2 != want.msx2) return "palette tables differ";
+    return {};
+}
+
+std::string run_bmp(Workspace&, Input input) {
+    bmp::classic_reader_takes(input);
+    bmp::Layout layout;
+    if (!bmp::read_layout(input, layout)) return {};
+    const std::size_t pixels = std::size_t{static_cast<std::uint32_t>(layout.width)} *
+                               static_cast<std::size_t>(layout.rows());
+    if (pixels > max_bmp_pixels) return {};
+    bmp::Decoded d;
+    if (!bmp::decode(input, layout, d)) return {};
+    if (d.width != layout.width || d.height != layout.rows() || d.rgba.size() != 4 * pixels)
+        return "decoded size differs from the layout";
+    bool opaque = true;
+    for (std::size_t i = 3; i < d.rgba.size(); i += 4)
+        opaque &= d.rgba[i] == 255;
+    if (d.has_alpha == opaque) return "has_alpha says otherwise than the pixels";
+    if (layout.indexed() && layout.compression == 0) {
+        // Every pixel is a palette entry, or black for an index past the palette.
+        if (!opaque) return "an indexed pixel is not opaque";
+        std::vector<std::uint32_t> colours = {0};
+        for (std::uint32_t k = 0; k < layout.palette_entries; ++k) {
+            const std::uint8_t* e = &input[layout.palette_offset + k * layout.palette_entry_size];
+            colours.push_back(std::uint32_t{e[2]} << 16 | std::uint32_t{e[1]} << 8 | e[0]);
+        }
+        std::sort(colours.begin(), colours.end());
+        for (std::size_t i = 0; i < d.rgba.size(); i += 4) {
+            const std::uint32_t c =
+                std::uint32_t{d.rgba[i]} << 16 | std::uint32_t{d.rgba[i + 1]} << 8 | d.rgba[i + 2];
+            if (!std::binary_search(colours.begin(), colours.end(), c))
+                return "an indexed pixel is no palette colour";
+        }
+    }
+    // Where the classic 24-bit reader takes the file too, both give the same pixels.
+    bmp::Header header;
+    if (bmp::read_header(input, header) && bmp::rows_readable(input, header) &&
+        header.width == layout.width && header.height == layout.height) {
+        std::vector<std::uint8_t> rgb(3 * pixels);
+        bmp::decode_rows(input, header, rgb.data());
+        for (std::size_t i = 0; i < pixels; ++i) {
+            if (!std::equal(&rgb[3 * i], &rgb[3 * i + 3], &d.rgba[4 * i]) ||
+                d.rgba[4 * i + 3] != 255)
+                return "the classic reader reads other pixels";
+        }
+    }
+    return {};
+}
+
+namespace {
+
+// The stored pixel that EXIF orientation `o` shows at upright (x, y), for a stored w x h picture.
+std::pair<int, int> stored_position(int o, int x, int y, int w, int h) {
+    switch (o) {
+        case 2:
+            return {w - 1 - x, y};
+        case 3:
+            return {w - 1 - x, h - 1 - y};
+        case 4:
+            return {x, h - 1 - y};
+        case 5:
+            return {y, x};
+        case 6:
+            return {y, h - 1 - x};
+        case 7:
+            return {w - 1 - y, h - 1 - x};
+        case 8:
+            return {w - 1 - y, x};
+        default:
+            return {x, y};
+    }
+}
+
+}  // namespace
+
+std::string run_frame(Workspace&, Input input) {
+    static const bool linked = (picture::use_codec(&picture::vips_codec()), true);
+    (void)linked;
+    Reader in{input};
+    picture::RgbaImage stored;
+    stored.width = 1 + in.byte() % 64;
+    stored.height = 1 + in.byte() % 64;
+    const int orientation = 1 + in.byte() % 8;
+    picture::FramingOptions options;
+    options.framing = static_cast<picture::Framing>(1 + in.byte() % 4);
+    const std::uint8_t mode = in.byte();
+    options.resample = mode & 1 ? picture::Resample::nearest : picture::Resample::smooth;
+    const int alpha = (mode >> 1) & 3;
+    const int correction = mode & 8 ? 3 : 0;
+    options.pixel_aspect = 0.5 + in.byte() / 128.0;
+    options.background = {in.byte(), in.byte(), in.byte()};
+    const Input rest = input.subspan(std::min(input.size(), in.pos));
+    const std::size_t pixels = std::size_t(stored.width) * std::size_t(stored.height);
+    stored.pixels.resize(4 * pixels);
+    for (std::size_t i = 0; i < 4 * pixels; ++i) {
+        const std::uint8_t b = rest.empty() ? std::uint8_t(i * 37) : rest[i % rest.size()];
+        stored.pixels[i] = i % 4 != 3 ? b : alpha == 0 ? 255 : alpha == 1 ? (b & 1 ? 255 : 0) : b;
+    }
+    // The same pixels turned upright here.
+    const bool swap = orientation >= 5;
+    picture::RgbaImage upright{
+        swap ? stored.height : stored.width, swap ? stored.width : stored.height, {}};
+    for (int y = 0; y < upright.height; ++y) {
+        for (int x = 0; x < upright.width; ++x) {
+            const auto [sx, sy] = stored_position(orientation, x, y, stored.width, stored.height);
+            const std::uint8_t* p = &stored.pixels[4 * (std::size_t(sy) * stored.width + sx)];
+            upright.pixels.insert(upright.pixels.end(), p, p + 4);
+        }
+    }
+    picture::RgbaImage framed, reference;
+    const Outcome outcome = picture::frame_pixels(stored, orientation, options, correction, framed);
+    if (!outcome.ok()) return "framing failed: " + shown_text(outcome);
+    if (!picture::frame_pixels(upright, 1, options, correction, reference).ok())
+        return "framing the upright pixels failed";
+    if (framed.pixels != reference.pixels) return "the orientation is not applied as it says";
+    const picture::FramePlan plan =
+        picture::plan_frame(upright.width, upright.height, options, correction);
+    if (framed.width != plan.canvas_width || framed.height != plan.canvas_height)
+        return "framed size differs from the canvas";
+    std::vector<std::uint8_t> rgb(3 * std::size_t(framed.width) * framed.height);
+    picture::flatten(framed.pixels.data(), rgb.size() / 3, options.background, rgb.data());
+    std::vector<std::uint32_t> colours;
+    for (std::size_t i = 0; i < upright.pixels.size(); i += 4)
+        colours.push_back(std::uint32_t{upright.pixels[i]} << 16 |
+                          std::uint32_t{upright.pixels[i + 1]} << 8 | upright.pixels[i + 2]);
+    std::sort(colours.begin(), colours.end());
+    const bool exact = options.resample == picture::Resample::nearest ||
+                       options.framing == picture::Framing::pad ||
+                       plan.identity(upright.width, upright.height);
+    for (int y = 0; y < framed.height; ++y) {
+        for (int x = 0; x < framed.width; ++x) {
+            const std::size_t i = std::size_t(y) * framed.width + x;
+            const std::uint8_t* f = &framed.pixels[4 * i];
+            const bool inside = x >= plan.left && x < plan.left + plan.scaled_width &&
+                                y >= plan.top && y < plan.top + plan.scaled_height;
+            if (!inside) {
+                const picture::Colour& bg = options.background;
+                if (f[3] != 0 || rgb[3 * i] != bg.r || rgb[3 * i + 1] != bg.g ||
+                    rgb[3 * i + 2] != bg.b)
+                    return "the padding is not the background";
+                continue;
+            }
+            if (alpha == 0 && f[3] < 254) return "an opaque picture became transparent";
+            // Nearest neighbour and 1:1 make no new colours.
+            const std::uint32_t c = std::uint32_t{f[0]} << 16 | std::uint32_t{f[1]} << 8 | f[2];
+            if (exact && f[3] != 0 && !std::binary_search(colours.begin(), colours.end(), c))
+                return "a new colour appeared without resampling";
+        }
+    }
     return {};
 }
 

@@ -39,12 +39,26 @@ std::string run_s05(Workspace& ws, Input input);
 // configuration file's text, read directly and through load_palette_config.
 std::string run_config(Workspace& ws, Input input);
 
+// The input is a BMP file, read by the reader of every kind (and, when it is one, by the classic
+// 24-bit reader too: both must give the same pixels). Pictures of more than max_bmp_pixels are
+// only checked up to their layout, to keep each run quick.
+inline constexpr std::size_t max_bmp_pixels = 1 << 16;
+std::string run_bmp(Workspace& ws, Input input);
+// Framing of decoded pixels: bytes 0-1 the size (1 + byte % 64 each), 2 the orientation tag
+// (1 + byte % 8), 3 the framing (fit, fill, stretch, pad), 4 bit 0 nearest, bits 1-2 the alpha
+// (opaque, 0 or 255, any), bit 3 a position correction, 5 the pixel aspect (0.5 + byte / 128),
+// 6-8 the background; the rest, repeated, the pixels' bytes.
+std::string run_frame(Workspace& ws, Input input);
+
 struct Target {
     const char* name;
     std::string (*run)(Workspace&, Input);
 };
-inline constexpr Target targets[] = {
-    {"convert", run_convert}, {"s05", run_s05}, {"config", run_config}};
+inline constexpr Target targets[] = {{"convert", run_convert},
+                                     {"s05", run_s05},
+                                     {"config", run_config},
+                                     {"bmp", run_bmp},
+                                     {"frame", run_frame}};
 
 // The libFuzzer entry of the named target: one run, aborting when a rule broke.
 int fuzz_one(const char* target, Input input);

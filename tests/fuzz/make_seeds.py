@@ -146,7 +146,132 @@ def config_seeds():
     return seeds
 
 
-for target, seeds in ("convert", convert_seeds()), ("s05", s05_seeds()), ("config", config_seeds()):
+def bmp_any(width, height, pixel, bits=24, compression=0, header=40, top_down=False, masks=None):
+    """A BMP of any kind; pixel(x, y) gives (r, g, b, a) with y = 0 at the top. Indexed kinds
+    take the picture's colours as their palette."""
+    rows = [[pixel(x, y) for x in range(width)] for y in range(height)]
+    palette = []
+    if bits <= 8:
+        for row in rows:
+            for c in row:
+                if c[:3] not in palette:
+                    palette.append(c[:3])
+    index = {c: i for i, c in enumerate(palette)}
+    fields = compression in (3, 6)
+    if masks is None:
+        masks = [0x7C00, 0x3E0, 0x1F, 0] if bits == 16 else [0xFF0000, 0xFF00, 0xFF, 0xFF000000]
+    order = range(height) if top_down else range(height - 1, -1, -1)
+    if compression in (1, 2):
+        data = b""
+        for y in order:
+            x = 0
+            while x < width:
+                run = 1
+                while x + run < width and run < 255 and rows[y][x + run][:3] == rows[y][x][:3]:
+                    run += 1
+                v = index[rows[y][x][:3]]
+                if run >= 2 or width - x < 3:
+                    data += bytes([run, v << 4 | v if compression == 2 else v])
+                    x += run
+                    continue
+                n = min(width - x, 5)
+                group = [index[rows[y][x + i][:3]] for i in range(n)]
+                if compression == 2:
+                    group = [group[i] << 4 | (group[i + 1] if i + 1 < n else 0)
+                             for i in range(0, n, 2)]
+                data += bytes([0, n]) + bytes(group) + bytes(len(group) % 2)
+                x += n
+            data += b"\0\0"
+        data += b"\0\1"
+    else:
+        stride = (width * bits + 31) // 32 * 4
+        data = b""
+        for y in order:
+            row = bytearray(stride)
+            for x, c in enumerate(rows[y]):
+                if bits <= 8:
+                    bit = x * bits
+                    row[bit // 8] |= index[c[:3]] << (8 - bits - bit % 8)
+                elif bits == 24:
+                    row[3 * x:3 * x + 3] = bytes(c[2::-1])
+                else:
+                    v = 0
+                    for k, m in enumerate(masks):
+                        if m:
+                            shift = (m & -m).bit_length() - 1
+                            top = m >> shift
+                            v |= (c[k] * top + 127) // 255 << shift
+                    row[x * bits // 8:(x + 1) * bits // 8] = v.to_bytes(bits // 8, "little")
+            data += bytes(row)
+    mask_bytes = (16 if compression == 6 else 12) if fields and header == 40 else 0
+    entry = 3 if header == 12 else 4
+    offset = 14 + header + mask_bytes + len(palette) * entry
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", header, width, -height if top_down else height, 1,
+                           bits, compression, len(data), 2835, 2835, len(palette), 0)
+        if header == 16:
+            info = info[:16]
+        else:
+            info += bytes(header - 40)
+            if header >= 52:
+                info = info[:40] + struct.pack("<4I", *masks)[:min(16, header - 40)] + info[56:]
+            info = info[:header]
+    extra = struct.pack("<4I", *masks)[:mask_bytes]
+    table = b"".join(bytes(c[::-1]) + (b"" if entry == 3 else b"\0") for c in palette)
+    return struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset) + info + extra + table + data
+
+
+def bmp_seeds():
+    def colours(count):
+        def pixel(x, y):
+            k = (x // 3 + y * 5) % count
+            return (k * 53 & 255, k * 91 & 255, k * 29 & 255, 255 if k % 4 else 0)
+        return pixel
+
+    five = colours(32)
+    return {
+        "bits1": bmp_any(13, 5, colours(2), bits=1),
+        "bits4": bmp_any(10, 6, colours(16), bits=4),
+        "rle4": bmp_any(20, 6, colours(16), bits=4, compression=2),
+        "bits8": bmp_any(9, 7, colours(200), bits=8),
+        "rle8": bmp_any(24, 5, colours(60), bits=8, compression=1),
+        "core8": bmp_any(8, 4, colours(20), bits=8, header=12),
+        "bits16": bmp_any(7, 3, five, bits=16),
+        "bits16_565": bmp_any(7, 3, five, bits=16, compression=3, masks=[0xF800, 0x7E0, 0x1F, 0]),
+        "bits24": bmp_any(5, 3, five),
+        "bits24_top_down": bmp_any(6, 4, five, top_down=True),
+        "bits24_os2": bmp_any(5, 2, five, header=16),
+        "bits32": bmp_any(4, 4, five, bits=32),
+        "bits32_alpha_v5": bmp_any(4, 3, five, bits=32, compression=3, header=124),
+        "bits32_alpha_fields": bmp_any(3, 3, five, bits=32, compression=6,
+                                       masks=[0xFF, 0xFF00, 0xFF0000, 0xFF000000]),
+        "bits32_v4_top_down": bmp_any(3, 5, five, bits=32, header=108, top_down=True),
+        "bits16_v3": bmp_any(5, 2, five, bits=16, compression=3, header=56,
+                             masks=[0xF00, 0xF0, 0xF, 0xF000]),
+        "bits8_v2_52": bmp_any(4, 2, colours(5), bits=8, header=52),
+        "bits8_os2_64": bmp_any(4, 2, colours(5), bits=8, header=64),
+    }
+
+
+def frame_seeds():
+    def seed(w, h, orientation, framing, mode, aspect, bg, pixels):
+        return bytes([w - 1, h - 1, orientation - 1, framing - 1, mode, aspect]) + bytes(bg) + pixels
+    art = bytes((i * 29 + i // 7 * 3) & 255 for i in range(64))
+    return {
+        "fit_wide": seed(40, 10, 1, 1, 0, 64, [0, 0, 0], art),
+        "fill_turned": seed(12, 30, 6, 2, 0, 64, [255, 0, 0], art),
+        "stretch_alpha": seed(9, 9, 3, 3, 4, 80, [10, 20, 30], art),
+        "pad_mirrored_any_alpha": seed(64, 50, 5, 4, 6, 0, [0, 255, 0], art),
+        "nearest_fit_aspect": seed(20, 15, 8, 1, 1, 18, [1, 2, 3], art),
+        "nearest_fill_correction": seed(30, 7, 2, 2, 9, 64, [9, 9, 9], art),
+        "one_pixel": seed(1, 1, 7, 1, 3, 255, [200, 100, 0], art),
+    }
+
+
+for target, seeds in (("convert", convert_seeds()), ("s05", s05_seeds()), ("config", config_seeds()),
+                      ("bmp", bmp_seeds()), ("frame", frame_seeds())):
     os.makedirs(os.path.join(HERE, "corpus", target), exist_ok=True)
     for name, data in seeds.items():
         with open(os.path.join(HERE, "corpus", target, name), "wb") as f:

@@ -1,6 +1,7 @@
 // Runs saved inputs through a fuzz target without libFuzzer, with any compiler, e.g. to follow
 // a finding in a debugger or to measure a corpus's coverage. Prints each input that breaks a
-// rule; exits 1 if any did.   Usage: lumaweave_fuzz_replay convert|s05|config FILE_OR_FOLDER...
+// rule; exits 1 if any did.   Usage: lumaweave_fuzz_replay convert|s05|config|bmp|frame
+// FILE_OR_FOLDER...
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,6 @@ int main(int argc, char** argv) {
         std::printf("%d inputs, %d failed\n", inputs, failed);
         return failed == 0 ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: %s convert|s05|config FILE_OR_FOLDER...\n", argv[0]);
+    std::fprintf(stderr, "usage: %s convert|s05|config|bmp|frame FILE_OR_FOLDER...\n", argv[0]);
     return 2;
 }

@@ -3,8 +3,13 @@
 #include <wx/app.h>
 #include <wx/init.h>
 
+#include "picture/codec_loader.hpp"
+#include "picture/vips_codec.hpp"
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // The libvips codec linked in, as the program loads it from its module.
+    lumaweave::picture::use_codec(&lumaweave::picture::vips_codec());
     wxApp::SetInstance(new wxApp);
     if (!wxEntryStart(argc, argv)) return 2;  // no display
     // A failed toolkit assertion fails the test instead of opening a dialog.

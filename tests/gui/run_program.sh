@@ -42,7 +42,7 @@ pid=$!
 window=$(find_window "$pid")
 [ -n "$window" ] || { fail "no dialog window"; exit 1; }
 geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
-[ "$geometry" = "761x735" ] || fail "dialog is $geometry, not 761x735"
+[ "$geometry" = "919x735" ] || fail "dialog is $geometry, not 919x735"
 # The picture control (35, 105; 512 x 384) shows the converted picture, not black.
 brightness=0
 for _ in $(seq 50); do

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/clrpicker.h>
 #include <wx/dcmemory.h>
 #include <wx/dnd.h>
+#include <wx/filedlg.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/statbox.h>
@@ -18,7 +20,9 @@
 #include "app/dialog_template.hpp"
 #include "app/option_controls.hpp"
 #include "batch/output.hpp"
+#include "picture/reader.hpp"
 #include "quality/auto_settings.hpp"
+#include "support/picture_files.hpp"
 #include "support/test_pictures.hpp"
 
 using namespace lumaweave;
@@ -34,16 +38,22 @@ wxImage screen_image(wxWindow& window, const wxRect& client_rect);  // screen_ca
 
 namespace {
 
-// Answers every message box with OK without showing it, and keeps its text.
+// Answers every message box with OK without showing it, and keeps its text; a file chooser is
+// cancelled, its filter kept.
 struct MessageBoxes final : wxModalDialogHook {
     MessageBoxes() { Register(); }
     int Enter(wxDialog* dialog) override {
+        if (auto* chooser = dynamic_cast<wxFileDialog*>(dialog)) {
+            filters.push_back(chooser->GetWildcard().utf8_string());
+            return wxID_CANCEL;
+        }
         auto* box = dynamic_cast<wxMessageDialog*>(dialog);
         if (box == nullptr) return wxID_NONE;  // other dialogs run as usual
         shown.push_back(box->GetMessage().utf8_string());
         return wxID_OK;
     }
-    std::vector<std::string> shown;
+    void Exit(wxDialog*) override {}
+    std::vector<std::string> shown, filters;
 };
 
 const Bytes black(512 * 384 * 3, 0);
@@ -190,6 +200,15 @@ TEST_F(DialogTest, StartsUpThenOptionsAndAutoConvertFileZero) {
     for (const OptionControl& c : option_controls()) {
         EXPECT_EQ(selected(c.id), c.value == initial_value(c.field())) << c.id;
         EXPECT_EQ(control(c.id).GetToolTipText().utf8_string(), c.field().description) << c.id;
+    }
+    // The other controls say what they do too.
+    for (const TemplateItem& item : dialog_template()) {
+        if (item.id < 0 || find_option_control(item.id)) continue;
+        // A colour picker shows its tooltip on the button it is made of.
+        wxWindow* shown = &control(item.id);
+        if (auto* picker = dynamic_cast<wxColourPickerCtrl*>(shown))
+            shown = picker->GetPickerCtrl();
+        EXPECT_EQ(shown->GetToolTipText().utf8_string(), item.tooltip) << item.id;
     }
     // Each control, as the toolkit sized it, overlaps nothing but the group box that holds it.
     for (const TemplateItem& item : dialog_template()) {
@@ -356,6 +375,89 @@ TEST_F(DialogTest, EventsBetweenFilesAndOutputs) {
         const Result& result = reference(files[i], {.palette = i == 0 ? 1 : 2});
         EXPECT_EQ(test::read_file(fs::path(files[i]).replace_extension(".S02")), result.vram);
         EXPECT_EQ(test::read_file(export_name(files[i])), result.export_bmp);
+    }
+}
+
+// "Show on MSX" opens the cartridge of the picture shown in openMSX (here a stand-in on the PATH
+// that keeps what it was given); it waits for a picture, and says when openMSX is missing.
+TEST_F(DialogTest, ShowOnMsxOpensTheShownPictureInOpenMsx) {
+    show_and_wait(*dialog);
+    EXPECT_FALSE(control(id_show_on_msx).IsEnabled());
+    EXPECT_NE(control(id_show_on_msx).GetToolTipText().Find("openMSX"), wxNOT_FOUND);
+    const fs::path bin = dir / "bin", calls = dir / "calls";
+    fs::create_directories(bin);
+    fs::create_directories(calls);
+    std::ofstream(bin / "openmsx")
+        << "#!/bin/sh\ncp \"$4\" \"" << (calls / "shown.rom").string()
+        << "\"\nprintf '%s\\n' \"$2\" > \"" << (calls / "machine").string() << "\"\n";
+    fs::permissions(bin / "openmsx", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    drop({files[1]});
+    EXPECT_TRUE(control(id_show_on_msx).IsEnabled());
+    ASSERT_TRUE(click(id_show_on_msx));
+    ASSERT_TRUE(pump_until([&] { return fs::exists(calls / "machine"); }));
+    const Result& result = reference(files[1], {});
+    EXPECT_EQ(test::read_file(calls / "shown.rom"),
+              rom_output.bytes(outputs::PictureFiles(result, files[1])));
+    EXPECT_EQ(test::read_file(calls / "machine"),
+              (Bytes{'C', '-', 'B', 'I', 'O', 'S', '_', 'M', 'S', 'X', '1', '\n'}));
+    drop({put_noise("bad.bmp", 20, 16, 1)});  // nothing to show
+    EXPECT_FALSE(control(id_show_on_msx).IsEnabled());
+    ::setenv("PATH", dir.path().c_str(), 1);
+    drop({files[1]});
+    ASSERT_TRUE(click(id_show_on_msx));
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(boxes.shown, Strings{"Show on MSX: openMSX is not installed (on Debian: apt-get "
+                                   "install openmsx cbios)"});
+}
+
+// Pictures of other formats and sizes: a dropped PNG twice as wide as the screen is refused as it
+// is (with a word on framing at the end of a conversion), and shown and converted framed once
+// "Fit" is chosen, padded with the background colour picked; "Open..." offers every picture.
+TEST_F(DialogTest, FramesPicturesOfAnySize) {
+    show_and_wait(*dialog);
+    const test::RgbPicture wide = test::make_noise(512, 192, 5);
+    const std::string png =
+        put("wide.png", test::write_png(test::RgbaPicture::opaque(wide), test::PngKind::rgb8));
+    drop({png});
+    EXPECT_EQ(preview(), black);
+    send(id_conversion);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].starts_with(test::text(Status::width_exceeds_256)));
+    EXPECT_NE(boxes.shown[0].find("choose Fit or Fill under Framing"), std::string::npos);
+
+    auto framed = [&](const picture::FramingOptions& options) {
+        static Converter converter;
+        picture::FileReader reader(options);
+        Result failure;
+        const Result& r = convert_file_with(converter, &reader, failure, png, {}, {});
+        EXPECT_TRUE(r.ok()) << shown_text(r.outcome);
+        return r.preview;
+    };
+    picture::FramingOptions fit;
+    fit.framing = picture::Framing::fit;
+    ASSERT_TRUE(click(id_framing_fit));
+    EXPECT_EQ(dialog->framing().framing, picture::Framing::fit);
+    EXPECT_EQ(preview(), framed(fit));
+    // A colour picked: the padding changes.
+    auto* picker = wxStaticCast(&control(id_background), wxColourPickerCtrl);
+    picker->SetColour(wxColour(255, 255, 255));
+    wxColourPickerEvent picked(picker, id_background, wxColour(255, 255, 255));
+    picker->ProcessWindowEvent(picked);
+    fit.background = {255, 255, 255};
+    EXPECT_EQ(preview(), framed(fit));
+    picture::FramingOptions black_padding;
+    black_padding.framing = picture::Framing::fit;
+    EXPECT_NE(framed(fit), framed(black_padding));
+    send(id_conversion);
+    EXPECT_EQ(test::read_file(dir / "wide.S02").size(), 14343u);
+    ASSERT_TRUE(click(id_open));
+    ASSERT_EQ(boxes.filters.size(), 1u);
+    for (const std::string_view extension : picture_extensions) {
+        std::string pattern = "*";
+        pattern.append(extension).append(";");
+        EXPECT_NE(boxes.filters[0].find(pattern), std::string::npos) << extension;
     }
 }
 

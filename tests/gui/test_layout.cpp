@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "app/dialog_template.hpp"
 #include "app/option_controls.hpp"
@@ -15,7 +16,7 @@ using namespace lumaweave::app;
 // touching rectangles stay touching. (That no two controls overlap the dialog test sees on the
 // screen.)
 TEST(DialogTemplate, DialogUnitsMapToPixels) {
-    EXPECT_EQ(to_pixels({0, 0, dialog_width_du, dialog_height_du}), (PixelRect{0, 0, 761, 735}));
+    EXPECT_EQ(to_pixels({0, 0, dialog_width_du, dialog_height_du}), (PixelRect{0, 0, 919, 735}));
     EXPECT_EQ(to_pixels(find_template_item(id_picture)->rect), (PixelRect{35, 105, 513, 384}));
     const PixelRect a = to_pixels({1, 1, 1, 1}), b = to_pixels({2, 2, 1, 1});
     EXPECT_TRUE(a.x + a.width == b.x && a.y + a.height == b.y);
@@ -31,8 +32,10 @@ TEST(OptionControls, CoverEveryValueOfEveryFieldOnceAndLieInTheLayout) {
     for (const TemplateItem& item : dialog_template()) {
         groups += item.kind == ItemKind::radio_button && item.group_start;
         if (item.kind == ItemKind::radio_button) group_of[item.id] = groups;
+        // "BMP Export" and "Framing" set no conversion field.
         if (item.kind == ItemKind::check_box || item.kind == ItemKind::radio_button)
-            option_items += item.id != id_export_no && item.id != id_export_yes;
+            option_items += item.id != id_export_no && item.id != id_export_yes &&
+                            (item.id < id_framing_none || item.id > id_framing_pad);
     }
     EXPECT_EQ(option_items, static_cast<int>(option_controls().size()));
     std::map<int, const SettingField*> group_field;
@@ -65,6 +68,47 @@ TEST(OptionControls, CoverEveryValueOfEveryFieldOnceAndLieInTheLayout) {
         }
         std::sort(stored.begin(), stored.end());
         EXPECT_EQ(stored, field.values());
+    }
+}
+
+// The template keeps its place; what later features add lies in one column at its right, x 440
+// to 515, within the dialog's height. Every control says what it does in one line.
+TEST(DialogTemplate, NewControlsLieInTheRightColumnAndEveryControlHasATooltip) {
+    std::vector<const TemplateItem*> column;
+    for (const TemplateItem& item : dialog_template()) {
+        const DialogUnitRect& r = item.rect;
+        EXPECT_LE(r.x + r.width, dialog_width_du) << item.id;
+        EXPECT_LE(r.y + r.height, dialog_height_du) << item.id;
+        const bool picture_control = (item.id >= id_open && item.id <= id_background) ||
+                                     item.caption == "Background" || item.caption == "Framing";
+        if (r.x >= 440) {
+            // The added column; the controls for reading pictures in its top part.
+            EXPECT_LE(r.x + r.width, 515) << item.id;
+            if (picture_control) {
+                EXPECT_TRUE(r.y >= 10 && r.y + r.height <= 200) << item.id;
+            }
+            column.push_back(&item);
+        } else {
+            EXPECT_FALSE(picture_control) << item.id;
+            EXPECT_LE(r.x + r.width, 435) << item.id;
+        }
+        const bool label = item.kind == ItemKind::static_text || item.kind == ItemKind::group_box;
+        const OptionControl* option = find_option_control(item.id);
+        if (!label && !option) {
+            EXPECT_FALSE(item.tooltip.empty()) << item.id << " " << item.caption;
+            EXPECT_EQ(item.tooltip.find('\n'), std::string_view::npos) << item.id;
+        }
+    }
+    // Controls of the column never overlap, except those inside their group box.
+    for (const TemplateItem* a : column) {
+        for (const TemplateItem* b : column) {
+            if (a >= b || a->kind == ItemKind::group_box || b->kind == ItemKind::group_box)
+                continue;
+            const DialogUnitRect &p = a->rect, &q = b->rect;
+            const bool apart = p.y + p.height <= q.y || q.y + q.height <= p.y ||
+                               p.x + p.width <= q.x || q.x + q.width <= p.x;
+            EXPECT_TRUE(apart) << a->id << " and " << b->id;
+        }
     }
 }
 

@@ -48,9 +48,25 @@ const MAX_PIXELS = 100 * 1000 * 1000;
 // The files the page offers for a result, one button each; the zip holds them too. Further
 // formats add a line here.
 const OUTPUTS = [
-  { key: 's02', label: 'Download .S02', name: (base) => base + '.S02', bytes: (r) => r.vram, type: 'application/octet-stream', zipped: () => true },
+  { key: 's02', label: 'Download .S02', name: (base) => base + '.S02', bytes: (r) => (r.files && $('dedupe').checked ? r.files.s02 : r.vram), type: 'application/octet-stream', zipped: () => true },
   { key: 'test', label: 'Download TEST_ picture', name: (base) => 'TEST_' + base + '.bmp', bytes: (r) => r.exportBmp, type: 'image/bmp', zipped: () => $('zip-test').checked },
 ];
+
+// The files for MSX programs, as the command line's --format writes them (raw, c, asm, rom,
+// screen.png, pal), with --dedupe and --asm-syntax as chosen under them: made by the core from
+// the chosen picture's result when one is asked for, NAME.screen.png by the browser's own PNG
+// encoder from the screen the core draws.
+const FILES = [
+  { ext: '.chr', title: 'Pattern generator table, without a header', bytes: (f) => f.chr },
+  { ext: '.clr', title: 'Colour table, without a header', bytes: (f) => f.clr },
+  { ext: '.nam', title: 'Name table, without a header', bytes: (f) => f.nam },
+  { ext: '.h', title: 'The tables as C arrays', bytes: (f) => f.h, type: 'text/plain' },
+  { ext: '.asm', title: 'The tables as assembler data', bytes: (f) => f.asm, type: 'text/plain' },
+  { ext: '.rom', title: 'A 16 KiB cartridge that shows the picture on any MSX', bytes: (f) => f.rom },
+  { ext: '.screen.png', title: 'The screen as an MSX shows it, 256 × 192', bytes: (f) => screenPng(f.screen), type: 'image/png' },
+  { ext: '.pal', title: 'The palette the picture was made for, as the MSX2 takes it', bytes: (f) => f.pal },
+];
+const fileKey = (o) => 'file-' + o.ext.slice(1).replace('.', '-');
 
 const $ = (id) => document.getElementById(id);
 
@@ -281,6 +297,8 @@ function updateCommandLine() {
   const entry = state.chosen;
   const name = entry ? entry.name : 'PICTURE.bmp';
   let text = commandLine(state.settings, name);
+  const extra = fileOptionsText();
+  if (extra) text = text.replace(/^lumaweave-cli/, 'lumaweave-cli' + extra);
   if (entry && !entry.bmp) text += '   # framed by the browser: the command line needs a BMP of this picture';
   $('command-line').textContent = text;
 }
@@ -425,7 +443,8 @@ async function companionOf(entry) {
 }
 
 // Converts one picture with `settings` (or searches from them); resolves to the worker's reply.
-async function convertEntry(entry, settings, kind = 'convert', isStale = () => false) {
+// `files`: null, or what the worker is to make besides the result (see FILES).
+async function convertEntry(entry, settings, kind = 'convert', isStale = () => false, files = null) {
   const companion = await companionOf(entry);
   const budget = Number($('budget').value) || core.defaultBudget;
   entry.note = '';
@@ -433,7 +452,7 @@ async function convertEntry(entry, settings, kind = 'convert', isStale = () => f
   if (entry.bmp) {
     const bytes = entry.bytes || (entry.bytes = new Uint8Array(await entry.file.slice(0, MAX_FILE_BYTES).arrayBuffer()));
     if (isStale()) return null;
-    refused = await worker.call({ kind, input: { type: 'bmp', bytes }, settings, companion, budget });
+    refused = await worker.call({ kind, input: { type: 'bmp', bytes }, settings, companion, budget, files });
     if (refused.result.ok || framing() === 'none' || !FRAMEABLE.has(refused.result.status)) return refused;
     // Refused for its size or format: the browser reads it and frames it like any picture.
     if (isStale()) return null;
@@ -447,7 +466,7 @@ async function convertEntry(entry, settings, kind = 'convert', isStale = () => f
   }
   if (isStale()) return null;
   entry.note = entry.framed.note;
-  return worker.call({ kind, input, settings, companion, budget });
+  return worker.call({ kind, input, settings, companion, budget, files });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -553,6 +572,7 @@ function showEmpty() {
 
 function setDownloads(ok) {
   for (const o of OUTPUTS) $('download-' + o.key).disabled = !ok;
+  for (const o of FILES) $(fileKey(o)).disabled = !ok;
   $('download-zip').disabled = !state.files.length;
   $('auto').disabled = !state.chosen || !core;
 }
@@ -749,6 +769,55 @@ async function currentResult() {
   return state.chosen && state.chosen.result;
 }
 
+function fileOptions(name) {
+  return { name, dedupe: $('dedupe').checked, asmSyntax: $('asm-syntax').value };
+}
+// The command line's options for the same files.
+function fileOptionsText() {
+  return ($('dedupe').checked ? ' --dedupe' : '') + ($('asm-syntax').value === 'sdasz80' ? ' --asm-syntax sdasz80' : '');
+}
+function tilesText(name, files) {
+  const [a, b, c] = files.tiles;
+  return `${name}: ${a + b + c} tiles of 768 stored, ${a}, ${b} and ${c} per third`;
+}
+
+// A PNG file of the screen (red, green, blue bytes, 256 x 192), by the browser's encoder.
+function screenPng(rgb) {
+  const canvas = document.createElement('canvas');
+  canvas.width = 256;
+  canvas.height = 192;
+  canvas.getContext('2d').putImageData(rgbImage(rgb, 256, 192), 0, 0);
+  return new Promise((resolve, reject) => {
+    canvas.toBlob((blob) => (blob ? blob.arrayBuffer().then((b) => resolve(new Uint8Array(b)), reject) : reject(new Error('no PNG'))), 'image/png');
+  });
+}
+
+// The chosen picture's files for MSX programs, converted again with the options in force.
+async function chosenFiles() {
+  const r = await currentResult();
+  if (!r || !r.ok) return null;
+  const entry = state.chosen;
+  busy(1);
+  try {
+    const reply = await convertEntry(entry, { ...state.settings }, 'convert', () => false, fileOptions(entry.name));
+    return reply && reply.result.ok ? { entry, files: reply.result.files } : null;
+  } finally {
+    busy(-1);
+  }
+}
+
+async function downloadFile(o) {
+  try {
+    const got = await chosenFiles();
+    if (!got) return;
+    const base = baseName(got.entry.name);
+    save(await o.bytes(got.files), base + o.ext, o.type);
+    if ($('dedupe').checked) setStatus(tilesText(got.entry.name, got.files), 'ok');
+  } catch (error) {
+    setStatus(error instanceof Cancelled ? 'The download was stopped.' : error.message, 'error');
+  }
+}
+
 async function downloadZip() {
   const button = $('download-zip');
   button.disabled = true;
@@ -766,7 +835,8 @@ async function downloadZip() {
   try {
     for (const [i, entry] of state.files.entries()) {
       setStatus(`Converting ${i + 1} of ${state.files.length} for the zip: ${entry.name}`, 'busy');
-      const reply = await convertEntry(entry, settings);
+      const withFiles = $('zip-files').checked || $('dedupe').checked;
+      const reply = await convertEntry(entry, settings, 'convert', () => false, withFiles ? fileOptions(entry.name) : null);
       const r = reply.result;
       if (!r.ok) {
         failed.push(`${entry.name}: ${r.message}`);
@@ -774,6 +844,8 @@ async function downloadZip() {
       }
       const base = baseName(entry.name);
       for (const o of OUTPUTS) if (o.zipped()) entries[unique(o.name(base))] = o.bytes(r);
+      if (!$('zip-files').checked) continue;
+      for (const o of FILES) entries[unique(base + o.ext)] = await o.bytes(r.files);
     }
     if (Object.keys(entries).length) save(fflate.zipSync(entries, { level: 6 }), 'lumaweave.zip', 'application/zip');
     setStatus(failed.length ? 'The zip leaves out ' + failed.join('; ') : `The zip holds ${state.files.length} pictures.`, failed.length ? 'error' : 'ok');
@@ -846,9 +918,27 @@ for (const o of OUTPUTS) {
   button.textContent = o.label;
   button.disabled = true;
   button.addEventListener('click', async () => {
+    if (o.key === 's02' && $('dedupe').checked) {
+      // Identical tiles stored once: the core makes that .S02 with the other files.
+      const got = await chosenFiles();
+      if (got) save(got.files.s02, baseName(got.entry.name) + '.S02');
+      return;
+    }
     const r = await currentResult();
     if (r && r.ok) save(o.bytes(r), o.name(baseName(state.chosen.name)), o.type);
   });
   $('downloads').append(button);
 }
+for (const o of FILES) {
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.id = fileKey(o);
+  button.textContent = o.ext;
+  button.title = o.title;
+  button.disabled = true;
+  button.addEventListener('click', () => downloadFile(o));
+  $('file-downloads').append(button);
+}
+$('dedupe').addEventListener('change', updateCommandLine);
+$('asm-syntax').addEventListener('change', updateCommandLine);
 $('download-zip').addEventListener('click', downloadZip);

@@ -1,9 +1,10 @@
 // The page's worker: the conversion core (the Emscripten module, whose code the build puts just
 // before this file) runs here so that the page never freezes. It answers one message at a time,
 // in the order received:
-//   {id, kind: 'convert' | 'auto', input, settings, companion, budget} -> {id, result, ms}
-// where input is {type: 'bmp', bytes} or {type: 'pixels', width, height, rgb}. Images in a
-// result are transferred, not copied.
+//   {id, kind: 'convert' | 'auto', input, settings, companion, budget, files} -> {id, result, ms}
+// where input is {type: 'bmp', bytes} or {type: 'pixels', width, height, rgb}, and files (for a
+// conversion) null or {name, dedupe, asmSyntax}: the files for MSX programs to make from the
+// result (result.files). Images and files in a result are transferred, not copied.
 /* global createLumaweave */
 'use strict';
 
@@ -25,9 +26,10 @@ function run({ core, session }, job) {
       ? session.autoBmp(input.bytes, settings, companion, job.budget)
       : session.autoPixels(input.width, input.height, input.rgb, settings, companion, job.budget);
   }
+  const files = job.files || null;
   return input.type === 'bmp'
-    ? session.convertBmp(input.bytes, settings, companion)
-    : session.convertPixels(input.width, input.height, input.rgb, settings, companion);
+    ? session.convertBmp(input.bytes, settings, companion, files)
+    : session.convertPixels(input.width, input.height, input.rgb, settings, companion, files);
 }
 
 self.onmessage = async (event) => {
@@ -45,6 +47,9 @@ self.onmessage = async (event) => {
   if (reply.result) {
     for (const key of ['vram', 'preview', 'exportBmp', 'source']) {
       if (reply.result[key]) transfer.push(reply.result[key].buffer);
+    }
+    for (const bytes of Object.values(reply.result.files || {})) {
+      if (bytes instanceof Uint8Array) transfer.push(bytes.buffer);
     }
   }
   self.postMessage(reply, transfer);

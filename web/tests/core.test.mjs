@@ -8,7 +8,7 @@ import { createRequire } from 'node:module';
 import { join } from 'node:path';
 import { describe, it, before } from 'node:test';
 
-import { cli, cliMessage, coreJs, missing, readBmp, runCli, samples, writeTemp } from './support.mjs';
+import { cli, cliFiles, cliMessage, coreJs, missing, readBmp, runCli, samples, writeTemp } from './support.mjs';
 
 const why = missing({ core: true });
 const require = createRequire(import.meta.url);
@@ -56,15 +56,37 @@ describe('the WebAssembly core', { skip: why || false }, () => {
         const path = join(samples, sample);
         const expected = runCli(path, [...profile.args, '--export']);
         const bytes = new Uint8Array(readFileSync(path));
-        const fromBmp = session.convertBmp(bytes, profile.settings, null);
+        const fromBmp = session.convertBmp(bytes, profile.settings, null, null);
         assert.equal(fromBmp.ok, true, fromBmp.message);
         assert.deepEqual(Buffer.from(fromBmp.vram), expected.vram);
         assert.deepEqual(Buffer.from(fromBmp.exportBmp), expected.exportBmp);
         const { width, height, rgb } = readBmp(bytes);
-        const fromPixels = session.convertPixels(width, height, rgb, profile.settings, null);
+        const fromPixels = session.convertPixels(width, height, rgb, profile.settings, null, null);
         assert.deepEqual(Buffer.from(fromPixels.vram), expected.vram);
       });
     }
+  }
+
+  // The files for MSX programs: NAME.screen.png aside (the page's canvas makes it), the bytes of
+  // lumaweave-cli --format, with and without --dedupe, in either assembler's form.
+  for (const [what, request, args] of [
+    ['as they are', { dedupe: false, asmSyntax: 'pasmo' }, []],
+    ['tiles stored once, sdasz80, MSX2 palette', { dedupe: true, asmSyntax: 'sdasz80' }, ['--dedupe', '--asm-syntax', 'sdasz80', '--palette', 'msx2']],
+  ]) {
+    it(`the files for MSX programs, ${what}: the command line's bytes`, () => {
+      const path = join(samples, 'cards.bmp');
+      const settings = args.includes('msx2') ? { palette: 2 } : {};
+      const r = session.convertBmp(new Uint8Array(readFileSync(path)), settings, null, { name: 'cards.bmp', ...request });
+      assert.equal(r.ok, true, r.message);
+      const expected = cliFiles(path, ['--format', 's02,raw,c,asm,rom,pal', ...args], ['.S02', '.chr', '.clr', '.nam', '.h', '.asm', '.rom', '.pal']);
+      const keys = { '.S02': 's02', '.chr': 'chr', '.clr': 'clr', '.nam': 'nam', '.h': 'h', '.asm': 'asm', '.rom': 'rom', '.pal': 'pal' };
+      for (const [ext, key] of Object.entries(keys)) assert.deepEqual(Buffer.from(r.files[key]), expected[ext], ext);
+      const [a, b, c] = r.files.tiles;
+      assert.equal(a + b + c < 768, request.dedupe);
+      assert.equal(r.files.screen.length, 256 * 192 * 3);
+      assert.equal(r.files.msx2Palette, args.includes('msx2'));
+      assert.equal(session.convertBmp(new Uint8Array(readFileSync(path)), {}, null, null).files, undefined);
+    });
   }
 
   it('Auto chooses what --auto chooses, from the BMP and from its pixels', () => {
@@ -95,13 +117,13 @@ describe('the WebAssembly core', { skip: why || false }, () => {
     for (const [name, bytes] of cases) {
       const expected = cliMessage(writeTemp(name, bytes));
       assert.ok(expected, `the command line refuses ${name}`);
-      const r = session.convertBmp(new Uint8Array(bytes), {}, null);
+      const r = session.convertBmp(new Uint8Array(bytes), {}, null, null);
       assert.equal(r.ok, false, name);
       assert.equal(r.message, expected, name);
     }
-    const outOfRange = session.convertBmp(new Uint8Array(astronaut), { hue: 7 }, null);
+    const outOfRange = session.convertBmp(new Uint8Array(astronaut), { hue: 7 }, null, null);
     assert.equal(outOfRange.status, 'invalid_settings');
-    const wrongSize = session.convertPixels(64, 64, new Uint8Array(10), {}, null);
+    const wrongSize = session.convertPixels(64, 64, new Uint8Array(10), {}, null, null);
     assert.equal(wrongSize.status, 'format_not_convertible');
   });
 

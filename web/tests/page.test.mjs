@@ -10,7 +10,7 @@ import { pathToFileURL } from 'node:url';
 import { unzipSync } from 'fflate';
 
 import {
-  addFiles, canvasRgb, download, idle, launch, missing, openPage, page as pagePath, readBmp, region, runCli,
+  addFiles, canvasRgb, cliFiles, download, idle, launch, missing, openPage, page as pagePath, readBmp, region, runCli,
   samples, screenshots, serve, setChoice, setFlag, setRange, writeBmp, writePng, writeTemp,
 } from './support.mjs';
 
@@ -246,6 +246,52 @@ describe('the page in Chromium', { skip: why || false }, () => {
     assert.match(await p.textContent('#status'), /^broken\.bmp: this format cannot be converted/);
     await p.click('.file:nth-child(3) .file-remove');
     assert.equal(await p.locator('.file').count(), 2);
+    assert.deepEqual(p.errors, []);
+    await p.context().close();
+  });
+
+  it('offers the files for MSX programs as lumaweave-cli --format writes them', async () => {
+    const p = await openPage(browser, url());
+    await addFiles(p, [cards]);
+    await setChoice(p, 'palette', 2);
+    await idle(p);
+    const ends = ['.chr', '.clr', '.nam', '.h', '.asm', '.rom', '.pal', '.screen.png'];
+    let expected = cliFiles(cards, ['--format', 'raw,c,asm,rom,pal,screen.png', '--palette', 'msx2'], ends);
+    const button = (ext) => '#file-' + ext.slice(1).replace('.', '-');
+    for (const ext of ends.slice(0, -1)) {
+      const file = await download(p, button(ext));
+      assert.equal(file.name, 'cards' + ext);
+      assert.deepEqual(file.bytes, expected[ext], ext);
+    }
+    // The screen picture is the browser's own PNG of the same pixels.
+    const png = await download(p, button('.screen.png'));
+    assert.equal(png.name, 'cards.screen.png');
+    const pixels = (bytes) => p.evaluate(async (base64) => {
+      const bitmap = await createImageBitmap(await (await fetch('data:image/png;base64,' + base64)).blob());
+      const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+      const ctx = canvas.getContext('2d');
+      ctx.drawImage(bitmap, 0, 0);
+      return [bitmap.width, bitmap.height, Array.from(ctx.getImageData(0, 0, bitmap.width, bitmap.height).data)];
+    }, Buffer.from(bytes).toString('base64'));
+    assert.deepEqual(await pixels(png.bytes), await pixels(expected['.screen.png']));
+
+    // Identical tiles once and sdasz80's forms: the .S02 too, the command line says the same.
+    await p.check('#dedupe');
+    await p.selectOption('#asm-syntax', 'sdasz80');
+    assert.match(await p.textContent('#command-line'), /^lumaweave-cli --dedupe --asm-syntax sdasz80 --palette msx2 cards\.bmp$/);
+    expected = cliFiles(cards, ['--format', 's02,raw,asm', '--palette', 'msx2', '--dedupe', '--asm-syntax', 'sdasz80'], ['.S02', '.chr', '.asm']);
+    for (const ext of ['.chr', '.asm']) assert.deepEqual((await download(p, button(ext))).bytes, expected[ext], ext);
+    assert.match(await p.textContent('#status'), /^cards\.bmp: \d+ tiles of 768 stored, \d+, \d+ and \d+ per third$/);
+    assert.deepEqual((await s02(p)).bytes, expected['.S02']);
+
+    // In the zip, every picture's files.
+    await p.check('#zip-files');
+    const zip = await download(p, '#download-zip');
+    await idle(p);
+    const files = unzipSync(new Uint8Array(zip.bytes));
+    assert.deepEqual(Object.keys(files).sort(), ['TEST_cards.bmp', ...['.S02', ...ends].map((e) => 'cards' + e)].sort());
+    assert.deepEqual(Buffer.from(files['cards.asm']), expected['.asm']);
+    assert.deepEqual(Buffer.from(files['cards.S02']), expected['.S02']);
     assert.deepEqual(p.errors, []);
     await p.context().close();
   });

@@ -148,6 +148,21 @@ export function runCli(source, options = [], beside = []) {
   }
 }
 
+// The outputs of lumaweave-cli with these options, by the endings given (".h", ".screen.png").
+export function cliFiles(source, options, endings, beside = []) {
+  const dir = tempDir();
+  try {
+    const name = basename(source);
+    copyFileSync(source, join(dir, name));
+    for (const other of beside) copyFileSync(other, join(dir, basename(other)));
+    execFileSync(cli, ['--quiet', ...options, name], { cwd: dir, stdio: 'pipe' });
+    const base = name.slice(0, -4);
+    return Object.fromEntries(endings.map((e) => [e, readFileSync(join(dir, base + e))]));
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
+}
+
 // The message the command line prints for a file it refuses (after "NAME: ").
 export function cliMessage(source) {
   const dir = tempDir();
