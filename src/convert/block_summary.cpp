@@ -14,7 +14,10 @@ constexpr std::size_t step_room = block_count * 24;
 
 }  // namespace
 
-SummaryStore::SummaryStore() : blocks_(block_count), entries_(entry_room), steps_(step_room) {}
+SummaryStore::SummaryStore()
+    : blocks_(block_count),
+      entries_(new CandidateColumns[entry_room]),
+      steps_(new WalkStep[step_room]) {}
 
 void SummaryStore::clear() {
     entries_used_ = 0;
@@ -30,8 +33,8 @@ bool SummaryStore::store(BlockSummary& s, const CandidateColumns* entries, int e
         s.stored = false;
         return false;
     }
-    std::copy_n(entries, entry_count, entries_.begin() + e);
-    std::copy_n(steps, step_count, steps_.begin() + t);
+    std::copy_n(entries, entry_count, entries_.get() + e);
+    std::copy_n(steps, step_count, steps_.get() + t);
     s.first_entry = e;
     s.entry_count = static_cast<std::uint32_t>(entry_count);
     s.first_step = t;

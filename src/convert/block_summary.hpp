@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "convert/candidates.hpp"
@@ -60,8 +61,10 @@ class SummaryStore {
 
   private:
     std::vector<BlockSummary> blocks_;
-    std::vector<CandidateColumns> entries_;
-    std::vector<WalkStep> steps_;
+    // Left uninitialised: only the room a picture takes is written and read, and a process
+    // that converts one picture does not touch the rest.
+    std::unique_ptr<CandidateColumns[]> entries_;
+    std::unique_ptr<WalkStep[]> steps_;
     std::atomic<std::uint32_t> entries_used_{0}, steps_used_{0};
 };
 

@@ -98,8 +98,8 @@ void summarize_refined_block(const FitInput& in, ColumnScratch& s, int x, int y,
     const Least& taken = solid_wins ? solid : textured;
     if (taken.overflow || taken.count == 0) return;
     const std::uint32_t at = pf.ties_used.fetch_add(static_cast<std::uint32_t>(taken.count));
-    if (at + taken.count > pf.ties.size()) return;
-    std::copy_n(taken.set, taken.count, pf.ties.begin() + at);
+    if (at + taken.count > ParallelFit::tie_room) return;
+    std::copy_n(taken.set, taken.count, pf.ties.get() + at);
     out.first = at;
     out.count = static_cast<std::uint32_t>(taken.count);
     out.stored = true;

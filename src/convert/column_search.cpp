@@ -275,10 +275,10 @@ bool walk_column_block(const FitInput& in, ParallelFit& pf, const BlockSummary& 
 ParallelFit::ParallelFit(int workers)
     : refined((max_width / 8) * (max_height / 2)),
       chosen((max_width / 8) * (max_height / 2)),
-      ties((max_width / 8) * (max_height / 2) * 16) {
+      ties(new TieEntry[tie_room]) {
     const int count = std::clamp(workers, 1, 32);
     for (int w = 0; w < count; ++w)
-        scratch.push_back(std::make_unique<ColumnScratch>());
+        scratch.push_back(std::unique_ptr<ColumnScratch>(new ColumnScratch));
     free = count == 32 ? 0xFFFFFFFFu : (1u << count) - 1;
 }
 

@@ -81,7 +81,8 @@ struct ParallelFit {
     // choice of each block, where a refined block's search starts.
     std::vector<RefineSummary> refined;
     std::vector<std::uint16_t> chosen;
-    std::vector<TieEntry> ties;
+    static constexpr std::size_t tie_room = (max_width / 8) * (max_height / 2) * 16;
+    std::unique_ptr<TieEntry[]> ties;  // uninitialised: only the room taken is read
     std::atomic<std::uint32_t> ties_used{0};
 };
 
