@@ -29,33 +29,38 @@ std::int32_t edge_log(std::int32_t s) {
     return std::min(e, 511);
 }
 
-void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps) {
+void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps,
+                   Workers& workers) {
     const int w = work.width, h = work.height;
     const bool edge_calc = s.edge_calc != 0;
-    for (int y = 0; y < h; ++y) {
-        const int ym = std::max(y - 1, 0), yp = std::min(y + 1, h - 1);
-        for (int x = 0; x < w; ++x) {
-            const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
-            auto at = [&](int a, int b) -> const Pixel& { return work[b * max_width + a]; };
-            std::int32_t sum = 0;
-            for (int c = 0; c < 3; ++c) {
-                const std::int32_t v = channel(at(x, y), c);
-                auto sq = [&](int a, int b) {
-                    const std::int32_t d = v - channel(at(a, b), c);
-                    return d * d;
-                };
-                std::int32_t d = sq(x, ym) + sq(x, yp) + sq(xm, y) + sq(xp, y) + sq(xm, ym) / 2 +
-                                 sq(xp, ym) / 2 + sq(xm, yp) / 2 + sq(xp, yp) / 2;
-                d = d * edge_channel_weight[c] / 6 + 1;
-                sum += edge_log(d);
+    // A pixel's measure reads its neighbours' colours only, never their weights.
+    for_row_bands(workers, h, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            const int ym = std::max(y - 1, 0), yp = std::min(y + 1, h - 1);
+            for (int x = 0; x < w; ++x) {
+                const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
+                auto at = [&](int a, int b) -> const Pixel& { return work[b * max_width + a]; };
+                std::int32_t sum = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const std::int32_t v = channel(at(x, y), c);
+                    auto sq = [&](int a, int b) {
+                        const std::int32_t d = v - channel(at(a, b), c);
+                        return d * d;
+                    };
+                    std::int32_t d = sq(x, ym) + sq(x, yp) + sq(xm, y) + sq(xp, y) +
+                                     sq(xm, ym) / 2 + sq(xp, ym) / 2 + sq(xm, yp) / 2 +
+                                     sq(xp, yp) / 2;
+                    d = d * edge_channel_weight[c] / 6 + 1;
+                    sum += edge_log(d);
+                }
+                const std::int32_t edge = std::min(sum / 3, 255);
+                const int slot = y * max_width + x;
+                maps.error_scale[slot] = (255 - edge) / 4 + 192;
+                maps.edge[slot] = edge_calc ? edge : 0;
+                work[slot].w = edge_calc ? 319 - edge : 256;
             }
-            const std::int32_t edge = std::min(sum / 3, 255);
-            const int slot = y * max_width + x;
-            maps.error_scale[slot] = (255 - edge) / 4 + 192;
-            maps.edge[slot] = edge_calc ? edge : 0;
-            work[slot].w = edge_calc ? 319 - edge : 256;
         }
-    }
+    });
 }
 
 std::array<std::int32_t, 256> gamma_table(int gamma) {

@@ -51,7 +51,7 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
     std::fill(result_.vram.begin(), result_.vram.end(), std::uint8_t{0});
     std::fill(result_.preview.begin(), result_.preview.end(), std::uint8_t{0});
     start_work_image(source_, work_);
-    measure_edges(settings_, work_, maps_);
+    measure_edges(settings_, work_, maps_, workers_);
     adjust_gamma(settings_, work_);
     adjust_index(settings_, work_);
     adjust_color_d(settings_, work_);
@@ -60,9 +60,9 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
     for (std::size_t i = 0; i < table.size(); ++i)
         result_.palette[i] = std::clamp(companion ? (*companion)[i] : table[i], 0, 7);
     result_.msx2_palette = companion.has_value() || settings_.palette == 2;
-    reduce_colors(settings_, palette_, maps_, work_);
+    reduce_colors(settings_, palette_, maps_, work_, workers_);
     // Before sharpening: the distances describe the unsharpened picture.
-    build_distance_map(settings_, palette_, work_, distance_);
+    build_distance_map(settings_, palette_, work_, distance_, workers_);
     emphasize_edges(settings_, work_);
     build_fitting_tables(settings_, palette_, tables_);
 }

@@ -19,6 +19,7 @@
 
 #include "convert/images.hpp"
 #include "convert/settings.hpp"
+#include "convert/workers.hpp"
 #include "io/status.hpp"
 
 namespace lumaweave {
@@ -39,7 +40,9 @@ Status take_prepared(const PixelPicture& picture, SourceImage& source);
 // The WorkImage of a source: its colours, weight 0, every other slot zero.
 void start_work_image(const SourceImage& source, WorkImage& work);
 
-void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps);
+// The stages that go pixel by pixel take `workers` to share the rows.
+void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps,
+                   Workers& workers = serial_workers());
 void adjust_gamma(const ConversionSettings& s, WorkImage& work);
 void adjust_index(const ConversionSettings& s, WorkImage& work);
 void adjust_color_d(const ConversionSettings& s, WorkImage& work);
@@ -51,10 +54,11 @@ PaletteSet setup_palette(const ConversionSettings& s, const WorkImage& work,
                          const PaletteTable& table, const std::optional<PaletteTable>& companion);
 
 void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const PixelMaps& maps,
-                   WorkImage& work);
+                   WorkImage& work, Workers& workers = serial_workers());
 
 void build_distance_map(const ConversionSettings& s, const PaletteSet& palette,
-                        const WorkImage& work, DistanceMap& distance);
+                        const WorkImage& work, DistanceMap& distance,
+                        Workers& workers = serial_workers());
 
 // The pixel-swap smoothing of flat areas, the preview, the name table and the BSAVE header.
 void render_output(const PaletteSet& palette, const WorkImage& work, VramImage vram,

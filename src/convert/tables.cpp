@@ -26,18 +26,20 @@ const std::array<std::uint8_t, 65536>& distinct_count_table() {
 }
 
 void build_distance_map(const ConversionSettings& s, const PaletteSet& palette,
-                        const WorkImage& work, DistanceMap& distance) {
+                        const WorkImage& work, DistanceMap& distance, Workers& workers) {
     const bool brightness = s.brightness != 0;
-    for (int y = 0; y < work.height; ++y) {
-        for (int x = 0; x < work.width; ++x) {
-            const Pixel& p = work[y * max_width + x];
-            auto& d = distance[static_cast<std::size_t>(y * max_width + x)];
-            for (int k = 0; k < 16; ++k) {
-                const Rgb& c = palette.working[k];
-                d[k] = color_distance(brightness, p.r - c.r, p.g - c.g, p.b - c.b);
+    for_row_bands(workers, work.height, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            for (int x = 0; x < work.width; ++x) {
+                const Pixel& p = work[y * max_width + x];
+                auto& d = distance[static_cast<std::size_t>(y * max_width + x)];
+                for (int k = 0; k < 16; ++k) {
+                    const Rgb& c = palette.working[k];
+                    d[k] = color_distance(brightness, p.r - c.r, p.g - c.g, p.b - c.b);
+                }
             }
         }
-    }
+    });
 }
 
 void build_fitting_tables(const ConversionSettings& s, const PaletteSet& palette,
