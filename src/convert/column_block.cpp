@@ -115,6 +115,20 @@ void candidate_columns(const ColumnBlock& cb, int i, int l, CandidateColumns& c)
     c.id = static_cast<std::uint16_t>(i * cb.n + l);
 }
 
+bool floor_below(const ColumnBlock& cb, int i, int l, std::int64_t best) {
+    const int fi = cb.pair_f[i], bi = cb.pair_b[i], fl = cb.pair_f[l], bl = cb.pair_b[l];
+    std::int64_t floor = 0;
+    for (int j = 0; j < 8; ++j) {
+        const std::int32_t* down = &cb.down[j][16 * cb.colour[0][j][i]];
+        const std::int32_t a = cb.cost[0][j][i] + std::min(down[fl], down[bl]);
+        const int k = cb.colour[1][j][l];
+        const std::int32_t b =
+            cb.cost[1][j][l] + std::min(cb.up[j][16 * fi + k], cb.up[j][16 * bi + k]);
+        floor += std::min(a, b);
+    }
+    return floor < best;
+}
+
 ColumnResult evaluate_unpruned(const CandidateColumns& c, const InversionRule& rule,
                                bool optimization) {
     std::int64_t st = 0;

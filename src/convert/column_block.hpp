@@ -64,6 +64,9 @@ struct CandidateColumns {
     std::uint16_t id;    // i * pair count + l
 };
 void candidate_columns(const ColumnBlock& cb, int i, int l, CandidateColumns& c);
+// Whether candidate (i, l)'s floor (as candidate_columns gives it) is below `best`: the sum alone,
+// which most entries met one by one do not pass.
+bool floor_below(const ColumnBlock& cb, int i, int l, std::int64_t best);
 
 // The main pass's evaluation of the candidate against a best error `best`, as the rules give it:
 // below the rejection value as evaluate_columns_fast does (accepted: error below the best), and

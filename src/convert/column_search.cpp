@@ -100,9 +100,9 @@ bool meet_moved(const FitInput& in, ColumnScratch& s, int id, WalkState& w, Cand
     const ColumnBlock& cb = s.block;
     const int i = id / cb.n, l = id % cb.n;
     if (std::max(cb.upper_floor[i], cb.lower_floor[l]) >= w.best) return false;
-    candidate_columns(cb, i, l, c);
     ++s.work;
-    if (c.floor >= w.best) return false;
+    if (!floor_below(cb, i, l, w.best)) return false;
+    candidate_columns(cb, i, l, c);
     walk_entry(in, c, w);
     return true;
 }
