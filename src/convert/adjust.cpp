@@ -1,5 +1,6 @@
 // Per-pixel passes over the WorkImage: the edge measure and the picture adjustments.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "convert/stages.hpp"
@@ -23,10 +24,51 @@ constexpr std::int32_t edge_channel_weight[3] = {2, 4, 3};
 
 }  // namespace
 
-// The log-scaled edge strength of one channel sum; shared by the source and result measures.
-std::int32_t edge_log(std::int32_t s) {
+std::int32_t edge_log_computed(std::int32_t s) {
     const auto e = static_cast<std::int32_t>(std::log(static_cast<double>(s)) * 32.0);
     return std::min(e, 511);
+}
+
+namespace {
+
+// The scale is a step function of s (the logarithm only grows, by far more than its rounding from
+// one whole s to the next): start[k] is the least s that gives k, found with the computation
+// itself; the small sums, which most pixels have, look theirs up directly.
+struct EdgeSteps {
+    static constexpr int small_count = 4096;
+    std::array<std::int32_t, 512> start{};
+    std::array<std::uint16_t, small_count> small{};
+
+    EdgeSteps() {
+        start[0] = 1;
+        for (int k = 1; k < 512; ++k) {
+            auto t = static_cast<std::int32_t>(std::ceil(std::exp(k / 32.0)));
+            while (t > start[k - 1] && edge_log_computed(t - 1) >= k)
+                --t;
+            while (edge_log_computed(t) < k)
+                ++t;
+            start[k] = t;
+        }
+        int k = 0;
+        for (int s = 1; s < small_count; ++s) {
+            while (k < 511 && start[k + 1] <= s)
+                ++k;
+            small[s] = static_cast<std::uint16_t>(k);
+        }
+    }
+};
+
+}  // namespace
+
+// The log-scaled edge strength of one channel sum; shared by the source and result measures.
+std::int32_t edge_log(std::int32_t s) {
+    if (s < 1) return edge_log_computed(s);
+    static const EdgeSteps steps;
+    if (s < EdgeSteps::small_count) return steps.small[s];
+    return static_cast<std::int32_t>(
+               std::upper_bound(steps.start.begin() + 1, steps.start.end(), s) -
+               steps.start.begin()) -
+           1;
 }
 
 void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps,

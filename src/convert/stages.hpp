@@ -94,6 +94,8 @@ MixList build_mix_list(const Palette& working, const ConversionSettings& s);
 
 // Log-scaled edge strength of one channel's weighted sum of squared differences (0..511).
 std::int32_t edge_log(std::int32_t s);
+// The same worked out with the logarithm each time (what edge_log's tables are made of).
+std::int32_t edge_log_computed(std::int32_t s);
 
 // Colour distance with or without the brightness setting: 2, 4, 1 or 1, 1, 1 weights.
 inline std::int32_t color_distance(bool brightness, std::int32_t dr, std::int32_t dg,
