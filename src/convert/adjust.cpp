@@ -33,11 +33,18 @@ namespace {
 
 // The scale is a step function of s (the logarithm only grows, by far more than its rounding from
 // one whole s to the next): start[k] is the least s that gives k, found with the computation
-// itself; the small sums, which most pixels have, look theirs up directly.
+// itself. Small sums look theirs up directly; larger ones by their thirty-second of an octave,
+// narrower than a step from 4096 up, so that it holds at most one step's start.
 struct EdgeSteps {
     static constexpr int small_count = 4096;
-    std::array<std::int32_t, 512> start{};
+    std::array<std::int32_t, 513> start{};  // start[512] stays 0: 511 is the cap
     std::array<std::uint16_t, small_count> small{};
+    std::array<std::uint16_t, 19 * 32> by_part{};  // octaves 2^12 to 2^30
+
+    static int part(std::int32_t s) {
+        const int e = 31 - __builtin_clz(static_cast<std::uint32_t>(s));
+        return (e - 12) * 32 + ((s >> (e - 5)) & 31);
+    }
 
     EdgeSteps() {
         start[0] = 1;
@@ -55,26 +62,39 @@ struct EdgeSteps {
                 ++k;
             small[s] = static_cast<std::uint16_t>(k);
         }
+        for (int e = 12; e < 31; ++e) {
+            for (int m = 0; m < 32; ++m) {
+                const std::int32_t low = (std::int32_t{1} << e) + m * (std::int32_t{1} << (e - 5));
+                while (k < 511 && start[k + 1] <= low)
+                    ++k;
+                by_part[static_cast<std::size_t>(part(low))] = static_cast<std::uint16_t>(k);
+            }
+        }
+    }
+    std::int32_t operator()(std::int32_t s) const {
+        if (s < small_count) return small[static_cast<std::size_t>(s)];
+        const int k = by_part[static_cast<std::size_t>(part(s))];
+        return std::min(k + (s >= start[static_cast<std::size_t>(k) + 1]), 511);
     }
 };
+
+const EdgeSteps& edge_steps() {
+    static const EdgeSteps steps;
+    return steps;
+}
 
 }  // namespace
 
 // The log-scaled edge strength of one channel sum; shared by the source and result measures.
 std::int32_t edge_log(std::int32_t s) {
-    if (s < 1) return edge_log_computed(s);
-    static const EdgeSteps steps;
-    if (s < EdgeSteps::small_count) return steps.small[s];
-    return static_cast<std::int32_t>(
-               std::upper_bound(steps.start.begin() + 1, steps.start.end(), s) -
-               steps.start.begin()) -
-           1;
+    return s < 1 ? edge_log_computed(s) : edge_steps()(s);
 }
 
 void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps,
                    Workers& workers) {
     const int w = work.width, h = work.height;
     const bool edge_calc = s.edge_calc != 0;
+    const EdgeSteps& steps = edge_steps();  // the sums below are at least 1
     // A pixel's measure reads its neighbours' colours only, never their weights.
     for_row_bands(workers, h, [&](int first, int end) {
         for (int y = first; y < end; ++y) {
@@ -93,7 +113,7 @@ void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps
                                      sq(xm, ym) / 2 + sq(xp, ym) / 2 + sq(xm, yp) / 2 +
                                      sq(xp, yp) / 2;
                     d = d * edge_channel_weight[c] / 6 + 1;
-                    sum += edge_log(d);
+                    sum += steps(d);
                 }
                 const std::int32_t edge = std::min(sum / 3, 255);
                 const int slot = y * max_width + x;
