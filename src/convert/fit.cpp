@@ -293,9 +293,10 @@ void fit_blocks(const FitInput& in, FitState& state, VramImage vram, Workers& wo
     if (!state.parallel) state.parallel = std::make_shared<ParallelFit>(workers.count());
     ParallelFit& pf = *state.parallel;
     pf.summaries.clear();
-    // One run alone walks the true lists throughout; more runs, twice as many as workers, share
-    // the work out evenly.
-    const int runs = workers.count() == 1 ? 1 : std::min(2 * workers.count(), down);
+    // One run alone walks the true lists throughout; with more workers, one run each: the first
+    // walks the true lists (storing nothing) until a block does not decide, and every further run
+    // stores what the pass needs, which costs work and memory.
+    const int runs = workers.count() == 1 ? 1 : std::min(workers.count(), down);
     std::atomic<std::uint64_t> work{0};
     workers.for_each(runs, [&](int r) {
         ColumnScratch& s = pf.claim();
