@@ -84,6 +84,13 @@ void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const
     const MixList mix = build_mix_list(pal, s);
     const MixTable table = mix_table(mix);
     const std::int32_t weight[3] = {brightness ? 2 : 1, brightness ? 4 : 1, 1};
+    // The palette by channel, for the distances to all 16 colours at once (color_distance's).
+    std::array<std::int32_t, 16> pal_r, pal_g, pal_b;
+    for (int k = 0; k < 16; ++k) {
+        pal_r[k] = pal[k].r;
+        pal_g[k] = pal[k].g;
+        pal_b[k] = pal[k].b;
+    }
 
     for_row_bands(workers, work.height, [&](int first, int end) {
         // Pictures repeat colours: remember the last winners by colour (each band its own).
@@ -102,10 +109,8 @@ void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const
                     index = cached_winner[slot];
                 } else {
                     std::int32_t to_palette[16];
-                    for (int k = 0; k < 16; ++k) {
-                        to_palette[k] = color_distance(brightness, p.r - pal[k].r, p.g - pal[k].g,
-                                                       p.b - pal[k].b);
-                    }
+                    kernels::distances(pal_r.data(), pal_g.data(), pal_b.data(), weight, p.r, p.g,
+                                       p.b, to_palette);
                     index = kernels::best_mix(table.r.data(), table.g.data(), table.b.data(),
                                               table.a.data(), table.c.data(), table.wa.data(),
                                               table.wb.data(), MixTable::capacity, weight,
