@@ -104,8 +104,9 @@ void write_block(const FitInput& in, VramImage vram, int x, int y, std::uint8_t 
                  std::uint8_t lower_pattern, std::uint8_t upper_pair, std::uint8_t lower_pair);
 
 // The refinement: decodes the main pass's result into the ResultImage and keeps its patterns;
-// then tells which blocks are fitted again.
-void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram);
+// then tells which blocks are fitted again. Rows are decoded and measured on `workers`.
+void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram,
+                      Workers& workers = serial_workers());
 bool refinement_selects(const FitInput& in, const RefineScratch& scratch, int x, int y);
 
 inline bool is_solid(std::uint8_t pattern) {

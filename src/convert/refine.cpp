@@ -18,37 +18,40 @@ constexpr std::int32_t edge_channel_weight[3] = {2, 4, 3};
 
 }  // namespace
 
-void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram) {
+void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram,
+                      Workers& workers) {
     std::memcpy(scratch.pattern_snapshot.data(), vram.data() + vram::bsave_header,
                 scratch.pattern_snapshot.size());
-    for (int y = 0; y < in.work.height; ++y) {
-        for (int x0 = 0; x0 < in.work.width; x0 += 8) {
-            const std::uint8_t pattern = vram[vram::pattern_offset(x0, y)];
-            const std::uint8_t pair = vram[vram::colour_offset(x0, y)];
-            for (int n = 0; n < 8; ++n) {
-                const int k = (pattern & (0x80 >> n)) ? pair >> 4 : pair & 15;
-                const Rgb& c = in.palette.working[k];
-                scratch.result[y * max_width + x0 + n] = {c.r, c.g, c.b, 0};
+    // Each row apart: its decoded colours, then its weights, measured along the row only.
+    for_row_bands(workers, in.work.height, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            Pixel* row = &scratch.result[y * max_width];
+            for (int x0 = 0; x0 < in.work.width; x0 += 8) {
+                const std::uint8_t pattern = vram[vram::pattern_offset(x0, y)];
+                const std::uint8_t pair = vram[vram::colour_offset(x0, y)];
+                for (int n = 0; n < 8; ++n) {
+                    const int k = (pattern & (0x80 >> n)) ? pair >> 4 : pair & 15;
+                    const Rgb& c = in.palette.working[k];
+                    row[x0 + n] = {c.r, c.g, c.b, 0};
+                }
+            }
+            // Weight = 319 - edge strength.
+            for (int x = 0; x < in.work.width; ++x) {
+                const Pixel& p = row[x];
+                const Pixel& left = row[std::max(x - 1, 0)];
+                const Pixel& right = row[std::min(x + 1, in.work.width - 1)];
+                const std::int32_t v[3] = {p.r, p.g, p.b};
+                const std::int32_t l[3] = {left.r, left.g, left.b};
+                const std::int32_t r[3] = {right.r, right.g, right.b};
+                std::int32_t sum = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const std::int32_t dl = v[c] - l[c], dr = v[c] - r[c];
+                    sum += edge_log((dl * dl + dr * dr) * edge_channel_weight[c] / 2 + 1);
+                }
+                row[x].w = 319 - std::min(sum / 3, 255);
             }
         }
-    }
-    // Weight = 319 - edge strength, measured along the row only.
-    for (int y = 0; y < in.work.height; ++y) {
-        for (int x = 0; x < in.work.width; ++x) {
-            const Pixel& p = scratch.result[y * max_width + x];
-            const Pixel& left = scratch.result[y * max_width + std::max(x - 1, 0)];
-            const Pixel& right = scratch.result[y * max_width + std::min(x + 1, in.work.width - 1)];
-            const std::int32_t v[3] = {p.r, p.g, p.b};
-            const std::int32_t l[3] = {left.r, left.g, left.b};
-            const std::int32_t r[3] = {right.r, right.g, right.b};
-            std::int32_t sum = 0;
-            for (int c = 0; c < 3; ++c) {
-                const std::int32_t dl = v[c] - l[c], dr = v[c] - r[c];
-                sum += edge_log((dl * dl + dr * dr) * edge_channel_weight[c] / 2 + 1);
-            }
-            scratch.result[y * max_width + x].w = 319 - std::min(sum / 3, 255);
-        }
-    }
+    });
 }
 
 namespace {
@@ -167,7 +170,7 @@ void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, 
     const FitMode mode = column ? FitMode::column : cell_mode(s);
     const bool lower_rows = column || s.lumi_sort;
     const int n = in.tables.pair_count;
-    start_refinement(in, scratch, vram);
+    start_refinement(in, scratch, vram, workers);
     auto finish = [&](int x, int y, int channel, int id, std::uint8_t upper, std::uint8_t lower) {
         state.lists[channel].move_to_front(id);
         write_block(in, vram, x, y, upper, lower, in.tables.pairs[id / n], in.tables.pairs[id % n]);
