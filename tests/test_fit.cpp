@@ -111,6 +111,16 @@ TEST(Evaluation, InversionLimit) {
     }
 }
 
+// The fast search counts a column's colours by their bits; the exact evaluation reads the table.
+TEST(Evaluation, DistinctColoursAsTheTableHoldsThem) {
+    const auto& table = distinct_count_table();
+    EXPECT_EQ(std::tuple(table[0x0000], table[0x1212], table[0x123F]), std::tuple(1, 2, 4));
+    for (unsigned n = 0; n < 65536; ++n) {
+        ASSERT_EQ(at_most_two_colours(n >> 12, (n >> 8) & 15, (n >> 4) & 15, n & 15), table[n] <= 2)
+            << n;
+    }
+}
+
 // The largest sum over block (8, 2) wins, ties to the earlier channel; the pixels around are blue.
 TEST(BlockSearch, DominantChannel) {
     const std::uint8_t cases[][4] = {

@@ -134,8 +134,15 @@ inline constexpr std::array<std::uint8_t, 256> bit_count = [] {
 }();
 
 // The inversion limit of one candidate, prepared once for all its checks.
+// Whether the four colours of 0..15 are at most two different ones (the DistinctCountTable's
+// entry at most 2): their bits, less the lowest, leave at most one.
+inline bool at_most_two_colours(unsigned a, unsigned b, unsigned c, unsigned d) {
+    const unsigned bits = (1u << a) | (1u << b) | (1u << c) | (1u << d);
+    const unsigned rest = bits & (bits - 1);
+    return (rest & (rest - 1)) == 0;
+}
+
 struct InversionRule {
-    const std::uint8_t* distinct;  // DistinctCountTable
     int uf, ub, lf, lb;
     std::int32_t mitigation;
     bool possible;         // some column could show a darker colour below a brighter one
@@ -145,11 +152,11 @@ struct InversionRule {
 
     bool broken(std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted, std::uint8_t checked) const {
         if (!possible) return false;
-        const int cu1 = pu == 0 ? ub : uf;
-        const int cu2 = pu == fitted ? cu1 : ub;
-        const int cl1 = pl == 0 ? lb : lf;
-        const int cl2 = pl == fitted ? cl1 : lb;
-        if (distinct[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
+        const unsigned cu1 = pu == 0 ? ub : uf;
+        const unsigned cu2 = pu == fitted ? cu1 : ub;
+        const unsigned cl1 = pl == 0 ? lb : lf;
+        const unsigned cl2 = pl == fitted ? cl1 : lb;
+        if (at_most_two_colours(cu1, cu2, cl1, cl2)) return false;
         const unsigned both = pu & pl & checked, upper_only = pu & ~pl & checked;
         const unsigned lower_only = ~pu & pl & checked, neither = ~pu & ~pl & checked & 0xFF;
         const int inversions = dark[3] * bit_count[both] + dark[2] * bit_count[upper_only] +

@@ -28,11 +28,11 @@ struct FittingTables {
     std::array<std::int32_t, 3> square_weight{};  // SquareTables factors: red, green, blue
     std::array<std::int32_t, 16> working_r{}, working_g{}, working_b{};  // working, by channel
     std::array<std::uint8_t, 256 * 256> excluded;  // ExclusionTable [upper * 256 + lower]
-    const std::uint8_t* distinct_count = nullptr;  // DistinctCountTable, 65536 entries
 };
 
 // DistinctCountTable: entry a << 12 | b << 8 | c << 4 | d is the number of distinct values
-// among the four colour numbers. It depends on nothing, so it is built once per process.
+// among the four colour numbers. It depends on nothing, so it is built once per process, when the
+// exact evaluation first needs it (the fast search counts the colours' bits instead).
 const std::array<std::uint8_t, 65536>& distinct_count_table();
 
 void build_fitting_tables(const ConversionSettings& s, const PaletteSet& palette,

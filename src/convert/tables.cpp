@@ -85,7 +85,6 @@ void build_fitting_tables(const ConversionSettings& s, const PaletteSet& palette
             }
         }
     }
-    tables.distinct_count = distinct_count_table().data();
 }
 
 }  // namespace lumaweave
