@@ -73,7 +73,9 @@ struct BlockData {
     std::array<std::array<std::array<std::int64_t, max_pairs>, 8>, 2> bound{};
 
     // Which entries of the tables below, filled on first use, hold this block's values:
-    // prepare_block clears them all in one step.
+    // prepare_block clears them all in one step. The largest of those tables are left
+    // uninitialised: only what a block fills is read, and a conversion that never needs them
+    // (column mode) does not touch their memory.
     struct Filled {
         std::array<std::array<std::uint16_t, 8>, 2> receive;       // bit c: receive[row][j][c]
         std::array<std::array<std::uint16_t, 8>, 2> pair_cost;     // bit c: pair_cost[row][j][c]
@@ -87,13 +89,13 @@ struct BlockData {
 
     // Column mode: distances of the other row's pixel after it received the whole error of a
     // pixel that took colour c. [source row][column][c][colour]
-    std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive{};
+    std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive;
     // The least of each of those rows, filled with all 16 rows at once.
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> receive_least{};
 
     // Column mode: cost of the other row's pixel j with each of its pairs after it received
     // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]
-    std::array<std::array<std::array<std::array<std::int32_t, max_pairs>, 16>, 8>, 2> pair_cost{};
+    std::array<std::array<std::array<std::array<std::int32_t, max_pairs>, 16>, 8>, 2> pair_cost;
     // Column mode, [side][j][pair q of the other side]: what the order starting on the other
     // side with pair q costs in column j at least (its own pixel, and side's pixel receiving
     // its error at the nearest colour of all).
@@ -107,7 +109,7 @@ struct BlockData {
     std::array<std::array<std::int32_t, 8>, 2> cheapest_other{};
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> cheapest_here{};
     // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
-    std::array<std::array<std::array<std::int32_t, max_pairs>, max_pairs>, 2> floor{};
+    std::array<std::array<std::array<std::int32_t, max_pairs>, max_pairs>, 2> floor;
 
     // Cell modes, for every pair of the starting row of an order [row][cell][pair]: what its two
     // pixels cost, and the key of the value its first receiving pixel in the other row gets
@@ -118,10 +120,10 @@ struct BlockData {
     // -1 until it is computed (set with the cell costs, for the rows that start orders).
     std::array<std::array<std::array<std::int16_t, 256>, 4>, 2> cell_receive_slot{};
     static constexpr int cell_receive_capacity = 8 * max_pairs;
-    std::array<std::array<std::int32_t, max_pairs>, cell_receive_capacity> cell_receive{};
+    std::array<std::array<std::int32_t, max_pairs>, cell_receive_capacity> cell_receive;
 
     // Cell modes: [starting row][pair][cell], built when first needed.
-    std::array<std::array<std::array<HalfCell, 4>, max_pairs>, 2> half{};
+    std::array<std::array<std::array<HalfCell, 4>, max_pairs>, 2> half;
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
