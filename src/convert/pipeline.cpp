@@ -76,7 +76,7 @@ void Pipeline::fit() {
 
 void Pipeline::finish() {
     render_output(palette_, work_, vram(),
-                  PreviewImage(result_.preview.data(), result_.preview.size()));
+                  PreviewImage(result_.preview.data(), result_.preview.size()), workers_);
     result_.outcome = {};
     result_.width = work_.width;
     result_.height = work_.height;
@@ -85,18 +85,20 @@ void Pipeline::finish() {
     result_.export_bmp.resize(export_capacity);
     const std::size_t size =
         build_export_bmp(PreviewImage(result_.preview.data(), result_.preview.size()), work_.width,
-                         work_.height, result_.export_bmp.data());
+                         work_.height, result_.export_bmp.data(), workers_);
     std::copy(resolution_.begin(), resolution_.end(),
               result_.export_bmp.begin() + bmp::resolution_at);
     result_.export_bmp.resize(size);
 
-    result_.source.clear();
+    result_.source.resize(std::size_t{3} * static_cast<std::size_t>(source_.width) *
+                          static_cast<std::size_t>(source_.height));
+    std::uint8_t* out = result_.source.data();
     for (int y = 0; y < source_.height; ++y) {
-        for (int x = 0; x < source_.width; ++x) {
+        for (int x = 0; x < source_.width; ++x, out += 3) {
             const Rgb& c = source_.pixels[static_cast<std::size_t>(y * max_width + x)];
-            result_.source.push_back(static_cast<std::uint8_t>(c.r));
-            result_.source.push_back(static_cast<std::uint8_t>(c.g));
-            result_.source.push_back(static_cast<std::uint8_t>(c.b));
+            out[0] = static_cast<std::uint8_t>(c.r);
+            out[1] = static_cast<std::uint8_t>(c.g);
+            out[2] = static_cast<std::uint8_t>(c.b);
         }
     }
 }

@@ -60,13 +60,15 @@ void build_distance_map(const ConversionSettings& s, const PaletteSet& palette,
                         const WorkImage& work, DistanceMap& distance,
                         Workers& workers = serial_workers());
 
-// The pixel-swap smoothing of flat areas, the preview, the name table and the BSAVE header.
+// The pixel-swap smoothing of flat areas, the preview, the name table and the BSAVE header
+// (rows of blocks on `workers`: each touches its own patterns and preview rows alone).
 void render_output(const PaletteSet& palette, const WorkImage& work, VramImage vram,
-                   PreviewImage preview);
+                   PreviewImage preview, Workers& workers = serial_workers());
 
 // The "TEST_" picture: a BMP file of the preview's 2 * width x 2 * height pixels, bottom row
 // first as BMP stores them. `out` must have room for 54 + 512 * 384 * 3 bytes; returns the size.
-std::size_t build_export_bmp(const PreviewImage& preview, int width, int height, std::uint8_t* out);
+std::size_t build_export_bmp(const PreviewImage& preview, int width, int height, std::uint8_t* out,
+                             Workers& workers = serial_workers());
 
 // --- single rules of the stages, exposed so that each can be checked on its own ---
 
