@@ -9,9 +9,6 @@ namespace lumaweave {
 
 namespace {
 
-std::int32_t channel(const Pixel& p, int c) {
-    return c == 0 ? p.r : c == 1 ? p.g : p.b;
-}
 std::int32_t& channel(Pixel& p, int c) {
     return c == 0 ? p.r : c == 1 ? p.g : p.b;
 }
@@ -95,26 +92,43 @@ void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps
     const int w = work.width, h = work.height;
     const bool edge_calc = s.edge_calc != 0;
     const EdgeSteps& steps = edge_steps();  // the sums below are at least 1
+    using Row = std::array<std::array<std::int32_t, max_width + 2>, 3>;  // [channel][1 + x]
     // A pixel's measure reads its neighbours' colours only, never their weights.
     for_row_bands(workers, h, [&](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            const int ym = std::max(y - 1, 0), yp = std::min(y + 1, h - 1);
+        // Each channel of a row, the end pixels repeated outside it as the clamped neighbours.
+        auto load = [&](int y, Row& out) {
+            const Pixel* p = &work[y * max_width];
             for (int x = 0; x < w; ++x) {
-                const int xm = std::max(x - 1, 0), xp = std::min(x + 1, w - 1);
-                auto at = [&](int a, int b) -> const Pixel& { return work[b * max_width + a]; };
-                std::int32_t sum = 0;
-                for (int c = 0; c < 3; ++c) {
-                    const std::int32_t v = channel(at(x, y), c);
-                    auto sq = [&](int a, int b) {
-                        const std::int32_t d = v - channel(at(a, b), c);
-                        return d * d;
-                    };
-                    std::int32_t d = sq(x, ym) + sq(x, yp) + sq(xm, y) + sq(xp, y) +
-                                     sq(xm, ym) / 2 + sq(xp, ym) / 2 + sq(xm, yp) / 2 +
-                                     sq(xp, yp) / 2;
-                    d = d * edge_channel_weight[c] / 6 + 1;
-                    sum += steps(d);
+                out[0][x + 1] = p[x].r;
+                out[1][x + 1] = p[x].g;
+                out[2][x + 1] = p[x].b;
+            }
+            for (auto& c : out) {
+                c[0] = c[1];
+                c[w + 1] = c[w];
+            }
+        };
+        Row above, here, below;
+        std::array<std::array<std::int32_t, max_width>, 3> sums;  // [channel][x]
+        for (int y = first; y < end; ++y) {
+            load(std::max(y - 1, 0), above);
+            load(y, here);
+            load(std::min(y + 1, h - 1), below);
+            for (int c = 0; c < 3; ++c) {
+                const std::int32_t *u = above[c].data() + 1, *m = here[c].data() + 1,
+                                   *d = below[c].data() + 1;
+                for (int x = 0; x < w; ++x) {
+                    const std::int32_t v = m[x];
+                    auto sq = [v](std::int32_t n) { return (v - n) * (v - n); };
+                    sums[c][x] = sq(u[x]) + sq(d[x]) + sq(m[x - 1]) + sq(m[x + 1]) +
+                                 sq(u[x - 1]) / 2 + sq(u[x + 1]) / 2 + sq(d[x - 1]) / 2 +
+                                 sq(d[x + 1]) / 2;
                 }
+            }
+            for (int x = 0; x < w; ++x) {
+                std::int32_t sum = 0;
+                for (int c = 0; c < 3; ++c)
+                    sum += steps(sums[c][x] * edge_channel_weight[c] / 6 + 1);
                 const std::int32_t edge = std::min(sum / 3, 255);
                 const int slot = y * max_width + x;
                 maps.error_scale[slot] = (255 - edge) / 4 + 192;
