@@ -38,8 +38,10 @@ class CandidateList {
   private:
     int n_ = 0;
     int moved_count_ = 0;
-    std::array<std::uint16_t, max_candidates> front_{};
-    std::array<std::int16_t, max_candidates> front_pos_{};
+    // Left uninitialised: reset fills the places of the ids in use, and the front part is read
+    // only as far as it has grown.
+    std::array<std::uint16_t, max_candidates> front_;
+    std::array<std::int16_t, max_candidates> front_pos_;
 };
 
 }  // namespace lumaweave
