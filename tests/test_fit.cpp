@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "convert/column_block.hpp"
 #include "support/stages.hpp"
 
 using namespace lumaweave;
@@ -118,6 +119,15 @@ TEST(Evaluation, DistinctColoursAsTheTableHoldsThem) {
     for (unsigned n = 0; n < 65536; ++n) {
         ASSERT_EQ(at_most_two_colours(n >> 12, (n >> 8) & 15, (n >> 4) & 15, n & 15), table[n] <= 2)
             << n;
+    }
+}
+
+// Candidate ids split into their pairs by a multiplication, for every list length.
+TEST(BlockSearch, CandidateIdsSplitWithoutDivision) {
+    for (int n = 1; n <= max_pairs; ++n) {
+        const std::uint32_t split = pair_split(n);
+        for (int id = 0; id < n * n; ++id)
+            ASSERT_EQ(split_upper(id, split), id / n) << n << " " << id;
     }
 }
 

@@ -22,6 +22,7 @@ void prepare_column_block(const FitInput& in, ColumnBlock& cb, int x, int y) {
     const int n = t.pair_count;
     const int first_colour = n == max_pairs ? 0 : 1;
     if (cb.n != n) {
+        cb.split = pair_split(n);
         for (int p = 0; p < n; ++p) {
             cb.pair_f[p] = t.pairs[p] >> 4;
             cb.pair_b[p] = t.pairs[p] & 15;

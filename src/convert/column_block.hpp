@@ -20,8 +20,20 @@ namespace lumaweave {
 // fit in 32 bits.
 inline constexpr std::int32_t column_cap = (1 << 28) - 1;
 
+// 2^32 / n rounded up: (id * pair_split(n)) >> 32 is id / n for every candidate id (below 2^14;
+// with n below 2^7 the rounding stays under one part in n), without a division.
+inline std::uint32_t pair_split(int n) {
+    return static_cast<std::uint32_t>(
+        ((std::uint64_t{1} << 32) + static_cast<std::uint64_t>(n) - 1) /
+        static_cast<std::uint64_t>(n));
+}
+inline int split_upper(int id, std::uint32_t split) {
+    return static_cast<int>((std::uint64_t{static_cast<std::uint32_t>(id)} * split) >> 32);
+}
+
 struct ColumnBlock {
     int x = 0, y = 0, n = 0;
+    std::uint32_t split = 0;  // pair_split(n)
     bool optimization = false;
     std::int32_t mitigation = 3;
     // Colours of each pair (lanes padded to 128 with colour 0).

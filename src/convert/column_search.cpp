@@ -98,7 +98,7 @@ bool collect(const FitInput& in, ColumnScratch& s, std::int64_t t) {
 // Meets moved entry `id`; `evaluated` tells whether its evaluation was needed, `c` holds it then.
 bool meet_moved(const FitInput& in, ColumnScratch& s, int id, WalkState& w, CandidateColumns& c) {
     const ColumnBlock& cb = s.block;
-    const int i = id / cb.n, l = id % cb.n;
+    const int i = split_upper(id, cb.split), l = id - i * cb.n;
     if (std::max(cb.upper_floor[i], cb.lower_floor[l]) >= w.best) return false;
     ++s.work;
     if (!floor_below(cb, i, l, w.best)) return false;
