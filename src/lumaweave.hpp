@@ -19,6 +19,7 @@
 #include "convert/display.hpp"
 #include "convert/settings.hpp"
 #include "convert/types.hpp"
+#include "convert/workers.hpp"
 #include "io/config.hpp"
 #include "io/status.hpp"
 
@@ -60,7 +61,9 @@ class Pipeline;
 
 class Converter {
   public:
-    Converter();
+    // `workers` runs the parts of a conversion that can run at once (the block search of one
+    // picture); by default the calling thread alone. The results are the same either way.
+    explicit Converter(Workers& workers = serial_workers());
     ~Converter();
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;

@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "convert/column_block.hpp"
 #include "support/stages.hpp"
 
 using namespace lumaweave;
@@ -108,6 +109,25 @@ TEST(Evaluation, InversionLimit) {
             std::tuple(c.mitigation, c.lumi_sort, 4);
         expect_evaluation(p, c.mode, c.upper_pair, c.lower_pair, c.pu < 0 ? rejection_error : 2,
                           c.pu, c.pl);
+    }
+}
+
+// The fast search counts a column's colours by their bits; the exact evaluation reads the table.
+TEST(Evaluation, DistinctColoursAsTheTableHoldsThem) {
+    const auto& table = distinct_count_table();
+    EXPECT_EQ(std::tuple(table[0x0000], table[0x1212], table[0x123F]), std::tuple(1, 2, 4));
+    for (unsigned n = 0; n < 65536; ++n) {
+        ASSERT_EQ(at_most_two_colours(n >> 12, (n >> 8) & 15, (n >> 4) & 15, n & 15), table[n] <= 2)
+            << n;
+    }
+}
+
+// Candidate ids split into their pairs by a multiplication, for every list length.
+TEST(BlockSearch, CandidateIdsSplitWithoutDivision) {
+    for (int n = 1; n <= max_pairs; ++n) {
+        const std::uint32_t split = pair_split(n);
+        for (int id = 0; id < n * n; ++id)
+            ASSERT_EQ(split_upper(id, split), id / n) << n << " " << id;
     }
 }
 

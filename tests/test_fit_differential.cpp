@@ -71,6 +71,16 @@ ConversionSettings make_case(Random& rnd, test::RgbPicture& picture, DefaultPale
     return s;
 }
 
+// Four workers as the search sees them, whose tasks run on the calling thread last first: the
+// blocks of later runs are searched before the pass has the lists they start from.
+struct BackwardWorkers final : Workers {
+    int count() const override { return 4; }
+    void for_each(int n, const std::function<void(int)>& task) override {
+        for (int i = n - 1; i >= 0; --i)
+            task(i);
+    }
+};
+
 // What an evaluation reports of a candidate: its error and patterns, or only that it lost.
 std::tuple<std::int64_t, int, int> outcome(const Evaluation& v, bool lost) {
     if (lost) return {dead_error, 0, 0};
@@ -79,14 +89,17 @@ std::tuple<std::int64_t, int, int> outcome(const Evaluation& v, bool lost) {
 
 }  // namespace
 
-// Both searches convert every picture to the same bytes. On one block, in every mode, sampled
+// Both searches convert every picture to the same bytes, the fast one also with its blocks
+// searched in runs for several workers. On one block, in every mode, sampled
 // candidates are evaluated against the least error met so far, the largest best below the
 // rejection value, and their own error E plus one and E: the fast evaluation gives the
 // straightforward result below the best, else reports the candidate lost. The refinement's column
 // evaluation follows a candidate up to a limit of E + 1 and drops it at E.
 TEST(FitDifferential, FastSearchChoosesAsTheStraightforwardOne) {
     // One pipeline per search, reused from picture to picture as the program does.
+    BackwardWorkers backward;
     const auto fast = std::make_unique<Pipeline>(), straight = std::make_unique<Pipeline>();
+    const auto shared = std::make_unique<Pipeline>(backward);
     const auto state = std::make_unique<reference::State>();
     const auto block = std::make_unique<BlockData>();
     int reached[5] = {}, refused = 0;  // column, vertical, circular cell mode; test A, test B
@@ -109,6 +122,9 @@ TEST(FitDifferential, FastSearchChoosesAsTheStraightforwardOne) {
         straight->finish();
         EXPECT_TRUE(by_fast.vram == straight->result().vram &&
                     by_fast.preview == straight->result().preview);
+        EXPECT_TRUE(shared->convert_pixels(picture.pixels(), s, palettes, {}, false).vram ==
+                    straight->result().vram)
+            << "with the blocks searched in runs";
 
         const int n = in.tables.pair_count;
         const int x = 8 * rnd(in.work.width / 8), y = 2 * rnd(in.work.height / 2);

@@ -9,7 +9,7 @@
 #include <optional>
 #include <sstream>
 
-#include "batch/thread_workers.hpp"
+#include "batch/thread_pool.hpp"
 #include "quality/auto_settings.hpp"
 #include "quality/measure.hpp"
 #include "support/test_pictures.hpp"
@@ -218,7 +218,7 @@ TEST(SettingsSearch, ChoosesTheSameOnAnyNumberOfThreadsAndInAnyOrder) {
     };
     const std::string tall = shaded("tall.bmp", 16, 112), small = shaded("small.bmp", 16, 24);
     ScrambledWorkers scrambled;
-    ThreadWorkers three(3);
+    ThreadPool three(3);
     for (const std::string& path : {tall, small}) {
         for (const Display& display : named_displays()) {
             const quality::SearchOptions options{.display = display, .budget = 9};

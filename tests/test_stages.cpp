@@ -32,6 +32,14 @@ std::unique_ptr<test::Stages> flat(int v, const ConversionSettings& s = {}) {
 TEST(Adjustments, EndsOfTheScales) {
     EXPECT_EQ(std::tuple(edge_log(1), edge_log(130049 * 2 / 6 + 1), edge_log(INT_MAX)),
               std::tuple(0, 341, 511));
+    // The stepped scale gives the logarithm's value for every sum the measures can make (up to
+    // 6 * 255 * 255 * 4 / 6 + 1) and for a spread of larger ones.
+    for (std::int32_t s = 1; s <= 260101; ++s)
+        ASSERT_EQ(edge_log(s), edge_log_computed(s)) << s;
+    for (std::int64_t s = 260101; s <= INT_MAX; s += 7919)
+        ASSERT_EQ(edge_log(static_cast<std::int32_t>(s)),
+                  edge_log_computed(static_cast<std::int32_t>(s)))
+            << s;
     EXPECT_EQ(gamma_table(-10)[1], 0);
     void (*passes[])(const ConversionSettings&, WorkImage&) = {adjust_gamma, adjust_index,
                                                                adjust_color_d};

@@ -19,7 +19,7 @@
 #include "app/app_icon.hpp"
 #include "app/dialog_template.hpp"
 #include "batch/output.hpp"
-#include "batch/thread_workers.hpp"
+#include "batch/thread_pool.hpp"
 #include "outputs/emulator.hpp"
 #include "quality/auto_settings.hpp"
 
@@ -496,9 +496,8 @@ void ConverterDialog::on_auto(wxCommandEvent&) {
     {
         // About a second of work, the trials shared among the cores.
         wxBusyCursor busy;
-        ThreadWorkers workers(core_count());
         const PictureReader::Picture& picture = reader_.read(files_.front(), settings_);
-        quality::SettingsSearch search(workers);
+        quality::SettingsSearch search(process_pool());
         const quality::SearchOptions options{.display = display_};
         if (picture.kind == PictureReader::Picture::Kind::bmp_bytes) {
             found = search.run_bmp(picture.bmp, settings_, palettes_, options, picture.companion);

@@ -14,6 +14,7 @@
 #include "app/option_controls.hpp"
 #include "app/preview_control.hpp"
 #include "batch/batch.hpp"
+#include "batch/thread_pool.hpp"
 #include "lumaweave.hpp"
 #include "picture/reader.hpp"
 
@@ -97,9 +98,9 @@ class ConverterDialog : public wxDialog, private BatchObserver {
     DefaultPalettes palettes_;
     OutputPlan outputs_;  // "BMP Export" adds the "TEST_" picture
     std::vector<std::string> files_;
-    // Converts for the preview and for the batch, which shows each file it converts, with the
-    // pictures read (and framed) by the reader.
-    Converter converter_;
+    // Converts for the preview and for the batch, which shows each file it converts, on every
+    // core, with the pictures read (and framed) by the reader.
+    Converter converter_{process_pool()};
     std::string shown_name_;  // the file whose conversion the preview shows
     picture::FileReader reader_;
     Result failure_;     // of a picture that cannot be read

@@ -75,13 +75,17 @@ using ConverterFactory = std::function<std::unique_ptr<FileConverter>()>;
 
 // Converts each file with the settings and palettes as they are at that moment (the dialog's
 // options clicked during a batch apply to the files not yet converted), through its reader when
-// it has one.
+// it has one; `workers` share the work of each picture.
 class SettingsConverter final : public FileConverter {
   public:
     SettingsConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
                       std::unique_ptr<PictureReader> reader = nullptr,
-                      const Display& display = table_display())
-        : settings_(settings), palettes_(palettes), reader_(std::move(reader)), display_(display) {}
+                      const Display& display = table_display(), Workers& workers = serial_workers())
+        : settings_(settings),
+          palettes_(palettes),
+          reader_(std::move(reader)),
+          display_(display),
+          converter_(workers) {}
     const Result& convert(int, const std::string& name) override {
         return convert_file_with(converter_, reader_.get(), failure_, name, settings_, palettes_,
                                  display_);
@@ -117,7 +121,8 @@ class Batch {
 
     // The same with the conversions made ahead on `workers` threads, each with a converter from
     // `make`: files are still written, skipped and reported in list order, so the outputs and the
-    // outcome are those of the sequential run.
+    // outcome are those of the sequential run. The threads take their cores from the process's
+    // pool (process_pool), which the converters' own work shares.
     BatchOutcome run(const ConverterFactory& make, int workers, BatchObserver& observer,
                      const StopToken& stop);
 

@@ -29,8 +29,8 @@ std::string file_identity(const std::string& name) {
 }
 
 ParallelConverter::ParallelConverter(const std::vector<BatchJob>& jobs,
-                                     const ConverterFactory& make, int workers)
-    : jobs_(jobs), make_(make) {
+                                     const ConverterFactory& make, int workers, ThreadPool& pool)
+    : jobs_(jobs), pool_(pool), make_(make) {
     memory_failure_.outcome = failure(Status::memory_error);
     const int n = std::clamp(workers, 1, std::max(1, static_cast<int>(jobs_.size())));
     for (int w = 0; w < n; ++w) {
@@ -82,6 +82,7 @@ void ParallelConverter::work(int w) {
         }
         const Result* result = &memory_failure_;
         try {
+            const ThreadPool::Core core(pool_);
             result = &worker.converter->convert(job.index, job.name);
         } catch (const std::bad_alloc&) {
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "batch/batch.hpp"
+#include "batch/thread_pool.hpp"
 
 namespace lumaweave {
 
@@ -20,8 +21,11 @@ std::string file_identity(const std::string& name);
 class ParallelConverter final : public FileConverter {
   public:
     // Starts `workers` threads (at most one per job), each with a converter from `make`. A job
-    // that reads an earlier job's output waits until the batch has asked for it.
-    ParallelConverter(const std::vector<BatchJob>& jobs, const ConverterFactory& make, int workers);
+    // that reads an earlier job's output waits until the batch has asked for it. A thread holds
+    // one of the pool's cores while it converts, so that at most as many convert at once as the
+    // pool has cores, and the pool's helpers join a picture's work only on cores left free.
+    ParallelConverter(const std::vector<BatchJob>& jobs, const ConverterFactory& make, int workers,
+                      ThreadPool& pool = process_pool());
     // Stops the workers (a conversion under way is finished first) and waits for them.
     ~ParallelConverter() override;
 
@@ -43,6 +47,7 @@ class ParallelConverter final : public FileConverter {
     void stop_workers();
 
     const std::vector<BatchJob>& jobs_;
+    ThreadPool& pool_;
     std::vector<std::unique_ptr<Worker>> workers_;
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -15,7 +15,7 @@
 
 #include "batch/batch.hpp"
 #include "batch/scan.hpp"
-#include "batch/thread_workers.hpp"
+#include "batch/thread_pool.hpp"
 #include "cli/options.hpp"
 #include "cli/report.hpp"
 #include "io/file_io.hpp"
@@ -309,10 +309,9 @@ int run(const cli::Options& options) {
     quality_plan.measure = options.report != cli::ReportFormat::none;
     quality_plan.options.budget = options.auto_budget;
     quality_plan.options.display = options.display;
-    // One file at a time: its trial conversions share the cores. Several: each file's search
-    // stays on its own thread, so that no more threads run than -j asks.
-    ThreadWorkers search_workers(options.jobs == 1 ? core_count() : 1);
-    quality_plan.workers = &search_workers;
+    // The trial conversions run on the process's pool, whose cores the files converted at once
+    // (-j) share: never more threads compute than there are cores.
+    quality_plan.workers = &process_pool();
     if (progress) {
         quality_plan.progress = [&](int index, double share) {
             observer.search_progress(index, share);
@@ -326,8 +325,9 @@ int run(const cli::Options& options) {
             return std::make_unique<quality::QualityConverter>(
                 options.settings, palettes, quality_plan, records, std::move(reader));
         }
+        // Each picture's work on the cores that the files converted at once leave free.
         return std::make_unique<SettingsConverter>(options.settings, palettes, std::move(reader),
-                                                   options.display);
+                                                   options.display, process_pool());
     };
 
     for (const SourceList::Left& left : sources.left_out)

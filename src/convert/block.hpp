@@ -73,7 +73,9 @@ struct BlockData {
     std::array<std::array<std::array<std::int64_t, max_pairs>, 8>, 2> bound{};
 
     // Which entries of the tables below, filled on first use, hold this block's values:
-    // prepare_block clears them all in one step.
+    // prepare_block clears them all in one step. The largest of those tables are left
+    // uninitialised: only what a block fills is read, and a conversion that never needs them
+    // (column mode) does not touch their memory.
     struct Filled {
         std::array<std::array<std::uint16_t, 8>, 2> receive;       // bit c: receive[row][j][c]
         std::array<std::array<std::uint16_t, 8>, 2> pair_cost;     // bit c: pair_cost[row][j][c]
@@ -87,13 +89,13 @@ struct BlockData {
 
     // Column mode: distances of the other row's pixel after it received the whole error of a
     // pixel that took colour c. [source row][column][c][colour]
-    std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive{};
+    std::array<std::array<std::array<std::array<std::int32_t, 16>, 16>, 8>, 2> receive;
     // The least of each of those rows, filled with all 16 rows at once.
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> receive_least{};
 
     // Column mode: cost of the other row's pixel j with each of its pairs after it received
     // the whole error of a pixel that took colour c. [source row][j][c][other row's pair]
-    std::array<std::array<std::array<std::array<std::int32_t, max_pairs>, 16>, 8>, 2> pair_cost{};
+    std::array<std::array<std::array<std::array<std::int32_t, max_pairs>, 16>, 8>, 2> pair_cost;
     // Column mode, [side][j][pair q of the other side]: what the order starting on the other
     // side with pair q costs in column j at least (its own pixel, and side's pixel receiving
     // its error at the nearest colour of all).
@@ -107,7 +109,7 @@ struct BlockData {
     std::array<std::array<std::int32_t, 8>, 2> cheapest_other{};
     std::array<std::array<std::array<std::int32_t, 16>, 8>, 2> cheapest_here{};
     // Lower bounds of candidates' errors, by one side's pair: [side][pair][other side's pair].
-    std::array<std::array<std::array<std::int32_t, max_pairs>, max_pairs>, 2> floor{};
+    std::array<std::array<std::array<std::int32_t, max_pairs>, max_pairs>, 2> floor;
 
     // Cell modes, for every pair of the starting row of an order [row][cell][pair]: what its two
     // pixels cost, and the key of the value its first receiving pixel in the other row gets
@@ -118,10 +120,10 @@ struct BlockData {
     // -1 until it is computed (set with the cell costs, for the rows that start orders).
     std::array<std::array<std::array<std::int16_t, 256>, 4>, 2> cell_receive_slot{};
     static constexpr int cell_receive_capacity = 8 * max_pairs;
-    std::array<std::array<std::int32_t, max_pairs>, cell_receive_capacity> cell_receive{};
+    std::array<std::array<std::int32_t, max_pairs>, cell_receive_capacity> cell_receive;
 
     // Cell modes: [starting row][pair][cell], built when first needed.
-    std::array<std::array<std::array<HalfCell, 4>, max_pairs>, 2> half{};
+    std::array<std::array<std::array<HalfCell, 4>, max_pairs>, 2> half;
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
@@ -134,8 +136,15 @@ inline constexpr std::array<std::uint8_t, 256> bit_count = [] {
 }();
 
 // The inversion limit of one candidate, prepared once for all its checks.
+// Whether the four colours of 0..15 are at most two different ones (the DistinctCountTable's
+// entry at most 2): their bits, less the lowest, leave at most one.
+inline bool at_most_two_colours(unsigned a, unsigned b, unsigned c, unsigned d) {
+    const unsigned bits = (1u << a) | (1u << b) | (1u << c) | (1u << d);
+    const unsigned rest = bits & (bits - 1);
+    return (rest & (rest - 1)) == 0;
+}
+
 struct InversionRule {
-    const std::uint8_t* distinct;  // DistinctCountTable
     int uf, ub, lf, lb;
     std::int32_t mitigation;
     bool possible;         // some column could show a darker colour below a brighter one
@@ -145,11 +154,11 @@ struct InversionRule {
 
     bool broken(std::uint8_t pu, std::uint8_t pl, std::uint8_t fitted, std::uint8_t checked) const {
         if (!possible) return false;
-        const int cu1 = pu == 0 ? ub : uf;
-        const int cu2 = pu == fitted ? cu1 : ub;
-        const int cl1 = pl == 0 ? lb : lf;
-        const int cl2 = pl == fitted ? cl1 : lb;
-        if (distinct[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
+        const unsigned cu1 = pu == 0 ? ub : uf;
+        const unsigned cu2 = pu == fitted ? cu1 : ub;
+        const unsigned cl1 = pl == 0 ? lb : lf;
+        const unsigned cl2 = pl == fitted ? cl1 : lb;
+        if (at_most_two_colours(cu1, cu2, cl1, cl2)) return false;
         const unsigned both = pu & pl & checked, upper_only = pu & ~pl & checked;
         const unsigned lower_only = ~pu & pl & checked, neither = ~pu & ~pl & checked & 0xFF;
         const int inversions = dark[3] * bit_count[both] + dark[2] * bit_count[upper_only] +

@@ -22,6 +22,9 @@ class CandidateList {
     std::uint16_t moved(int p) const { return front_[p]; }
     bool is_moved(int id) const { return front_pos_[id] >= 0; }
 
+    // A key of the entry's place: smaller keys stand earlier in the list.
+    int key(int id) const { return front_pos_[id] >= 0 ? front_pos_[id] : moved_count_ + id; }
+
     // True when id a stands before id b in the list.
     bool before(int a, int b) const {
         const int pa = front_pos_[a], pb = front_pos_[b];
@@ -35,8 +38,10 @@ class CandidateList {
   private:
     int n_ = 0;
     int moved_count_ = 0;
-    std::array<std::uint16_t, max_candidates> front_{};
-    std::array<std::int16_t, max_candidates> front_pos_{};
+    // Left uninitialised: reset fills the places of the ids in use, and the front part is read
+    // only as far as it has grown.
+    std::array<std::uint16_t, max_candidates> front_;
+    std::array<std::int16_t, max_candidates> front_pos_;
 };
 
 }  // namespace lumaweave

@@ -158,7 +158,7 @@ bool breaks_inversion_limit(const ExactContext& ctx, std::uint8_t upper, std::ui
     if (pu == fitted) cu2 = cu1;
     if (pl == 0) cl1 = lb;
     if (pl == fitted) cl2 = cl1;
-    if (ctx.in.tables.distinct_count[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
+    if (distinct_count_table()[cu1 << 12 | cu2 << 8 | cl1 << 4 | cl2] <= 2) return false;
     const auto& lum = ctx.in.palette.luminance;
     int inversions = 0;
     for (int i = 0; i < 8; ++i) {

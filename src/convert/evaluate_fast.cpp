@@ -9,14 +9,7 @@ namespace lumaweave {
 
 InversionRule::InversionRule(const FitInput& in, int uf_, int ub_, int lf_, int lb_,
                              std::int32_t mitigation_)
-    : distinct(in.tables.distinct_count),
-      uf(uf_),
-      ub(ub_),
-      lf(lf_),
-      lb(lb_),
-      mitigation(mitigation_),
-      possible(false),
-      dark{} {
+    : uf(uf_), ub(ub_), lf(lf_), lb(lb_), mitigation(mitigation_), possible(false), dark{} {
     const auto& lum = in.palette.luminance;
     for (int u = 0; u < 2; ++u) {
         for (int w = 0; w < 2; ++w) {

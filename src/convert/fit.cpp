@@ -5,6 +5,12 @@
 // skips whole runs of entries that the pre-check bound refuses, and candidates whose lower bound
 // (bounds.cpp) says they cannot win, and evaluates the rest on per-block tables (block.cpp,
 // evaluate_fast.cpp).
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <thread>
+
+#include "convert/column_search.hpp"
 #include "convert/fitting.hpp"
 #include "convert/kernels.hpp"
 #include "formats/vram.hpp"
@@ -253,23 +259,120 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
     return choice;
 }
 
-void fit_blocks(const FitInput& in, FitState& state, VramImage vram) {
+void fit_blocks(const FitInput& in, FitState& state, VramImage vram, Workers& workers) {
     const FitMode mode = main_pass_mode(in.settings);
     const bool lower_rows = mode == FitMode::column || in.settings.lumi_sort;
     const int n = in.tables.pair_count;
     for (CandidateList& list : state.lists)
         list.reset(n);
     state.evaluations = 0;
-    for (int y = 0; y < in.work.height; y += 2) {
-        for (int x = 0; x < in.work.width; x += 8) {
-            const int channel = dominant_channel(in.work, x, y);
-            prepare_block(in, state.block, mode, x, y, lower_rows);
-            const BlockChoice c = search_block(in, state, channel);
-            state.lists[channel].move_to_front(c.id);
-            write_block(in, vram, x, y, c.upper_pattern, c.lower_pattern, in.tables.pairs[c.id / n],
-                        in.tables.pairs[c.id % n]);
+    const int across = in.work.width / 8, down = in.work.height / 2;
+    auto search_here = [&](int x, int y, int channel) {
+        prepare_block(in, state.block, mode, x, y, lower_rows);
+        return search_block(in, state, channel);
+    };
+    auto finish = [&](int x, int y, int channel, int id, std::uint8_t upper, std::uint8_t lower) {
+        state.lists[channel].move_to_front(id);
+        if (state.parallel) {
+            state.parallel->chosen[static_cast<std::size_t>((y / 2) * (max_width / 8) + x / 8)] =
+                static_cast<std::uint16_t>(id);
         }
+        write_block(in, vram, x, y, upper, lower, in.tables.pairs[id / n], in.tables.pairs[id % n]);
+    };
+    if (mode != FitMode::column) {
+        for (int y = 0; y < in.work.height; y += 2) {
+            for (int x = 0; x < in.work.width; x += 8) {
+                const int channel = dominant_channel(in.work, x, y);
+                const BlockChoice c = search_here(x, y, channel);
+                finish(x, y, channel, c.id, c.upper_pattern, c.lower_pattern);
+            }
+        }
+        return;
     }
+
+    // Column mode: every block searched apart from the others, in runs of block rows that the
+    // workers take as they come (each run starts from fresh guess lists, so that the work does not
+    // depend on who runs what)...
+    if (!state.parallel) state.parallel = std::make_shared<ParallelFit>(workers.count());
+    ParallelFit& pf = *state.parallel;
+    pf.summaries.clear();
+    // One run alone walks the true lists throughout; with more workers, one run each: the first
+    // walks the true lists (storing nothing) until a block does not decide, and every further run
+    // stores what the pass needs, which costs work and memory. The first run is a little shorter:
+    // its thread goes on to the pass, which then follows the other runs as they go.
+    constexpr int max_runs = 32;
+    const int runs = workers.count() == 1 ? 1 : std::min({workers.count(), down, max_runs});
+    std::array<int, max_runs + 1> first_row{};
+    for (int r = 1; r <= runs; ++r)
+        first_row[static_cast<std::size_t>(r)] = down * (4 + 5 * (r - 1)) / (4 + 5 * (runs - 1));
+    std::array<std::atomic<int>, max_runs> rows_done;  // block rows each run has summarized
+    for (std::atomic<int>& d : rows_done)
+        d.store(0, std::memory_order_relaxed);
+    std::atomic<int> next_run{0};
+    std::atomic<bool> pass_taken{false}, failed{false};
+    std::atomic<std::uint64_t> work{0};
+    auto summarize_run = [&](int r) {
+        ColumnScratch& s = pf.claim();
+        for (CandidateList& guess : s.guess)
+            guess.reset(n);
+        // The first run's lists are the pass's own until a block does not decide.
+        s.exact.fill(r == 0);
+        s.work = 0;
+        const int first = first_row[static_cast<std::size_t>(r)];
+        for (int by = first; by < first_row[static_cast<std::size_t>(r) + 1]; ++by) {
+            for (int bx = 0; bx < across; ++bx) {
+                const int x = 8 * bx, y = 2 * by;
+                summarize_column_block(in, s, x, y, dominant_channel(in.work, x, y),
+                                       pf.summaries.block(by * across + bx), pf.summaries);
+            }
+            rows_done[static_cast<std::size_t>(r)].store(by - first + 1, std::memory_order_release);
+        }
+        work += s.work;
+        pf.release(s);
+    };
+    // ...then the pass in block order walks each block's list as it stands, from the summary.
+    pf.pass.work = 0;
+    auto pass_row = [&](int by) {
+        for (int bx = 0; bx < across; ++bx) {
+            const int x = 8 * bx, y = 2 * by;
+            const BlockSummary& sm = pf.summaries.block(by * across + bx);
+            const int channel = sm.channel;
+            if (sm.exact) {
+                finish(x, y, channel, sm.id, sm.upper, sm.lower);
+                continue;
+            }
+            WalkState w;
+            if (!sm.unsupported && walk_column_block(in, pf, sm, x, y, state.lists[channel], w)) {
+                finish(x, y, channel, w.id, w.upper, w.lower);
+                continue;
+            }
+            const BlockChoice b = search_here(x, y, channel);
+            finish(x, y, channel, b.id, b.upper_pattern, b.lower_pattern);
+        }
+    };
+    workers.for_each(runs, [&](int) {
+        // Runs are taken in order by whoever comes; the first thread left without one does the
+        // pass. Every run it waits for is being summarized by a thread that does not wait.
+        for (int r; (r = next_run.fetch_add(1)) < runs;) {
+            try {
+                summarize_run(r);
+            } catch (...) {
+                failed = true;
+                rows_done[static_cast<std::size_t>(r)].store(down, std::memory_order_release);
+                throw;
+            }
+        }
+        if (pass_taken.exchange(true)) return;
+        for (int by = 0, r = 0; by < down && !failed; ++by) {
+            while (by >= first_row[static_cast<std::size_t>(r) + 1])
+                ++r;
+            const int row = by - first_row[static_cast<std::size_t>(r)];
+            while (rows_done[static_cast<std::size_t>(r)].load(std::memory_order_acquire) <= row)
+                std::this_thread::yield();
+            pass_row(by);
+        }
+    });
+    state.evaluations += work.load() + pf.pass.work;
 }
 
 }  // namespace lumaweave

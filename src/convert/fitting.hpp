@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "convert/block.hpp"
 #include "convert/candidates.hpp"
 #include "convert/images.hpp"
 #include "convert/settings.hpp"
+#include "convert/workers.hpp"
 
 namespace lumaweave {
 
@@ -26,11 +28,11 @@ struct FittingTables {
     std::array<std::int32_t, 3> square_weight{};  // SquareTables factors: red, green, blue
     std::array<std::int32_t, 16> working_r{}, working_g{}, working_b{};  // working, by channel
     std::array<std::uint8_t, 256 * 256> excluded;  // ExclusionTable [upper * 256 + lower]
-    const std::uint8_t* distinct_count = nullptr;  // DistinctCountTable, 65536 entries
 };
 
 // DistinctCountTable: entry a << 12 | b << 8 | c << 4 | d is the number of distinct values
-// among the four colour numbers. It depends on nothing, so it is built once per process.
+// among the four colour numbers. It depends on nothing, so it is built once per process, when the
+// exact evaluation first needs it (the fast search counts the colours' bits instead).
 const std::array<std::uint8_t, 65536>& distinct_count_table();
 
 void build_fitting_tables(const ConversionSettings& s, const PaletteSet& palette,
@@ -46,11 +48,15 @@ struct FitInput {
     const FittingTables& tables;
 };
 
+struct ParallelFit;
+
 // What the search carries from block to block and from the main pass into the refinement.
 struct FitState {
     std::array<CandidateList, 3> lists;  // candidate lists, one per dominant channel
     BlockData block;                     // the block being fitted
     std::uint64_t evaluations = 0;       // candidates evaluated
+    // The buffers of the searches that run blocks at once (column_search.hpp), made on first use.
+    std::shared_ptr<ParallelFit> parallel;
 };
 
 // The refinement's own buffers.
@@ -59,8 +65,11 @@ struct RefineScratch {
     std::array<std::uint8_t, 0x1800> pattern_snapshot;  // the main pass's patterns
 };
 
-void fit_blocks(const FitInput& in, FitState& state, VramImage vram);
-void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, VramImage vram);
+// The main pass; `workers` search blocks at once where the mode allows (the choices are the same).
+void fit_blocks(const FitInput& in, FitState& state, VramImage vram,
+                Workers& workers = serial_workers());
+void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, VramImage vram,
+                   Workers& workers = serial_workers());
 
 // --- shared by the main pass, the refinement and the exact evaluation ---
 
@@ -95,8 +104,9 @@ void write_block(const FitInput& in, VramImage vram, int x, int y, std::uint8_t 
                  std::uint8_t lower_pattern, std::uint8_t upper_pair, std::uint8_t lower_pair);
 
 // The refinement: decodes the main pass's result into the ResultImage and keeps its patterns;
-// then tells which blocks are fitted again.
-void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram);
+// then tells which blocks are fitted again. Rows are decoded and measured on `workers`.
+void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram,
+                      Workers& workers = serial_workers());
 bool refinement_selects(const FitInput& in, const RefineScratch& scratch, int x, int y);
 
 inline bool is_solid(std::uint8_t pattern) {

@@ -46,6 +46,64 @@ void received_distances_plain(const std::int32_t* pr, const std::int32_t* pg,
     }
 }
 
+void received_costs_plain(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
+                          const std::int32_t* w, const std::int32_t* dst, const std::int32_t* src,
+                          std::int32_t scale, bool sp, std::int32_t low, std::int32_t high,
+                          std::int32_t weight, bool transposed, std::int32_t* d,
+                          std::int32_t* row_least, std::int32_t* column_least) {
+    const std::int32_t* palette[3] = {pr, pg, pb};
+    std::int32_t row[16];
+    for (int c = 0; c < 16; ++c) {
+        std::int32_t v[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            const std::int32_t e = src[ch] - palette[ch][c];
+            v[ch] = std::clamp(dst[ch] + (sp ? (e * scale) >> 8 : e), low, high);
+        }
+        distances_plain(pr, pg, pb, w, v[0], v[1], v[2], row);
+        for (int k = 0; k < 16; ++k)
+            d[transposed ? 16 * k + c : 16 * c + k] = row[k] * weight;
+    }
+    for (int r = 0; r < 16; ++r) {
+        row_least[r] = *std::min_element(d + 16 * r, d + 16 * r + 16);
+        column_least[r] = d[r];
+        for (int q = 1; q < 16; ++q)
+            column_least[r] = std::min(column_least[r], d[16 * q + r]);
+    }
+}
+
+void row_floors_plain(const std::int32_t* const* own, const std::int32_t* const* colour,
+                      const std::int32_t* nearest, const std::int32_t* cheapest,
+                      const std::int32_t* here, const std::int32_t* f, const std::int32_t* b, int n,
+                      std::int32_t cap, std::int32_t* out) {
+    for (int p = 0; p < n; ++p) {
+        std::int32_t sum = 0;
+        for (int j = 0; j < 8; ++j) {
+            const std::int32_t first = own[j][p] + nearest[16 * j + colour[j][p]];
+            const std::int32_t second =
+                cheapest[j] + std::min(here[16 * j + f[p]], here[16 * j + b[p]]);
+            sum += std::min(std::min(first, second), cap);
+        }
+        out[p] = sum;
+    }
+}
+
+void column_row_plain(const std::int32_t* own, const std::int32_t* const* first,
+                      const std::int32_t* const* back_f, const std::int32_t* const* back_b,
+                      const std::int32_t* const* other, const std::int32_t* const* colour,
+                      const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
+                      std::int32_t* out) {
+    for (int q = 0; q < n; ++q) {
+        std::int32_t sum = 0;
+        for (int j = 0; j < 8; ++j) {
+            const std::int32_t upper_first = own[j] + std::min(first[j][f[q]], first[j][b[q]]);
+            const int c = colour[j][q];
+            const std::int32_t lower_first = other[j][q] + std::min(back_f[j][c], back_b[j][c]);
+            sum += std::min(std::min(upper_first, lower_first), cap);
+        }
+        out[q] = sum;
+    }
+}
+
 void add_floor_terms_plain(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                            const std::int32_t* alternative, int n, std::int32_t cap) {
     for (int q = 0; q < n; ++q)
@@ -87,21 +145,41 @@ int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint
 
 namespace {
 
-const Variant plain{pair_costs_plain,      distances_plain, received_distances_plain,
-                    add_floor_terms_plain, below_plain,     best_mix_plain};
+const Variant plain{"plain",
+                    pair_costs_plain,
+                    distances_plain,
+                    received_distances_plain,
+                    received_costs_plain,
+                    row_floors_plain,
+                    column_row_plain,
+                    add_floor_terms_plain,
+                    below_plain,
+                    best_mix_plain};
 
-const Variant* find_vector() {
+// The vector versions the processor runs, narrowest first.
+struct Supported {
+    const Variant* variants[2] = {nullptr, nullptr};
+    int count = 0;
+};
+
+Supported find_vectors() {
+    Supported s;
 #ifdef LUMAWEAVE_X86_VECTORS
-    if (__builtin_cpu_supports("avx2")) return &avx2_variant;
+    if (__builtin_cpu_supports("avx2")) {
+        s.variants[s.count++] = &avx2_variant;
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")) {
+            s.variants[s.count++] = &avx512_variant;
+        }
+    }
 #endif
-    return nullptr;
+    return s;
 }
 
-// Chosen once, before main runs.
-const Variant chosen = [] {
-    const Variant* vector = find_vector();
-    return vector ? *vector : plain;
-}();
+const Supported supported = find_vectors();
+
+// Chosen once, before main runs: the widest.
+const Variant chosen = supported.count ? *supported.variants[supported.count - 1] : plain;
 
 }  // namespace
 
@@ -134,6 +212,30 @@ void received_distances(const std::int32_t* pr, const std::int32_t* pg, const st
     chosen.received_distances(pr, pg, pb, w, dst, src, scale, sp, low, high, d, least);
 }
 
+void received_costs(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
+                    const std::int32_t* w, const std::int32_t* dst, const std::int32_t* src,
+                    std::int32_t scale, bool sp, std::int32_t low, std::int32_t high,
+                    std::int32_t weight, bool transposed, std::int32_t* d, std::int32_t* row_least,
+                    std::int32_t* column_least) {
+    chosen.received_costs(pr, pg, pb, w, dst, src, scale, sp, low, high, weight, transposed, d,
+                          row_least, column_least);
+}
+
+void row_floors(const std::int32_t* const* own, const std::int32_t* const* colour,
+                const std::int32_t* nearest, const std::int32_t* cheapest, const std::int32_t* here,
+                const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
+                std::int32_t* out) {
+    chosen.row_floors(own, colour, nearest, cheapest, here, f, b, n, cap, out);
+}
+
+void column_row(const std::int32_t* own, const std::int32_t* const* first,
+                const std::int32_t* const* back_f, const std::int32_t* const* back_b,
+                const std::int32_t* const* other, const std::int32_t* const* colour,
+                const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
+                std::int32_t* out) {
+    chosen.column_row(own, first, back_f, back_b, other, colour, f, b, n, cap, out);
+}
+
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap) {
     chosen.add_floor_terms(acc, own, other, alternative, n, cap);
@@ -143,8 +245,12 @@ const Variant& plain_variant() {
     return plain;
 }
 
-const Variant* vector_variant() {
-    return find_vector();
+int vector_variant_count() {
+    return supported.count;
+}
+
+const Variant& vector_variant(int k) {
+    return *supported.variants[k];
 }
 
 }  // namespace lumaweave::kernels

@@ -1,6 +1,6 @@
-// The few loops of the fitting that run over all pairs or all colours at once, with a version
-// for processors with 256-bit integer vectors (chosen once, at first use) and a plain one.
-// Both give the same numbers.
+// The few loops of the fitting that run over all pairs or all colours at once, with versions for
+// processors with 256-bit and 512-bit integer vectors (the widest the processor has is chosen
+// once, at start) and a plain one. All give the same numbers.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,35 @@ void received_distances(const std::int32_t* palette_r, const std::int32_t* palet
                         bool sp, std::int32_t low, std::int32_t high, std::int32_t* d,
                         std::int32_t* least);
 
+// Column mode, for each colour c = 0..15 a source pixel (src) may take: `weight` times the
+// distances to palette colour k of a receiving pixel (dst) after the whole error src - palette[c]
+// (scaled by scale / 256 when sp), clamped to low..high: d[16 * c + k], or d[16 * k + c] when
+// `transposed`. row_least[r] is the least of d[16 r .. 16 r + 15], column_least[q] the least of
+// d[q], d[16 + q], ..., d[240 + q].
+void received_costs(const std::int32_t* palette_r, const std::int32_t* palette_g,
+                    const std::int32_t* palette_b, const std::int32_t* square_weight,
+                    const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp,
+                    std::int32_t low, std::int32_t high, std::int32_t weight, bool transposed,
+                    std::int32_t* d, std::int32_t* row_least, std::int32_t* column_least);
+
+// Lower bounds of the candidates' errors by one side's pair p < n: out[p] is the sum over the 8
+// columns j of min(own[j][p] + nearest[16 j + colour[j][p]], cheapest[j] + min(here[16 j +
+// f[p]], here[16 j + b[p]]), cap). The lane arrays have room for n rounded up to 16.
+void row_floors(const std::int32_t* const* own, const std::int32_t* const* colour,
+                const std::int32_t* nearest, const std::int32_t* cheapest, const std::int32_t* here,
+                const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
+                std::int32_t* out);
+
+// Column mode, one upper pair against lower pairs q < n: out[q] is the sum over the 8 columns j
+// of min(own[j] + min(first[j][f[q]], first[j][b[q]]), other[j][q] + min(back_f[j][colour[j][q]],
+// back_b[j][colour[j][q]]), cap): the cheaper of the two orders of each column. The tables have
+// 16 entries; the lane arrays have room for n rounded up to 16.
+void column_row(const std::int32_t* own, const std::int32_t* const* first,
+                const std::int32_t* const* back_f, const std::int32_t* const* back_b,
+                const std::int32_t* const* other, const std::int32_t* const* colour,
+                const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
+                std::int32_t* out);
+
 // acc[q] += min(own + other[q], alternative[q], cap) for q < n. The arrays have room for n
 // rounded up to a multiple of 8.
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
@@ -45,17 +74,22 @@ int best_mix(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b
              const std::int32_t* wb, int count, const std::int32_t* weight,
              const std::int32_t* to_palette, std::int32_t pr, std::int32_t pg, std::int32_t pb);
 
-// Both versions by name, so that they can be compared where the processor has both.
+// Every version by name, so that they can be compared where the processor has them.
 struct Variant {
+    const char* name;
     decltype(&kernels::pair_costs) pair_costs;
     decltype(&kernels::distances) distances;
     decltype(&kernels::received_distances) received_distances;
+    decltype(&kernels::received_costs) received_costs;
+    decltype(&kernels::row_floors) row_floors;
+    decltype(&kernels::column_row) column_row;
     decltype(&kernels::add_floor_terms) add_floor_terms;
     decltype(&kernels::below) below;
     decltype(&kernels::best_mix) best_mix;
 };
 const Variant& plain_variant();
-// Null where the processor lacks 256-bit integer vectors.
-const Variant* vector_variant();
+// The vector versions this processor runs, narrowest first (none, AVX2, AVX2 and AVX-512).
+int vector_variant_count();
+const Variant& vector_variant(int k);
 
 }  // namespace lumaweave::kernels

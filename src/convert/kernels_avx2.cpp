@@ -183,6 +183,117 @@ __attribute__((target("avx2"))) void received_distances_avx2(
     }
 }
 
+// The 16 received values of each channel, one per colour c, as received_distances computes them.
+__attribute__((target("avx2"))) inline void received_values(
+    const std::int32_t* const* palette, const std::int32_t* dst, const std::int32_t* src,
+    std::int32_t scale, bool sp, std::int32_t low, std::int32_t high, std::int32_t (*v)[16]) {
+    const __m256i lo = _mm256_set1_epi32(low), hi = _mm256_set1_epi32(high);
+    const __m256i f = _mm256_set1_epi32(scale);
+    for (int ch = 0; ch < 3; ++ch) {
+        const __m256i s = _mm256_set1_epi32(src[ch]), t = _mm256_set1_epi32(dst[ch]);
+        for (int c = 0; c < 16; c += 8) {
+            __m256i e = _mm256_sub_epi32(s, load8(palette[ch] + c));
+            if (sp) e = _mm256_srai_epi32(_mm256_mullo_epi32(e, f), 8);
+            const __m256i x = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(t, e), lo), hi);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(&v[ch][c]), x);
+        }
+    }
+}
+
+__attribute__((target("avx2"))) inline std::int32_t least8(__m256i m) {
+    m = _mm256_min_epi32(m, _mm256_permute2x128_si256(m, m, 1));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
+    return _mm256_cvtsi256_si32(m);
+}
+
+__attribute__((target("avx2"))) void received_costs_avx2(
+    const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
+    const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp, std::int32_t low,
+    std::int32_t high, std::int32_t weight, bool transposed, std::int32_t* d,
+    std::int32_t* row_least, std::int32_t* column_least) {
+    const std::int32_t* palette[3] = {pr, pg, pb};
+    std::int32_t v[3][16];
+    received_values(palette, dst, src, scale, sp, low, high, v);
+    // Row r of the output: colour c = r (lanes k), or palette colour k = r (lanes c).
+    const __m256i wv[3] = {_mm256_set1_epi32(w[0] * weight), _mm256_set1_epi32(w[1] * weight),
+                           _mm256_set1_epi32(w[2] * weight)};
+    __m256i across[2] = {_mm256_set1_epi32(INT32_MAX), _mm256_set1_epi32(INT32_MAX)};
+    for (int r = 0; r < 16; ++r) {
+        __m256i sum[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+        for (int ch = 0; ch < 3; ++ch) {
+            for (int h = 0; h < 2; ++h) {
+                const __m256i a = transposed ? load8(&v[ch][8 * h]) : load8(palette[ch] + 8 * h);
+                const __m256i x = _mm256_set1_epi32(transposed ? palette[ch][r] : v[ch][r]);
+                const __m256i diff = _mm256_sub_epi32(x, a);
+                sum[h] = _mm256_add_epi32(
+                    sum[h], _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(diff, diff)));
+            }
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * r), sum[0]);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * r + 8), sum[1]);
+        row_least[r] = least8(_mm256_min_epi32(sum[0], sum[1]));
+        across[0] = _mm256_min_epi32(across[0], sum[0]);
+        across[1] = _mm256_min_epi32(across[1], sum[1]);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(column_least), across[0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(column_least + 8), across[1]);
+}
+
+// table[16 j + k] for the lanes k of a 16-entry table at t.
+__attribute__((target("avx2"))) inline __m256i lookup_at(const std::int32_t* t, __m256i k) {
+    return lookup16(load8(t), load8(t + 8), k);
+}
+
+__attribute__((target("avx2"))) void row_floors_avx2(
+    const std::int32_t* const* own, const std::int32_t* const* colour, const std::int32_t* nearest,
+    const std::int32_t* cheapest, const std::int32_t* here, const std::int32_t* f,
+    const std::int32_t* b, int n, std::int32_t cap, std::int32_t* out) {
+    const __m256i c = _mm256_set1_epi32(cap);
+    for (int p = 0; p < n; p += 8) {
+        const __m256i fv = load8(f + p), bv = load8(b + p);
+        __m256i sum = _mm256_setzero_si256();
+        for (int j = 0; j < 8; ++j) {
+            const __m256i first = _mm256_add_epi32(
+                load8(own[j] + p), lookup_at(nearest + 16 * j, load8(colour[j] + p)));
+            const __m256i second = _mm256_add_epi32(
+                _mm256_set1_epi32(cheapest[j]),
+                _mm256_min_epi32(lookup_at(here + 16 * j, fv), lookup_at(here + 16 * j, bv)));
+            sum = _mm256_add_epi32(sum, _mm256_min_epi32(_mm256_min_epi32(first, second), c));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + p), sum);
+    }
+}
+
+__attribute__((target("avx2"))) void column_row_avx2(
+    const std::int32_t* own, const std::int32_t* const* first, const std::int32_t* const* back_f,
+    const std::int32_t* const* back_b, const std::int32_t* const* other,
+    const std::int32_t* const* colour, const std::int32_t* f, const std::int32_t* b, int n,
+    std::int32_t cap, std::int32_t* out) {
+    const __m256i c = _mm256_set1_epi32(cap);
+    // The lower-first order's second pixel: the cheaper colour of the upper pair, by the colour
+    // the lower pixel took.
+    __m256i back[8][2];
+    for (int j = 0; j < 8; ++j) {
+        for (int h = 0; h < 2; ++h)
+            back[j][h] = _mm256_min_epi32(load8(back_f[j] + 8 * h), load8(back_b[j] + 8 * h));
+    }
+    for (int q = 0; q < n; q += 8) {
+        const __m256i fv = load8(f + q), bv = load8(b + q);
+        __m256i sum = _mm256_setzero_si256();
+        for (int j = 0; j < 8; ++j) {
+            const __m256i upper_first = _mm256_add_epi32(
+                _mm256_set1_epi32(own[j]),
+                _mm256_min_epi32(lookup_at(first[j], fv), lookup_at(first[j], bv)));
+            const __m256i lower_first = _mm256_add_epi32(
+                load8(other[j] + q), lookup16(back[j][0], back[j][1], load8(colour[j] + q)));
+            sum = _mm256_add_epi32(sum,
+                                   _mm256_min_epi32(_mm256_min_epi32(upper_first, lower_first), c));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + q), sum);
+    }
+}
+
 __attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std::int32_t own,
                                                           const std::int32_t* other,
                                                           const std::int32_t* alternative, int n,
@@ -200,8 +311,16 @@ __attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std
 
 }  // namespace
 
-constinit const Variant avx2_variant{pair_costs_avx2,      distances_avx2, received_distances_avx2,
-                                     add_floor_terms_avx2, below_avx2,     best_mix_avx2};
+constinit const Variant avx2_variant{"AVX2",
+                                     pair_costs_avx2,
+                                     distances_avx2,
+                                     received_distances_avx2,
+                                     received_costs_avx2,
+                                     row_floors_avx2,
+                                     column_row_avx2,
+                                     add_floor_terms_avx2,
+                                     below_avx2,
+                                     best_mix_avx2};
 
 #endif
 

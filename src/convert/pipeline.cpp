@@ -15,7 +15,7 @@ constexpr std::size_t export_capacity = bmp::header_size + preview_bytes;
 
 }  // namespace
 
-Pipeline::Pipeline() {
+Pipeline::Pipeline(Workers& workers) : workers_(workers) {
     result_.vram.assign(vram::file_size, 0);
     result_.preview.assign(preview_bytes, 0);
     result_.export_bmp.reserve(export_capacity);
@@ -51,7 +51,7 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
     std::fill(result_.vram.begin(), result_.vram.end(), std::uint8_t{0});
     std::fill(result_.preview.begin(), result_.preview.end(), std::uint8_t{0});
     start_work_image(source_, work_);
-    measure_edges(settings_, work_, maps_);
+    measure_edges(settings_, work_, maps_, workers_);
     adjust_gamma(settings_, work_);
     adjust_index(settings_, work_);
     adjust_color_d(settings_, work_);
@@ -78,23 +78,23 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
             result_.palette[i] = std::clamp(companion ? (*companion)[i] : table[i], 0, 7);
         result_.msx2_palette = companion.has_value() || settings_.palette == 2;
     }
-    reduce_colors(settings_, palette_, maps_, work_);
+    reduce_colors(settings_, palette_, maps_, work_, workers_);
     // Before sharpening: the distances describe the unsharpened picture.
-    build_distance_map(settings_, palette_, work_, distance_);
+    build_distance_map(settings_, palette_, work_, distance_, workers_);
     emphasize_edges(settings_, work_);
     build_fitting_tables(settings_, palette_, tables_);
 }
 
 void Pipeline::fit() {
     const FitInput in = fit_input();
-    fit_blocks(in, fit_, vram());
-    refine_blocks(in, fit_, refine_, vram());
+    fit_blocks(in, fit_, vram(), workers_);
+    refine_blocks(in, fit_, refine_, vram(), workers_);
     result_.candidates_evaluated = fit_.evaluations;
 }
 
 void Pipeline::finish() {
     render_output(palette_, work_, vram(),
-                  PreviewImage(result_.preview.data(), result_.preview.size()));
+                  PreviewImage(result_.preview.data(), result_.preview.size()), workers_);
     result_.outcome = {};
     result_.width = work_.width;
     result_.height = work_.height;
@@ -103,18 +103,20 @@ void Pipeline::finish() {
     result_.export_bmp.resize(export_capacity);
     const std::size_t size =
         build_export_bmp(PreviewImage(result_.preview.data(), result_.preview.size()), work_.width,
-                         work_.height, result_.export_bmp.data());
+                         work_.height, result_.export_bmp.data(), workers_);
     std::copy(resolution_.begin(), resolution_.end(),
               result_.export_bmp.begin() + bmp::resolution_at);
     result_.export_bmp.resize(size);
 
-    result_.source.clear();
+    result_.source.resize(std::size_t{3} * static_cast<std::size_t>(source_.width) *
+                          static_cast<std::size_t>(source_.height));
+    std::uint8_t* out = result_.source.data();
     for (int y = 0; y < source_.height; ++y) {
-        for (int x = 0; x < source_.width; ++x) {
+        for (int x = 0; x < source_.width; ++x, out += 3) {
             const Rgb& c = source_.pixels[static_cast<std::size_t>(y * max_width + x)];
-            result_.source.push_back(static_cast<std::uint8_t>(c.r));
-            result_.source.push_back(static_cast<std::uint8_t>(c.g));
-            result_.source.push_back(static_cast<std::uint8_t>(c.b));
+            out[0] = static_cast<std::uint8_t>(c.r);
+            out[1] = static_cast<std::uint8_t>(c.g);
+            out[2] = static_cast<std::uint8_t>(c.b);
         }
     }
 }
@@ -184,7 +186,7 @@ std::string companion_name(const std::string& picture_path) {
     return picture_path.substr(0, keep) + ".s05";
 }
 
-Converter::Converter() : pipeline_(std::make_unique<Pipeline>()) {}
+Converter::Converter(Workers& workers) : pipeline_(std::make_unique<Pipeline>(workers)) {}
 Converter::~Converter() = default;
 
 const Result& Converter::convert(const PixelPicture& picture, const ConversionSettings& settings,

@@ -19,7 +19,7 @@ namespace lumaweave {
 
 class Pipeline {
   public:
-    Pipeline();
+    explicit Pipeline(Workers& workers = serial_workers());
 
     const Result& convert_pixels(const PixelPicture& picture, const ConversionSettings& settings,
                                  const DefaultPalettes& palettes,
@@ -57,6 +57,7 @@ class Pipeline {
   private:
     const Result& fail(Outcome outcome);
 
+    Workers& workers_;
     ConversionSettings settings_;
     Result result_;
     std::optional<PaletteTable> companion_;

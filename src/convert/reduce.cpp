@@ -77,49 +77,56 @@ MixTable mix_table(const MixList& mix) {
 }  // namespace
 
 void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const PixelMaps& maps,
-                   WorkImage& work) {
+                   WorkImage& work, Workers& workers) {
     if (!s.col_reduction) return;
     const Palette& pal = palette.working;
     const bool brightness = s.brightness != 0;
     const MixList mix = build_mix_list(pal, s);
     const MixTable table = mix_table(mix);
     const std::int32_t weight[3] = {brightness ? 2 : 1, brightness ? 4 : 1, 1};
-
-    // Pictures repeat colours: remember the last winners by colour.
-    constexpr int cache_size = 4096;
-    std::array<std::uint32_t, cache_size> cached_color;
-    std::array<std::uint16_t, cache_size> cached_winner;
-    cached_color.fill(0xFFFFFFFF);
-
-    for (int y = 0; y < work.height; ++y) {
-        for (int x = 0; x < work.width; ++x) {
-            Pixel& p = work[y * max_width + x];
-            const auto key = static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b);
-            const std::uint32_t slot = (key * 2654435761u) >> 20;
-            int index;
-            if (cached_color[slot] == key) {
-                index = cached_winner[slot];
-            } else {
-                std::int32_t to_palette[16];
-                for (int k = 0; k < 16; ++k) {
-                    to_palette[k] =
-                        color_distance(brightness, p.r - pal[k].r, p.g - pal[k].g, p.b - pal[k].b);
-                }
-                index = kernels::best_mix(table.r.data(), table.g.data(), table.b.data(),
-                                          table.a.data(), table.c.data(), table.wa.data(),
-                                          table.wb.data(), MixTable::capacity, weight, to_palette,
-                                          p.r, p.g, p.b);
-                cached_color[slot] = key;
-                cached_winner[slot] = static_cast<std::uint16_t>(index);
-            }
-            const Rgb& winner = mix.entries[index].color;
-            std::int32_t e = maps.edge[y * max_width + x];
-            if (e < 255) e = 0;
-            p.r = (p.r * e + (255 - e) * winner.r) / 255;
-            p.g = (p.g * e + (255 - e) * winner.g) / 255;
-            p.b = (p.b * e + (255 - e) * winner.b) / 255;
-        }
+    // The palette by channel, for the distances to all 16 colours at once (color_distance's).
+    std::array<std::int32_t, 16> pal_r, pal_g, pal_b;
+    for (int k = 0; k < 16; ++k) {
+        pal_r[k] = pal[k].r;
+        pal_g[k] = pal[k].g;
+        pal_b[k] = pal[k].b;
     }
+
+    for_row_bands(workers, work.height, [&](int first, int end) {
+        // Pictures repeat colours: remember the last winners by colour (each band its own).
+        constexpr int cache_size = 4096;
+        std::array<std::uint32_t, cache_size> cached_color;
+        std::array<std::uint16_t, cache_size> cached_winner;
+        cached_color.fill(0xFFFFFFFF);
+
+        for (int y = first; y < end; ++y) {
+            for (int x = 0; x < work.width; ++x) {
+                Pixel& p = work[y * max_width + x];
+                const auto key = static_cast<std::uint32_t>(p.r << 16 | p.g << 8 | p.b);
+                const std::uint32_t slot = (key * 2654435761u) >> 20;
+                int index;
+                if (cached_color[slot] == key) {
+                    index = cached_winner[slot];
+                } else {
+                    std::int32_t to_palette[16];
+                    kernels::distances(pal_r.data(), pal_g.data(), pal_b.data(), weight, p.r, p.g,
+                                       p.b, to_palette);
+                    index = kernels::best_mix(table.r.data(), table.g.data(), table.b.data(),
+                                              table.a.data(), table.c.data(), table.wa.data(),
+                                              table.wb.data(), MixTable::capacity, weight,
+                                              to_palette, p.r, p.g, p.b);
+                    cached_color[slot] = key;
+                    cached_winner[slot] = static_cast<std::uint16_t>(index);
+                }
+                const Rgb& winner = mix.entries[index].color;
+                std::int32_t e = maps.edge[y * max_width + x];
+                if (e < 255) e = 0;
+                p.r = (p.r * e + (255 - e) * winner.r) / 255;
+                p.g = (p.g * e + (255 - e) * winner.g) / 255;
+                p.b = (p.b * e + (255 - e) * winner.b) / 255;
+            }
+        }
+    });
 }
 
 }  // namespace lumaweave

@@ -1,8 +1,11 @@
 // The block-noise refinement: decode the fitted result, pick the blocks where it departs from
 // the source, and fit those again with a search that differs from the main pass.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
+#include "convert/column_search.hpp"
 #include "convert/fitting.hpp"
 #include "convert/stages.hpp"
 #include "formats/vram.hpp"
@@ -15,37 +18,40 @@ constexpr std::int32_t edge_channel_weight[3] = {2, 4, 3};
 
 }  // namespace
 
-void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram) {
+void start_refinement(const FitInput& in, RefineScratch& scratch, VramImage vram,
+                      Workers& workers) {
     std::memcpy(scratch.pattern_snapshot.data(), vram.data() + vram::bsave_header,
                 scratch.pattern_snapshot.size());
-    for (int y = 0; y < in.work.height; ++y) {
-        for (int x0 = 0; x0 < in.work.width; x0 += 8) {
-            const std::uint8_t pattern = vram[vram::pattern_offset(x0, y)];
-            const std::uint8_t pair = vram[vram::colour_offset(x0, y)];
-            for (int n = 0; n < 8; ++n) {
-                const int k = (pattern & (0x80 >> n)) ? pair >> 4 : pair & 15;
-                const Rgb& c = in.palette.working[k];
-                scratch.result[y * max_width + x0 + n] = {c.r, c.g, c.b, 0};
+    // Each row apart: its decoded colours, then its weights, measured along the row only.
+    for_row_bands(workers, in.work.height, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            Pixel* row = &scratch.result[y * max_width];
+            for (int x0 = 0; x0 < in.work.width; x0 += 8) {
+                const std::uint8_t pattern = vram[vram::pattern_offset(x0, y)];
+                const std::uint8_t pair = vram[vram::colour_offset(x0, y)];
+                for (int n = 0; n < 8; ++n) {
+                    const int k = (pattern & (0x80 >> n)) ? pair >> 4 : pair & 15;
+                    const Rgb& c = in.palette.working[k];
+                    row[x0 + n] = {c.r, c.g, c.b, 0};
+                }
+            }
+            // Weight = 319 - edge strength.
+            for (int x = 0; x < in.work.width; ++x) {
+                const Pixel& p = row[x];
+                const Pixel& left = row[std::max(x - 1, 0)];
+                const Pixel& right = row[std::min(x + 1, in.work.width - 1)];
+                const std::int32_t v[3] = {p.r, p.g, p.b};
+                const std::int32_t l[3] = {left.r, left.g, left.b};
+                const std::int32_t r[3] = {right.r, right.g, right.b};
+                std::int32_t sum = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const std::int32_t dl = v[c] - l[c], dr = v[c] - r[c];
+                    sum += edge_log((dl * dl + dr * dr) * edge_channel_weight[c] / 2 + 1);
+                }
+                row[x].w = 319 - std::min(sum / 3, 255);
             }
         }
-    }
-    // Weight = 319 - edge strength, measured along the row only.
-    for (int y = 0; y < in.work.height; ++y) {
-        for (int x = 0; x < in.work.width; ++x) {
-            const Pixel& p = scratch.result[y * max_width + x];
-            const Pixel& left = scratch.result[y * max_width + std::max(x - 1, 0)];
-            const Pixel& right = scratch.result[y * max_width + std::min(x + 1, in.work.width - 1)];
-            const std::int32_t v[3] = {p.r, p.g, p.b};
-            const std::int32_t l[3] = {left.r, left.g, left.b};
-            const std::int32_t r[3] = {right.r, right.g, right.b};
-            std::int32_t sum = 0;
-            for (int c = 0; c < 3; ++c) {
-                const std::int32_t dl = v[c] - l[c], dr = v[c] - r[c];
-                sum += edge_log((dl * dl + dr * dr) * edge_channel_weight[c] / 2 + 1);
-            }
-            scratch.result[y * max_width + x].w = 319 - std::min(sum / 3, 255);
-        }
-    }
+    });
 }
 
 namespace {
@@ -156,24 +162,72 @@ bool refinement_selects(const FitInput& in, const RefineScratch& scratch, int x,
                                            : selected_by_test_b(in, scratch, x, y);
 }
 
-void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, VramImage vram) {
+void refine_blocks(const FitInput& in, FitState& state, RefineScratch& scratch, VramImage vram,
+                   Workers& workers) {
     const ConversionSettings& s = in.settings;
     if (!refinement_runs(s)) return;
     const bool column = refines_in_columns(s);
     const FitMode mode = column ? FitMode::column : cell_mode(s);
     const bool lower_rows = column || s.lumi_sort;
     const int n = in.tables.pair_count;
-    start_refinement(in, scratch, vram);
-    for (int y = 0; y < in.work.height; y += 2) {
-        for (int x = 0; x < in.work.width; x += 8) {
-            if (!refinement_selects(in, scratch, x, y)) continue;
-            const int channel = dominant_channel(in.work, x, y);
-            prepare_block(in, state.block, mode, x, y, lower_rows);
-            const BlockChoice c = column ? search_solid_or_textured(in, state, channel)
-                                         : search_block(in, state, channel);
-            state.lists[channel].move_to_front(c.id);
-            write_block(in, vram, x, y, c.upper_pattern, c.lower_pattern, in.tables.pairs[c.id / n],
-                        in.tables.pairs[c.id % n]);
+    start_refinement(in, scratch, vram, workers);
+    auto finish = [&](int x, int y, int channel, int id, std::uint8_t upper, std::uint8_t lower) {
+        state.lists[channel].move_to_front(id);
+        write_block(in, vram, x, y, upper, lower, in.tables.pairs[id / n], in.tables.pairs[id % n]);
+    };
+    auto search_here = [&](int x, int y, int channel) {
+        prepare_block(in, state.block, mode, x, y, lower_rows);
+        const BlockChoice c = column ? search_solid_or_textured(in, state, channel)
+                                     : search_block(in, state, channel);
+        finish(x, y, channel, c.id, c.upper_pattern, c.lower_pattern);
+    };
+    if (!column) {
+        for (int y = 0; y < in.work.height; y += 2) {
+            for (int x = 0; x < in.work.width; x += 8) {
+                if (refinement_selects(in, scratch, x, y))
+                    search_here(x, y, dominant_channel(in.work, x, y));
+            }
+        }
+        return;
+    }
+    // Column mode: the blocks selected searched at once for the entries they may take...
+    if (!state.parallel) state.parallel = std::make_shared<ParallelFit>(workers.count());
+    ParallelFit& pf = *state.parallel;
+    pf.ties_used = 0;
+    const int across = in.work.width / 8, down = in.work.height / 2;
+    const int runs = workers.count() == 1 ? 1 : std::min(2 * workers.count(), down);
+    std::atomic<std::uint64_t> work{0};
+    workers.for_each(runs, [&](int r) {
+        ColumnScratch& cs = pf.claim();
+        cs.work = 0;
+        for (int by = r * down / runs; by < (r + 1) * down / runs; ++by) {
+            for (int bx = 0; bx < across; ++bx) {
+                const int x = 8 * bx, y = 2 * by;
+                RefineSummary& sm = pf.refined[static_cast<std::size_t>(by * across + bx)];
+                sm = {};
+                if (!refinement_selects(in, scratch, x, y)) continue;
+                const int channel = dominant_channel(in.work, x, y);
+                summarize_refined_block(
+                    in, cs, x, y, channel,
+                    pf.chosen[static_cast<std::size_t>((y / 2) * (max_width / 8) + x / 8)],
+                    state.lists[channel], sm, pf);
+            }
+        }
+        work += cs.work;
+        pf.release(cs);
+    });
+    state.evaluations += work.load();
+    // ...then taken in block order, the first of each block's set in the list as it stands.
+    for (int by = 0; by < down; ++by) {
+        for (int bx = 0; bx < across; ++bx) {
+            const RefineSummary& sm = pf.refined[static_cast<std::size_t>(by * across + bx)];
+            if (!sm.selected) continue;
+            if (!sm.stored) {
+                search_here(8 * bx, 2 * by, sm.channel);
+                continue;
+            }
+            const TieEntry e = first_in_list(pf, sm, state.lists[sm.channel]);
+            finish(8 * bx, 2 * by, sm.channel, e.id, e.upper, e.lower);
         }
     }
 }

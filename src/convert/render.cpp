@@ -73,36 +73,40 @@ void render_block(const Palette& display, const VramImage& vram, PreviewImage pr
 }  // namespace
 
 void render_output(const PaletteSet& palette, const WorkImage& work, VramImage vram,
-                   PreviewImage preview) {
-    for (int y = 0; y < work.height; y += 2) {
-        for (int x0 = 0; x0 < work.width; x0 += 8) {
-            if (y % 4 == 2) smooth_block(work, vram, x0, y);
-            render_block(palette.display, vram, preview, x0, y);
+                   PreviewImage preview, Workers& workers) {
+    for_row_bands(workers, (work.height + 1) / 2, [&](int first, int end) {
+        for (int y = 2 * first; y < 2 * end; y += 2) {
+            for (int x0 = 0; x0 < work.width; x0 += 8) {
+                if (y % 4 == 2) smooth_block(work, vram, x0, y);
+                render_block(palette.display, vram, preview, x0, y);
+            }
         }
-    }
+    });
     vram::finish_image(vram.data());
 }
 
-std::size_t build_export_bmp(const PreviewImage& preview, int width, int height,
-                             std::uint8_t* out) {
+std::size_t build_export_bmp(const PreviewImage& preview, int width, int height, std::uint8_t* out,
+                             Workers& workers) {
     const int w = 2 * width, h = 2 * height;
     const std::size_t row_bytes = (static_cast<std::size_t>(w) * 3 + 3) & ~std::size_t{3};
     bmp::write_standard_header(out, w, h, static_cast<std::int32_t>(row_bytes));
     // Resolution fields: none given.
     std::fill_n(out + bmp::resolution_at, bmp::resolution_bytes, std::uint8_t{0});
-    for (int j = 0; j < h; ++j) {
-        // BMP rows run bottom-up, each pixel blue, green, red.
-        const std::uint8_t* src =
-            preview.data() + static_cast<std::size_t>(h - 1 - j) * preview_row_bytes;
-        std::uint8_t* dst = out + bmp::header_size + static_cast<std::size_t>(j) * row_bytes;
-        for (int x = 0; x < w; ++x, src += 3, dst += 3) {
-            dst[0] = src[2];
-            dst[1] = src[1];
-            dst[2] = src[0];
+    for_row_bands(workers, h, [&](int first, int end) {
+        for (int j = first; j < end; ++j) {
+            // BMP rows run bottom-up, each pixel blue, green, red.
+            const std::uint8_t* src =
+                preview.data() + static_cast<std::size_t>(h - 1 - j) * preview_row_bytes;
+            std::uint8_t* dst = out + bmp::header_size + static_cast<std::size_t>(j) * row_bytes;
+            for (int x = 0; x < w; ++x, src += 3, dst += 3) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+            }
+            std::fill(dst, out + bmp::header_size + static_cast<std::size_t>(j + 1) * row_bytes,
+                      std::uint8_t{0});
         }
-        std::fill(dst, out + bmp::header_size + static_cast<std::size_t>(j + 1) * row_bytes,
-                  std::uint8_t{0});
-    }
+    });
     return bmp::header_size + static_cast<std::size_t>(h) * row_bytes;
 }
 

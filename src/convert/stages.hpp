@@ -19,6 +19,7 @@
 
 #include "convert/images.hpp"
 #include "convert/settings.hpp"
+#include "convert/workers.hpp"
 #include "io/status.hpp"
 
 namespace lumaweave {
@@ -39,7 +40,9 @@ Status take_prepared(const PixelPicture& picture, SourceImage& source);
 // The WorkImage of a source: its colours, weight 0, every other slot zero.
 void start_work_image(const SourceImage& source, WorkImage& work);
 
-void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps);
+// The stages that go pixel by pixel take `workers` to share the rows.
+void measure_edges(const ConversionSettings& s, WorkImage& work, PixelMaps& maps,
+                   Workers& workers = serial_workers());
 void adjust_gamma(const ConversionSettings& s, WorkImage& work);
 void adjust_index(const ConversionSettings& s, WorkImage& work);
 void adjust_color_d(const ConversionSettings& s, WorkImage& work);
@@ -56,18 +59,21 @@ PaletteSet setup_display_palette(const ConversionSettings& s, const WorkImage& w
                                  const Palette& colours);
 
 void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const PixelMaps& maps,
-                   WorkImage& work);
+                   WorkImage& work, Workers& workers = serial_workers());
 
 void build_distance_map(const ConversionSettings& s, const PaletteSet& palette,
-                        const WorkImage& work, DistanceMap& distance);
+                        const WorkImage& work, DistanceMap& distance,
+                        Workers& workers = serial_workers());
 
-// The pixel-swap smoothing of flat areas, the preview, the name table and the BSAVE header.
+// The pixel-swap smoothing of flat areas, the preview, the name table and the BSAVE header
+// (rows of blocks on `workers`: each touches its own patterns and preview rows alone).
 void render_output(const PaletteSet& palette, const WorkImage& work, VramImage vram,
-                   PreviewImage preview);
+                   PreviewImage preview, Workers& workers = serial_workers());
 
 // The "TEST_" picture: a BMP file of the preview's 2 * width x 2 * height pixels, bottom row
 // first as BMP stores them. `out` must have room for 54 + 512 * 384 * 3 bytes; returns the size.
-std::size_t build_export_bmp(const PreviewImage& preview, int width, int height, std::uint8_t* out);
+std::size_t build_export_bmp(const PreviewImage& preview, int width, int height, std::uint8_t* out,
+                             Workers& workers = serial_workers());
 
 // --- single rules of the stages, exposed so that each can be checked on its own ---
 
@@ -95,6 +101,8 @@ MixList build_mix_list(const Palette& working, const ConversionSettings& s);
 
 // Log-scaled edge strength of one channel's weighted sum of squared differences (0..511).
 std::int32_t edge_log(std::int32_t s);
+// The same worked out with the logarithm each time (what edge_log's tables are made of).
+std::int32_t edge_log_computed(std::int32_t s);
 
 // Colour distance with or without the brightness setting: 2, 4, 1 or 1, 1, 1 weights.
 inline std::int32_t color_distance(bool brightness, std::int32_t dr, std::int32_t dg,

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "convert/fitting.hpp"
+#include "convert/kernels.hpp"
 #include "convert/stages.hpp"
 
 namespace lumaweave {
@@ -26,18 +27,25 @@ const std::array<std::uint8_t, 65536>& distinct_count_table() {
 }
 
 void build_distance_map(const ConversionSettings& s, const PaletteSet& palette,
-                        const WorkImage& work, DistanceMap& distance) {
+                        const WorkImage& work, DistanceMap& distance, Workers& workers) {
+    // color_distance to all 16 colours at once.
     const bool brightness = s.brightness != 0;
-    for (int y = 0; y < work.height; ++y) {
-        for (int x = 0; x < work.width; ++x) {
-            const Pixel& p = work[y * max_width + x];
-            auto& d = distance[static_cast<std::size_t>(y * max_width + x)];
-            for (int k = 0; k < 16; ++k) {
-                const Rgb& c = palette.working[k];
-                d[k] = color_distance(brightness, p.r - c.r, p.g - c.g, p.b - c.b);
+    const std::int32_t weight[3] = {brightness ? 2 : 1, brightness ? 4 : 1, 1};
+    std::array<std::int32_t, 16> pal_r, pal_g, pal_b;
+    for (int k = 0; k < 16; ++k) {
+        pal_r[k] = palette.working[k].r;
+        pal_g[k] = palette.working[k].g;
+        pal_b[k] = palette.working[k].b;
+    }
+    for_row_bands(workers, work.height, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            for (int x = 0; x < work.width; ++x) {
+                const Pixel& p = work[y * max_width + x];
+                kernels::distances(pal_r.data(), pal_g.data(), pal_b.data(), weight, p.r, p.g, p.b,
+                                   distance[static_cast<std::size_t>(y * max_width + x)].data());
             }
         }
-    }
+    });
 }
 
 void build_fitting_tables(const ConversionSettings& s, const PaletteSet& palette,
@@ -83,7 +91,6 @@ void build_fitting_tables(const ConversionSettings& s, const PaletteSet& palette
             }
         }
     }
-    tables.distinct_count = distinct_count_table().data();
 }
 
 }  // namespace lumaweave

@@ -3,6 +3,7 @@
 // a front end that has threads hands in a Workers of its own.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 
 namespace lumaweave {
@@ -19,5 +20,17 @@ class Workers {
 
 // The calling thread alone: tasks run in order, 0 to n - 1.
 Workers& serial_workers();
+
+// Runs rows(first, end) over [0, height) in bands, as many at once as the workers allow (one band
+// on the calling thread alone), for stages whose rows do not depend on each other.
+template <class F>
+void for_row_bands(Workers& workers, int height, F rows) {
+    const int bands = workers.count() == 1 ? 1 : std::min(height, 4 * workers.count());
+    if (bands <= 1) {
+        rows(0, height);
+        return;
+    }
+    workers.for_each(bands, [&](int b) { rows(b * height / bands, (b + 1) * height / bands); });
+}
 
 }  // namespace lumaweave
