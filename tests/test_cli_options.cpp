@@ -8,23 +8,13 @@
 #include <vector>
 
 #include "cli/options.hpp"
+#include "support/parse.hpp"
 #include "support/program.hpp"
 
 using namespace lumaweave;
 using S = ConversionSettings;
 namespace fs = std::filesystem;
-
-namespace {
-
-cli::ParseResult parse(std::vector<std::string> args) {
-    args.insert(args.begin(), cli::program_name);
-    std::vector<const char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(a.c_str());
-    return cli::parse_command_line(static_cast<int>(argv.size()), argv.data());
-}
-
-}  // namespace
+using test::parse;
 
 // With no option the settings are the record's initial ones (those the dialog starts with), and
 // each option's "initial" in the help, given back to it, keeps them so.

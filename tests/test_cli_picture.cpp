@@ -4,24 +4,13 @@
 #include <sys/resource.h>
 
 #include "cli/options.hpp"
+#include "support/parse.hpp"
 #include "support/picture_files.hpp"
 #include "support/program.hpp"
 
 using namespace lumaweave;
 using namespace lumaweave::test;
 namespace fs = std::filesystem;
-
-namespace {
-
-cli::ParseResult parse(std::vector<std::string> args) {
-    args.insert(args.begin(), cli::program_name);
-    std::vector<const char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(a.c_str());
-    return cli::parse_command_line(static_cast<int>(argv.size()), argv.data());
-}
-
-}  // namespace
 
 // The framing options and their values; two framings, or a framing's setting without one, are
 // usage errors.
