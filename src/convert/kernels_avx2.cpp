@@ -143,47 +143,8 @@ __attribute__((target("avx2"))) void distances_avx2(const std::int32_t* pr, cons
     }
 }
 
-__attribute__((target("avx2"))) void received_distances_avx2(
-    const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
-    const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp, std::int32_t low,
-    std::int32_t high, std::int32_t* d, std::int32_t* least) {
-    // The received values for the 16 colours, channel by channel.
-    alignas(32) std::int32_t v[3][16];
-    const std::int32_t* palette[3] = {pr, pg, pb};
-    const __m256i lo = _mm256_set1_epi32(low), hi = _mm256_set1_epi32(high);
-    const __m256i f = _mm256_set1_epi32(scale);
-    for (int ch = 0; ch < 3; ++ch) {
-        const __m256i s = _mm256_set1_epi32(src[ch]), t = _mm256_set1_epi32(dst[ch]);
-        for (int c = 0; c < 16; c += 8) {
-            __m256i e = _mm256_sub_epi32(s, load8(palette[ch] + c));
-            if (sp) e = _mm256_srai_epi32(_mm256_mullo_epi32(e, f), 8);
-            const __m256i x = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(t, e), lo), hi);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(&v[ch][c]), x);
-        }
-    }
-    const __m256i p_lo[3] = {load8(pr), load8(pg), load8(pb)};
-    const __m256i p_hi[3] = {load8(pr + 8), load8(pg + 8), load8(pb + 8)};
-    const __m256i wv[3] = {_mm256_set1_epi32(w[0]), _mm256_set1_epi32(w[1]),
-                           _mm256_set1_epi32(w[2])};
-    for (int c = 0; c < 16; ++c) {
-        __m256i sum_lo = _mm256_setzero_si256(), sum_hi = _mm256_setzero_si256();
-        for (int ch = 0; ch < 3; ++ch) {
-            const __m256i x = _mm256_set1_epi32(v[ch][c]);
-            const __m256i a = _mm256_sub_epi32(x, p_lo[ch]), b = _mm256_sub_epi32(x, p_hi[ch]);
-            sum_lo = _mm256_add_epi32(sum_lo, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(a, a)));
-            sum_hi = _mm256_add_epi32(sum_hi, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(b, b)));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c), sum_lo);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c + 8), sum_hi);
-        __m256i m = _mm256_min_epi32(sum_lo, sum_hi);
-        m = _mm256_min_epi32(m, _mm256_permute2x128_si256(m, m, 1));
-        m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
-        m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
-        least[c] = _mm256_cvtsi256_si32(m);
-    }
-}
-
-// The 16 received values of each channel, one per colour c, as received_distances computes them.
+// The 16 received values of each channel, one per colour c: the source plus the colour's error
+// (scaled with sp), clamped.
 __attribute__((target("avx2"))) inline void received_values(
     const std::int32_t* const* palette, const std::int32_t* dst, const std::int32_t* src,
     std::int32_t scale, bool sp, std::int32_t low, std::int32_t high, std::int32_t (*v)[16]) {
@@ -205,6 +166,31 @@ __attribute__((target("avx2"))) inline std::int32_t least8(__m256i m) {
     m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
     m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
     return _mm256_cvtsi256_si32(m);
+}
+
+__attribute__((target("avx2"))) void received_distances_avx2(
+    const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
+    const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp, std::int32_t low,
+    std::int32_t high, std::int32_t* d, std::int32_t* least) {
+    alignas(32) std::int32_t v[3][16];
+    const std::int32_t* palette[3] = {pr, pg, pb};
+    received_values(palette, dst, src, scale, sp, low, high, v);
+    const __m256i p_lo[3] = {load8(pr), load8(pg), load8(pb)};
+    const __m256i p_hi[3] = {load8(pr + 8), load8(pg + 8), load8(pb + 8)};
+    const __m256i wv[3] = {_mm256_set1_epi32(w[0]), _mm256_set1_epi32(w[1]),
+                           _mm256_set1_epi32(w[2])};
+    for (int c = 0; c < 16; ++c) {
+        __m256i sum_lo = _mm256_setzero_si256(), sum_hi = _mm256_setzero_si256();
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m256i x = _mm256_set1_epi32(v[ch][c]);
+            const __m256i a = _mm256_sub_epi32(x, p_lo[ch]), b = _mm256_sub_epi32(x, p_hi[ch]);
+            sum_lo = _mm256_add_epi32(sum_lo, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(a, a)));
+            sum_hi = _mm256_add_epi32(sum_hi, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(b, b)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c), sum_lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c + 8), sum_hi);
+        least[c] = least8(_mm256_min_epi32(sum_lo, sum_hi));
+    }
 }
 
 __attribute__((target("avx2"))) void received_costs_avx2(
