@@ -23,7 +23,6 @@ struct ThreadPool::Run {
     const std::function<void(int)>* task;
     int n;
     std::atomic<int> next{0};
-    std::atomic<int> finished{0};
     int helpers = 0;  // helpers working on it (guarded by the pool's mutex)
     std::mutex error_mutex;
     std::exception_ptr error;
@@ -59,7 +58,6 @@ void ThreadPool::run_tasks(Run& run) {
             std::lock_guard lock(run.error_mutex);
             if (!run.error) run.error = std::current_exception();
         }
-        run.finished.fetch_add(1);
     }
 }
 

@@ -50,12 +50,10 @@ void walk_entry(const FitInput& in, const CandidateColumns& c, WalkState& w) {
     const InversionRule rule(in, u >> 4, u & 15, lo >> 4, lo & 15, in.settings.mitigation);
     const ColumnResult r = evaluate_candidate(c, rule, in.settings.optimization != 0, w.best);
     if (r.accepted) {
-        w = {r.error, c.id, r.upper, r.lower, false};
+        w = {r.error, c.id, r.upper, r.lower};
     } else if (w.best == no_best_error) {
         // The first entry is taken whatever it gives; its error is some rejected value.
-        w = {rejection_error, c.id, 0, 0, false};
-    } else if (w.best >= rejection_error) {
-        w.unsure = true;
+        w = {rejection_error, c.id, 0, 0};
     }
 }
 

@@ -70,13 +70,11 @@ class SummaryStore {
 
 // The walk so far: the best error and the entry it came from. A best from the rejection value
 // up stands for "no real error yet": the first entry met is taken whatever it gives; which of
-// several rejected entries the rules keep is not followed (`unsure`), as a real error replaces
-// them all.
+// several rejected entries the rules keep is not followed, as a real error replaces them all.
 struct WalkState {
     std::int64_t best = no_best_error;
     int id = -1;
     std::uint8_t upper = 0, lower = 0;
-    bool unsure = false;
     // A real error decided the block.
     bool decided() const { return best < rejection_error && id >= 0; }
 };

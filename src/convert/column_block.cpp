@@ -28,11 +28,7 @@ void prepare_column_block(const FitInput& in, ColumnBlock& cb, int x, int y) {
             cb.pair_b[p] = t.pairs[p] & 15;
         }
     }
-    cb.x = x;
-    cb.y = y;
     cb.n = n;
-    cb.optimization = in.settings.optimization != 0;
-    cb.mitigation = in.settings.mitigation;
     const bool sp = in.settings.sp != 0;
     std::int32_t own[2][8][3];
     std::int32_t scale[2][8];

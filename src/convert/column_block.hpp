@@ -32,10 +32,8 @@ inline int split_upper(int id, std::uint32_t split) {
 }
 
 struct ColumnBlock {
-    int x = 0, y = 0, n = 0;
+    int n = 0;
     std::uint32_t split = 0;  // pair_split(n)
-    bool optimization = false;
-    std::int32_t mitigation = 3;
     // Colours of each pair (lanes padded to 128 with colour 0).
     alignas(64) std::array<std::int32_t, 128> pair_f{}, pair_b{};
     std::array<std::array<std::int32_t, 8>, 2> weight{};  // [row][column]

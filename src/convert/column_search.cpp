@@ -91,10 +91,6 @@ bool collect_below(const FitInput& in, ColumnScratch& s, std::int64_t t) {
 
 namespace {
 
-bool collect(const FitInput& in, ColumnScratch& s, std::int64_t t) {
-    return collect_below(in, s, t);
-}
-
 // Meets moved entry `id`; `evaluated` tells whether its evaluation was needed, `c` holds it then.
 bool meet_moved(const FitInput& in, ColumnScratch& s, int id, WalkState& w, CandidateColumns& c) {
     const ColumnBlock& cb = s.block;
@@ -121,7 +117,7 @@ bool walk_unmoved(const FitInput& in, ColumnScratch& s, const CandidateList& lis
         ++s.work;
         walk_entry(in, c, w);
     }
-    if (!w.decided() || !collect(in, s, w.best)) return false;
+    if (!w.decided() || !collect_below(in, s, w.best)) return false;
     for (int f = 0; f < s.found_count; ++f) {
         const ColumnScratch::Found& e = s.found[f];
         if (e.id < start || e.floor >= w.best || list.is_moved(e.id)) continue;
@@ -187,7 +183,7 @@ void summarize_column_block(const FitInput& in, ColumnScratch& s, int x, int y, 
     bool fits = last < unusable;
     // Every entry of floor below the best reached: the rest of this walk, and the pass's.
     const std::int64_t threshold = w.best;
-    if (w.decided() && fits && collect(in, s, threshold)) {
+    if (w.decided() && fits && collect_below(in, s, threshold)) {
         // Entries met on the way keep their place; the others follow.
         const int met = s.entry_count;
         for (int f = 0; f < s.found_count && fits; ++f) {
@@ -216,7 +212,7 @@ void summarize_column_block(const FitInput& in, ColumnScratch& s, int x, int y, 
         // Where the walk cannot go on (a best beyond what the floors tell, at the start of a
         // list), the guess list still moves on, with the candidate of least floor.
         s.exact[channel] = false;
-        if (collect(in, s, column_cap) && s.found_count > 0) {
+        if (collect_below(in, s, column_cap) && s.found_count > 0) {
             const auto least =
                 std::min_element(s.found.begin(), s.found.begin() + s.found_count,
                                  [](const ColumnScratch::Found& a, const ColumnScratch::Found& b) {

@@ -48,8 +48,7 @@ struct ColumnScratch {
     // Lower pairs whose floor passes, as lanes for the kernels.
     alignas(64) std::array<std::int32_t, 128> lane_pair, lane_f, lane_b;
     alignas(64) std::array<std::array<std::int32_t, 128>, 8> lane_cost, lane_colour;
-    alignas(64) std::array<std::int32_t, 128> row_floor;    // one upper pair's floors by lane
-    alignas(64) std::array<std::int32_t, 128> first, back;  // its tables, [16 column + colour]
+    alignas(64) std::array<std::int32_t, 128> row_floor;  // one upper pair's floors by lane
 
     // The refinement's sets of least error, textured and solid, as a block's search finds them.
     static constexpr int tie_room = 512;

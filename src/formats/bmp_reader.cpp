@@ -200,8 +200,7 @@ bool read_layout(std::span<const std::uint8_t> file, Layout& layout) {
     if (!has(file, 0, 18) || file[0] != 'B' || file[1] != 'M') return false;
     const std::uint8_t* f = file.data();
     layout.pixel_offset = get_u32(f + pixel_offset_at);
-    layout.header_size = get_u32(f + 14);
-    const std::uint32_t size = layout.header_size;
+    const std::uint32_t size = get_u32(f + 14);
     const bool os2 = size == 16 || size == 64;
     const bool info = size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
     if ((size != 12 && !os2 && !info) || !has(file, 14, size)) return false;

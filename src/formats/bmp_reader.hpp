@@ -15,7 +15,6 @@ struct Layout {
     std::int32_t width = 0, height = 0;  // height as stored: negative for top-down rows
     std::uint16_t bits_per_pixel = 0;
     std::uint32_t compression = 0;  // 0 none, 1 RLE8, 2 RLE4, 3 bit fields, 6 bit fields + alpha
-    std::uint32_t header_size = 0;
     std::uint32_t pixel_offset = 0;
     std::uint32_t masks[4] = {};  // red, green, blue, alpha (direct colour)
     std::uint32_t palette_offset = 0, palette_entries = 0, palette_entry_size = 4;

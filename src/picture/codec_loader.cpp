@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <climits>
 #include <mutex>
 #include <vector>
@@ -23,7 +22,6 @@ std::string module_path;  // named by use_codec_module
 Codec* codec = nullptr;
 std::string load_error;
 bool tried = false;
-std::atomic<bool> loaded{false};
 
 // The folder of the running program.
 std::string program_folder() {
@@ -76,7 +74,6 @@ Codec* load_codec(std::string& error) {
     if (!tried) {
         tried = true;
         if (codec == nullptr) load();
-        loaded = codec != nullptr;
     }
     if (codec == nullptr) error = load_error;
     return codec;
@@ -90,10 +87,6 @@ void use_codec_module(const std::string& path) {
 void use_codec(Codec* c) {
     std::lock_guard lock(mutex);
     codec = c;
-}
-
-bool codec_loaded() {
-    return loaded;
 }
 
 }  // namespace lumaweave::picture

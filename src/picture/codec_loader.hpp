@@ -17,7 +17,4 @@ Codec* load_codec(std::string& error);
 void use_codec_module(const std::string& path);
 void use_codec(Codec* codec);
 
-// Whether the module has been loaded (for the tests of start-up cost).
-bool codec_loaded();
-
 }  // namespace lumaweave::picture
