@@ -25,7 +25,8 @@ struct Recorder final : BatchObserver {
     void file_started(int i, const std::string&, int percent) override {
         events.push_back("start " + std::to_string(i) + " " + std::to_string(percent) + "%");
     }
-    void file_converted(int i, const std::string&, const Result& r) override {
+    void file_converted(int i, const std::string&, const Result& r,
+                        const outputs::PictureFiles&) override {
         events.push_back("done " + std::to_string(i) + (r.ok() ? "" : " not ok"));
     }
     void file_failed(int i, const std::string&, const Outcome& o) override {

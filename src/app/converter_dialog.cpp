@@ -581,7 +581,8 @@ void ConverterDialog::file_started(int, const std::string&, int percent) {
     progress_percent_ = percent;
 }
 
-void ConverterDialog::file_converted(int, const std::string& name, const Result& result) {
+void ConverterDialog::file_converted(int, const std::string& name, const Result& result,
+                                     const outputs::PictureFiles&) {
     shown_name_ = name;
     draw_preview(result);
 }

@@ -65,7 +65,8 @@ class ConverterDialog : public wxDialog, private BatchObserver {
   private:
     // BatchObserver
     void file_started(int index, const std::string& name, int percent) override;
-    void file_converted(int index, const std::string& name, const Result& result) override;
+    void file_converted(int index, const std::string& name, const Result& result,
+                        const outputs::PictureFiles& files) override;
     void between_files() override;
 
     void draw_preview(const Result& result);

@@ -42,7 +42,8 @@ std::string ending_text(const BatchOutcome& outcome) {
 }
 
 void BatchObserver::file_started(int, const std::string&, int) {}
-void BatchObserver::file_converted(int, const std::string&, const Result&) {}
+void BatchObserver::file_converted(int, const std::string&, const Result&,
+                                   const outputs::PictureFiles&) {}
 void BatchObserver::file_failed(int, const std::string&, const Outcome&) {}
 void BatchObserver::file_skipped(int, const std::string&) {}
 void BatchObserver::between_files() {}
@@ -85,15 +86,16 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
         observer.file_started(i, name, static_cast<int>(static_cast<long long>(i) * 100 / count));
         const Result& result = converter.convert(i, name);
         Outcome failed;
+        std::optional<outputs::PictureFiles> files;
         if (!result.ok()) {
             failed = result.outcome;
             if (failed.file.empty()) failed.file = name;
         } else {
-            const outputs::PictureFiles files(result, name, plan_.options);
+            files.emplace(result, name, plan_.options);
             for (const OutputFormat* format : plan_.formats) {
                 const std::string path = plan_.path(*format, name);
                 if (plan_.no_clobber && taken(path)) continue;
-                failed = write_output(plan_, path, format->bytes(files));
+                failed = write_output(plan_, path, format->bytes(*files));
                 if (!failed.ok()) break;
             }
         }
@@ -104,7 +106,7 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
             if (policy_ == FailurePolicy::stop) break;
         } else {
             ++outcome.converted;
-            observer.file_converted(i, name, result);
+            observer.file_converted(i, name, result, *files);
         }
         observer.between_files();
     }

@@ -52,8 +52,10 @@ class BatchObserver {
     virtual ~BatchObserver() = default;
     // File `index` is about to be converted; `percent` of the list lies before it.
     virtual void file_started(int index, const std::string& name, int percent);
-    // It was converted and its outputs written; `result` is valid during the call.
-    virtual void file_converted(int index, const std::string& name, const Result& result);
+    // It was converted and its outputs written; `result` and the `files` they were made from are
+    // valid during the call.
+    virtual void file_converted(int index, const std::string& name, const Result& result,
+                                const outputs::PictureFiles& files);
     // Its conversion or the writing of an output failed.
     virtual void file_failed(int index, const std::string& name, const Outcome& outcome);
     // It is not a picture the batch converts, or (with the plan's no_clobber) all its outputs

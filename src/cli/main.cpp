@@ -93,12 +93,8 @@ std::string failure_line(const std::string& name, const Outcome& outcome) {
 class TerminalObserver final : public BatchObserver {
   public:
     TerminalObserver(int file_count, bool progress, const cli::Options& options,
-                     const OutputPlan& plan, const std::vector<quality::FileQuality>& records)
-        : file_count_(file_count),
-          progress_(progress),
-          options_(options),
-          plan_(plan),
-          records_(records) {}
+                     const std::vector<quality::FileQuality>& records)
+        : file_count_(file_count), progress_(progress), options_(options), records_(records) {}
 
     void file_started(int index, const std::string& name, int percent) override {
         std::lock_guard lock(mutex_);
@@ -114,12 +110,12 @@ class TerminalObserver final : public BatchObserver {
         draw(static_cast<int>((index + share) * 100 / file_count_));
     }
 
-    void file_converted(int index, const std::string& name, const Result& result) override {
-        if (options_.show) show(name, result);
+    void file_converted(int index, const std::string& name, const Result& result,
+                        const outputs::PictureFiles& files) override {
+        if (options_.show) show(name, result, files);
         if (records_.empty()) return;
         std::optional<cli::TileCounts> tiles;
-        if (options_.dedupe)
-            tiles = outputs::PictureFiles(result, name, plan_.options).tables().tiles;
+        if (options_.dedupe) tiles = files.tables().tiles;
         const std::string lines =
             cli::file_report(options_, name, records_[static_cast<std::size_t>(index)], tiles);
         if (lines.empty()) return;
@@ -154,13 +150,12 @@ class TerminalObserver final : public BatchObserver {
     }
 
     // Opens the result's cartridge in openMSX, for the first pictures of the run.
-    void show(const std::string& name, const Result& result) {
+    void show(const std::string& name, const Result& result, const outputs::PictureFiles& files) {
         if (shown_ == cli::max_shown) {
             ++not_shown_;
             return;
         }
         ++shown_;
-        const outputs::PictureFiles files(result, name, plan_.options);
         const std::string failed =
             outputs::show_cartridge(files.cartridge(), base_name(name), result.msx2_palette);
         if (!failed.empty()) error(name + ": not shown: " + failed);
@@ -215,7 +210,6 @@ class TerminalObserver final : public BatchObserver {
     int file_count_;
     bool progress_;
     const cli::Options& options_;
-    const OutputPlan& plan_;
     const std::vector<quality::FileQuality>& records_;
     int shown_ = 0, not_shown_ = 0;
     bool bar_shown_ = false;
@@ -302,7 +296,7 @@ int run(const cli::Options& options) {
                     "; converting without showing");
         run_options.show = false;
     }
-    TerminalObserver observer(static_cast<int>(sources.files.size()), progress, run_options, plan,
+    TerminalObserver observer(static_cast<int>(sources.files.size()), progress, run_options,
                               records);
     quality::QualityPlan quality_plan;
     quality_plan.search = options.auto_settings;
