@@ -130,37 +130,35 @@ export function tempDir() {
   return mkdtempSync(join(tmpdir(), 'lumaweave-web-'));
 }
 
-// Converts `source` (a path) with lumaweave-cli and the given options in a folder of its own
-// (with the files `beside` it, such as its ".s05" palette); returns the ".S02" bytes and, with `--export` among the options, the TEST_ picture's.
-export function runCli(source, options = [], beside = []) {
+// Runs lumaweave-cli with the given options on a copy of `source` (a path) in a folder of its own,
+// with the files `beside` it (such as its ".s05" palette); `read(dir, name, base)` takes what it
+// needs from the folder before it is removed.
+function inCliFolder(source, options, beside, read) {
   const dir = tempDir();
   try {
     const name = basename(source);
     copyFileSync(source, join(dir, name));
     for (const other of beside) copyFileSync(other, join(dir, basename(other)));
     execFileSync(cli, ['--quiet', ...options, name], { cwd: dir, stdio: 'pipe' });
-    const base = name.slice(0, -4);
-    const out = { vram: readFileSync(join(dir, base + '.S02')) };
-    if (existsSync(join(dir, 'TEST_' + name))) out.exportBmp = readFileSync(join(dir, 'TEST_' + name));
-    return out;
+    return read(dir, name, name.slice(0, -4));
   } finally {
     rmSync(dir, { recursive: true, force: true });
   }
 }
 
+// The ".S02" bytes and, with `--export` among the options, the TEST_ picture's.
+export function runCli(source, options = [], beside = []) {
+  return inCliFolder(source, options, beside, (dir, name, base) => {
+    const out = { vram: readFileSync(join(dir, base + '.S02')) };
+    if (existsSync(join(dir, 'TEST_' + name))) out.exportBmp = readFileSync(join(dir, 'TEST_' + name));
+    return out;
+  });
+}
+
 // The outputs of lumaweave-cli with these options, by the endings given (".h", ".screen.png").
 export function cliFiles(source, options, endings, beside = []) {
-  const dir = tempDir();
-  try {
-    const name = basename(source);
-    copyFileSync(source, join(dir, name));
-    for (const other of beside) copyFileSync(other, join(dir, basename(other)));
-    execFileSync(cli, ['--quiet', ...options, name], { cwd: dir, stdio: 'pipe' });
-    const base = name.slice(0, -4);
-    return Object.fromEntries(endings.map((e) => [e, readFileSync(join(dir, base + e))]));
-  } finally {
-    rmSync(dir, { recursive: true, force: true });
-  }
+  return inCliFolder(source, options, beside, (dir, name, base) =>
+    Object.fromEntries(endings.map((e) => [e, readFileSync(join(dir, base + e))])));
 }
 
 // The message the command line prints for a file it refuses (after "NAME: ").
