@@ -12,12 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Whether a name is taken (a dangling symbolic link too: writing would go through it).
-bool taken(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
 // Writes one output, making its folder first when the plan puts it in a folder of its own.
 Outcome write_output(const OutputPlan& plan, const std::string& path,
                      std::span<const std::uint8_t> bytes) {
@@ -94,7 +88,7 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
             files.emplace(result, name, plan_.options);
             for (const OutputFormat* format : plan_.formats) {
                 const std::string path = plan_.path(*format, name);
-                if (plan_.no_clobber && taken(path)) continue;
+                if (plan_.no_clobber && output_taken(path)) continue;
                 failed = write_output(plan_, path, format->bytes(*files));
                 if (!failed.ok()) break;
             }
@@ -118,7 +112,7 @@ BatchOutcome Batch::run(FileConverter& converter, BatchObserver& observer, const
 
 bool Batch::all_outputs_exist(const std::string& name) const {
     for (const std::string& path : plan_.paths(name)) {
-        if (!taken(path)) return false;
+        if (!output_taken(path)) return false;
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "batch/output.hpp"
 
 #include <cctype>
+#include <filesystem>
 
 #include "outputs/png.hpp"
 
@@ -46,12 +47,17 @@ std::size_t file_name_start(const std::string& path) {
     return slash == std::string::npos ? 0 : slash + 1;
 }
 
+}  // namespace
+
 std::string joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     return folder + (folder.back() == '/' ? "" : "/") + name;
 }
 
-}  // namespace
+bool output_taken(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
 
 std::string export_name(const std::string& name) {
     const std::string base = base_name(name);

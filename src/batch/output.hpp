@@ -37,6 +37,12 @@ std::string vram_name(const std::string& name);
 // The "TEST_" picture's name: "TEST_" before the file name part of the base, + ".bmp".
 std::string export_name(const std::string& name);
 
+// `name` in `folder` ("" for the current one).
+std::string joined(const std::string& folder, const std::string& name);
+
+// Whether a name is taken (a dangling symbolic link too: writing would go through it).
+bool output_taken(const std::string& path);
+
 // How the outputs are made, where a choice is left: deduplication, the assembler's forms.
 using OutputOptions = outputs::FileOptions;
 

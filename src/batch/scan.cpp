@@ -10,11 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string joined(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    return folder + (folder.back() == '/' ? "" : "/") + name;
-}
-
 void scan_folder(const std::string& folder, const std::string& relative, bool recursive,
                  SourceList& list) {
     std::vector<std::string> pictures, folders;
@@ -88,22 +83,23 @@ SourceList collect_sources(const std::vector<std::string>& arguments, bool recur
 
 std::optional<OutputConflict> find_output_conflict(const std::vector<std::string>& files,
                                                    const OutputPlan& plan) {
+    std::vector<std::string> ids(files.size());           // each picture's identity
     std::unordered_map<std::string, std::size_t> inputs;  // identity -> first file of it
     std::unordered_set<std::string> input_names;          // as spelled
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!is_picture_name(files[i])) continue;
-        inputs.emplace(identity(files[i]), i);
+        ids[i] = identity(files[i]);
+        inputs.emplace(ids[i], i);
         input_names.insert(spelled(files[i]));
     }
     std::unordered_map<std::string, std::size_t> writers;  // output identity -> first writer
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!is_picture_name(files[i])) continue;
-        const std::string source = identity(files[i]);
+        const std::string& source = ids[i];
         for (const std::string& output : plan.paths(files[i])) {
             const std::string id = identity(output);
             if (const auto input = inputs.find(id); input != inputs.end()) {
-                std::error_code ec;
-                const bool kept = plan.no_clobber && fs::exists(fs::symlink_status(output, ec));
+                const bool kept = plan.no_clobber && output_taken(output);
                 const bool own_file = id != source && input_names.contains(spelled(output));
                 if (!kept && !own_file) {
                     return OutputConflict{OutputConflict::replaces_input, files[i],
@@ -111,7 +107,7 @@ std::optional<OutputConflict> find_output_conflict(const std::vector<std::string
                 }
             }
             const auto [writer, first] = writers.emplace(id, i);
-            if (!first && identity(files[writer->second]) != source) {
+            if (!first && ids[writer->second] != source) {
                 return OutputConflict{OutputConflict::same_output, files[writer->second], files[i],
                                       output};
             }
