@@ -22,6 +22,7 @@
 #include "batch/thread_pool.hpp"
 #include "outputs/emulator.hpp"
 #include "quality/auto_settings.hpp"
+#include "quality/quality_converter.hpp"
 
 namespace lumaweave::app {
 
@@ -498,14 +499,8 @@ void ConverterDialog::on_auto(wxCommandEvent&) {
         wxBusyCursor busy;
         const PictureReader::Picture& picture = reader_.read(files_.front(), settings_);
         quality::SettingsSearch search(process_pool());
-        const quality::SearchOptions options{.display = display_};
-        if (picture.kind == PictureReader::Picture::Kind::bmp_bytes) {
-            found = search.run_bmp(picture.bmp, settings_, palettes_, options, picture.companion);
-        } else if (picture.kind == PictureReader::Picture::Kind::pixels) {
-            found = search.run(picture.pixels, settings_, palettes_, options, picture.companion);
-        } else {
-            found.outcome = picture.outcome;
-        }
+        found =
+            quality::search_picture(search, picture, settings_, palettes_, {.display = display_});
     }
     // A picture the conversion refuses keeps its settings and its black preview.
     if (!found.outcome.ok()) return;

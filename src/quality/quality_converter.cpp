@@ -2,6 +2,19 @@
 
 namespace lumaweave::quality {
 
+SearchResult search_picture(SettingsSearch& search, const PictureReader::Picture& picture,
+                            const ConversionSettings& start, const DefaultPalettes& palettes,
+                            const SearchOptions& options) {
+    using Kind = PictureReader::Picture::Kind;
+    if (picture.kind == Kind::bmp_bytes)
+        return search.run_bmp(picture.bmp, start, palettes, options, picture.companion);
+    if (picture.kind == Kind::pixels)
+        return search.run(picture.pixels, start, palettes, options, picture.companion);
+    SearchResult failed;
+    failed.outcome = picture.outcome;
+    return failed;
+}
+
 QualityConverter::QualityConverter(const ConversionSettings& settings,
                                    const DefaultPalettes& palettes, const QualityPlan& plan,
                                    std::vector<FileQuality>& records,
@@ -33,12 +46,8 @@ const Result& QualityConverter::convert(int index, const std::string& name) {
         using Kind = PictureReader::Picture::Kind;
         if (picture == nullptr) {
             record.search = search_->run(name, settings_, palettes_, options);
-        } else if (picture->kind == Kind::bmp_bytes) {
-            record.search =
-                search_->run_bmp(picture->bmp, settings_, palettes_, options, picture->companion);
-        } else if (picture->kind == Kind::pixels) {
-            record.search =
-                search_->run(picture->pixels, settings_, palettes_, options, picture->companion);
+        } else if (picture->kind != Kind::failed) {
+            record.search = search_picture(*search_, *picture, settings_, palettes_, options);
         }
         if (picture == nullptr || picture->kind != Kind::failed) {
             record.searched = true;

@@ -31,6 +31,12 @@ struct QualityPlan {
     std::function<void(int index, double share)> progress;
 };
 
+// Searches the settings of a picture as a reader gave it; one that could not be read gives its
+// outcome and no search.
+SearchResult search_picture(SettingsSearch& search, const PictureReader::Picture& picture,
+                            const ConversionSettings& start, const DefaultPalettes& palettes,
+                            const SearchOptions& options);
+
 class QualityConverter final : public FileConverter {
   public:
     // The record of file i goes to records[i], which must exist for every file converted; the
