@@ -272,8 +272,8 @@ int run(const cli::Options& options) {
     OutputPlan plan;
     plan.directory = options.output_dir;
     plan.formats.clear();
-    for (const std::string& name : options.formats) {
-        for (const OutputFormat* format : find_output_kind(name)->formats)
+    for (const OutputKind* kind : options.formats) {
+        for (const OutputFormat* format : kind->formats)
             plan.formats.push_back(format);
     }
     if (options.export_bmp) plan.formats.push_back(&test_picture_output);

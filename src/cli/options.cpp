@@ -97,8 +97,8 @@ std::vector<std::string> format_names() {
 
 std::string format_list() {
     std::string out;
-    for (const OutputKind& kind : output_kinds())
-        out += (out.empty() ? "" : ", ") + std::string(kind.name);
+    for (const std::string& name : format_names())
+        out += (out.empty() ? "" : ", ") + name;
     return out;
 }
 
@@ -220,7 +220,7 @@ std::vector<CliOption> make_table() {
          "What to write for each picture, a comma-separated list of " + format_help() +
              ". NAME is the picture's name without its extension.",
          [](Options& options, std::string_view list) {
-             std::vector<std::string> chosen;
+             std::vector<const OutputKind*> chosen;
              for (std::size_t start = 0; start <= list.size();) {
                  std::size_t end = list.find(',', start);
                  if (end == std::string_view::npos) end = list.size();
@@ -233,8 +233,7 @@ std::vector<CliOption> make_table() {
                  if (name.empty()) continue;
                  const OutputKind* kind = find_output_kind(lower(name));
                  if (kind == nullptr) return "a comma-separated list of " + format_list();
-                 if (std::ranges::find(chosen, kind->name) == chosen.end())
-                     chosen.emplace_back(kind->name);
+                 if (std::ranges::find(chosen, kind) == chosen.end()) chosen.push_back(kind);
              }
              if (chosen.empty()) return "a comma-separated list of " + format_list();
              options.formats = std::move(chosen);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/output.hpp"
 #include "convert/settings.hpp"
 #include "io/status.hpp"
 #include "outputs/source_code.hpp"
@@ -37,8 +38,8 @@ enum class ReportFormat { none, text, json };
 struct Options {
     ConversionSettings settings;  // fields not named keep their initial values
     bool export_bmp = false;      // also write the double-size "TEST_" picture
-    // The names of --format (output_kinds()), each once, in the order given.
-    std::vector<std::string> formats{"s02"};
+    // The kinds of --format (output_kinds()), each once, in the order given.
+    std::vector<const OutputKind*> formats{find_output_kind("s02")};
     bool dedupe = false;  // identical tiles of a third stored once
     outputs::AsmSyntax asm_syntax = outputs::AsmSyntax::pasmo;
     bool show = false;        // open each result in openMSX
