@@ -106,9 +106,12 @@ const PictureReader::Picture& FileReader::read(const std::string& name,
                                                const ConversionSettings& settings) {
     picture_ = {};
     pool_.free_all();
-    char head[2] = {};
-    if (const Outcome probed = probe(name, head); !probed.ok()) return fail(probed);
+    // A ".bmp" is read whole at once; any other name is looked at first for a BMP's "BM".
     const bool bmp_name = is_bmp_name(name);
+    char head[2] = {};
+    if (!bmp_name) {
+        if (const Outcome probed = probe(name, head); !probed.ok()) return fail(probed);
+    }
     std::span<const std::uint8_t> bmp_file;
     if (bmp_name || (head[0] == 'B' && head[1] == 'M')) {
         const FileContents file = read_whole_file(pool_, name, 0);
