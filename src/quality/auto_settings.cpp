@@ -246,16 +246,6 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
 
     whole_reference_ = source_picture(first);
     ++reference_generation_;
-    Figures chosen_figures;
-    {
-        Meter meter;
-        meter.set_reference(whole_reference_);
-        chosen_figures = meter.measure(displayed_picture(first));
-    }
-    auto score = [&](const Figures& f) { return search_score(f, options.ssim_weight); };
-    r.start_mean = r.chosen_mean = chosen_figures.delta_e_mean;
-    r.start_score = r.chosen_score = score(chosen_figures);
-
     // A small picture is tried whole: every trial is then the real figure and its conversion
     // the result. A large one is tried on sampled bands, and the sample's best settings are
     // converted whole to confirm them.
@@ -278,6 +268,20 @@ SearchResult SettingsSearch::search(const ConversionSettings& start,
         }
         trial_cost = pixel_cost(sample.width, sample.height);
     }
+
+    // The first conversion measured by a slot whose meters the trials then take as they are.
+    Figures chosen_figures;
+    {
+        std::unique_ptr<Slot> slot = take_slot();
+        slot->whole_meter.set_reference(whole_reference_);
+        if (sampled) slot->sample_meter.set_reference(sample_reference_);
+        slot->generation = reference_generation_;
+        chosen_figures = slot->whole_meter.measure(displayed_picture(first));
+        give_back(std::move(slot));
+    }
+    auto score = [&](const Figures& f) { return search_score(f, options.ssim_weight); };
+    r.start_mean = r.chosen_mean = chosen_figures.delta_e_mean;
+    r.start_score = r.chosen_score = score(chosen_figures);
 
     // Whether whole figures f may replace the choice: a lower mean, and after the classic
     // descent also a lower search score and a 95th percentile no higher than that descent's
