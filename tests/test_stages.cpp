@@ -6,6 +6,7 @@
 #include <climits>
 #include <tuple>
 
+#include "convert/large_memory.hpp"
 #include "support/stages.hpp"
 
 using namespace lumaweave;
@@ -174,4 +175,30 @@ TEST(Smoothing, LoneForegroundPixelMovesToTheOtherPixelOfItsPair) {
             (std::array{c[5], c[6], 0xF4}))
             << c[0] << "," << c[1];
     }
+}
+
+// The buffers' memory: small sizes from the heap, large ones in whole huge pages on Linux; every
+// byte asked for is writable and keeps what was written, and each size is given back whole
+// (AddressSanitizer and the kernel would catch a wrong length or start).
+TEST(LargeMemory, EverySizeIsWholeAndAligned) {
+    constexpr std::size_t mib = std::size_t{1} << 20;
+    for (const std::size_t size :
+         {std::size_t{1}, std::size_t{4096}, 2 * mib - 1, 2 * mib, 2 * mib + 1, 7 * mib + 12345}) {
+        SCOPED_TRACE(size);
+        auto* p = static_cast<unsigned char*>(allocate_large(size));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t), 0u);
+        for (std::size_t at = 0; at < size; at += 4093)
+            p[at] = static_cast<unsigned char>(at * 7);
+        p[size - 1] = 0xA5;
+        for (std::size_t at = 0; at + 1 < size; at += 4093)
+            ASSERT_EQ(p[at], static_cast<unsigned char>(at * 7));
+        EXPECT_EQ(p[size - 1], 0xA5);
+        release_large(p, size);
+    }
+    LargeArray<std::int64_t> a(300000);
+    a[0] = -1;
+    a[299999] = 1;
+    EXPECT_EQ(a[0] + a[299999], 0);
+    EXPECT_EQ(&a[299999] - a.get(), 299999);
 }

@@ -14,10 +14,7 @@ constexpr std::size_t step_room = block_count * 24;
 
 }  // namespace
 
-SummaryStore::SummaryStore()
-    : blocks_(block_count),
-      entries_(new CandidateColumns[entry_room]),
-      steps_(new WalkStep[step_room]) {}
+SummaryStore::SummaryStore() : blocks_(block_count), entries_(entry_room), steps_(step_room) {}
 
 void SummaryStore::clear() {
     entries_used_ = 0;

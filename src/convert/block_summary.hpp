@@ -19,6 +19,7 @@
 
 #include "convert/candidates.hpp"
 #include "convert/column_block.hpp"
+#include "convert/large_memory.hpp"
 
 namespace lumaweave {
 
@@ -63,8 +64,8 @@ class SummaryStore {
     std::vector<BlockSummary> blocks_;
     // Left uninitialised: only the room a picture takes is written and read, and a process
     // that converts one picture does not touch the rest.
-    std::unique_ptr<CandidateColumns[]> entries_;
-    std::unique_ptr<WalkStep[]> steps_;
+    LargeArray<CandidateColumns> entries_;
+    LargeArray<WalkStep> steps_;
     std::atomic<std::uint32_t> entries_used_{0}, steps_used_{0};
 };
 

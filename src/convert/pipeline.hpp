@@ -10,6 +10,7 @@
 
 #include "convert/fitting.hpp"
 #include "convert/images.hpp"
+#include "convert/large_memory.hpp"
 #include "convert/settings.hpp"
 #include "io/config.hpp"
 #include "io/scratch_pool.hpp"
@@ -20,6 +21,10 @@ namespace lumaweave {
 class Pipeline {
   public:
     explicit Pipeline(Workers& workers = serial_workers());
+
+    // Megabytes of buffers, all touched by the first conversion.
+    static void* operator new(std::size_t size) { return allocate_large(size); }
+    static void operator delete(void* p, std::size_t size) { release_large(p, size); }
 
     const Result& convert_pixels(const PixelPicture& picture, const ConversionSettings& settings,
                                  const DefaultPalettes& palettes,
