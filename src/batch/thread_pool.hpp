@@ -4,6 +4,7 @@
 // settings search share the cores: no more threads compute at once than there are cores.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -61,6 +62,10 @@ class ThreadPool final : public Workers {
     std::condition_variable work_;  // a run was added, a core was given back, or the pool ends
     std::condition_variable done_;  // a helper left a run
     std::vector<Run*> runs_;        // runs with tasks left to start, the latest last
+    // Counts the runs added: a helper that just ran out of work watches it for a moment before it
+    // sleeps, as the stages of one conversion follow each other closely and a sleeping thread
+    // takes long to wake.
+    std::atomic<unsigned> added_{0};
     int free_cores_;
     bool stopping_ = false;
     bool started_ = false;
