@@ -35,6 +35,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
     std::array<I, 128> tables[3];  // 8 x 16 each
     std::array<std::array<I, 128>, 8> costs, colours;
     std::array<I, room> mr, mg, mb, ma, mc, wa, wb, to_palette;
+    std::array<I, 256> second;
+    std::array<std::array<std::int64_t, 120>, 4> rests;
     for (int trial = 0; trial < 3000; ++trial) {
         SCOPED_TRACE(trial);
         // Few distinct values one time in two, so that ties are common.
@@ -63,6 +65,14 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
         random(wa, 0, 512);
         random(wb, 0, 512);
         random(to_palette, 0, spread);
+        random(second, 0, spread);
+        for (auto& a : rests) {
+            for (std::int64_t& v : a)
+                v = std::int64_t{in(0, spread)} << in(0, 30);
+        }
+        const std::int64_t* rest_rows[4] = {rests[0].data(), rests[1].data(), rests[2].data(),
+                                            rests[3].data()};
+        const std::int64_t own64 = std::int64_t{in(0, spread)} << in(0, 20);
         const std::array<I, 3> w =
             trial % 3 ? std::array<I, 3>{2, 4, 1} : std::array<I, 3>{1, 1, 1};
         const I weight = in(0, 500), first = in(0, 1), r = in(-128, 383), g = in(-128, 383),
@@ -85,8 +95,11 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::array<I, 16> dist{}, least{}, cost_least{}, cost_across{};
             std::array<I, 256> received{}, costs{};
             std::array<I, 128> acc{}, floors{}, row{};
+            std::array<std::int64_t, 120> rest{}, cell{};
             std::uint64_t bits[2]{};
             int below = 0, best = 0;
+            unsigned taken = 0;
+            std::int64_t cell_least = 0;
             bool operator==(const Out&) const = default;
         };
         std::vector<Out> out(variants.size());
@@ -109,8 +122,13 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             o.below = k.below(other.data(), n, limit, o.bits);
             o.best = k.best_mix(mr.data(), mg.data(), mb.data(), ma.data(), mc.data(), wa.data(),
                                 wb.data(), count, w.data(), to_palette.data(), r, g, b);
+            o.taken = k.taken_colours(d.data(), first);
+            k.cell_rest(d.data(), second.data(), weight, own8[0] % 512, first, o.rest.data());
+            o.cell_least = k.cell_row(own64, rest_rows, n, o.cell.data());
             // Only the first n lanes are defined (pairs: as many as the list holds).
             const std::size_t pairs = first ? 105 : 120;
+            std::fill(o.rest.begin() + pairs, o.rest.end(), 0);
+            std::fill(o.cell.begin() + n, o.cell.end(), 0);
             std::fill(o.cost.begin() + pairs, o.cost.end(), 0);
             std::fill(o.colour.begin() + pairs, o.colour.end(), 0);
             for (auto* a : {&o.acc, &o.floors, &o.row})
@@ -131,6 +149,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             EXPECT_EQ(std::tuple(p.below, p.bits[0], p.bits[1]),
                       std::tuple(o.below, o.bits[0], o.bits[1]));
             EXPECT_EQ(p.best, o.best) << "best_mix";
+            EXPECT_EQ(p.taken, o.taken) << "taken_colours";
+            EXPECT_TRUE(p.rest == o.rest) << "cell_rest";
+            EXPECT_TRUE(p.cell == o.cell && p.cell_least == o.cell_least) << "cell_row";
         }
         if (HasFailure()) return;
     }

@@ -42,8 +42,10 @@ void prepare_cell_costs(const FitInput& in, BlockData& bd, int row) {
             bd.cell_own_cost[row][k][p] = bd.cost[row][ca][p] + d[taken_b] * pb.weight;
             bd.cell_key[row][k][p] =
                 static_cast<std::uint8_t>(keyed_by_both ? taken_a * 16 + taken_b : taken_a);
+            bd.cell_colours[row][k][p] = static_cast<std::uint8_t>(taken_a * 16 + taken_b);
         }
         bd.cell_receive_slot[row][k].fill(-1);
+        bd.cell_rest_slot[row][k].fill(-1);
     }
 }
 
@@ -96,6 +98,25 @@ const std::array<std::int32_t, 16>& fill_second_row(const FitInput& in, const Bl
     return d;
 }
 
+const std::int64_t* cell_rest_costs(const FitInput& in, BlockData& bd, int row, int k, int p) {
+    std::int16_t& slot = bd.cell_rest_slot[row][k][bd.cell_colours[row][k][p]];
+    if (slot >= 0) return bd.cell_rest[static_cast<std::size_t>(slot)].data();
+    // Every pair has one colours per row and cell: the capacity is never reached.
+    slot = static_cast<std::int16_t>(bd.cell_rest_used++);
+    std::int64_t* out = bd.cell_rest[static_cast<std::size_t>(slot)].data();
+    HalfCell& h = half_cell(in, bd, row, p, k);
+    const CellOrder& co = bd.cell_order[row];
+    const int first = bd.pair_count == max_pairs ? 0 : 1;
+    // The colour the first receiving pixel takes with each pair picks the second one's row.
+    const unsigned taken = kernels::taken_colours(h.first.data(), first);
+    for (unsigned m = taken & ~unsigned{h.second_valid}; m != 0; m &= m - 1)
+        fill_second_row(in, bd, h, row, k, __builtin_ctz(m));
+    kernels::cell_rest(h.first.data(), h.second[0].data(),
+                       bd.px[1 - row][2 * k + co.recv_first].weight,
+                       bd.px[1 - row][2 * k + co.recv_second].weight, first, out);
+    return out;
+}
+
 void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y, bool lower_rows) {
     const ConversionSettings& s = in.settings;
     bd.x = x;
@@ -122,6 +143,7 @@ void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y
     bd.cell_order = mode == FitMode::circular_cell ? circular_orders : vertical_orders;
     // Nothing of the previous block's tables is valid any more.
     bd.filled = {};
+    bd.cell_rest_used = 0;
 
     const int rows = lower_rows ? 2 : 1;
     const int n = in.tables.pair_count;

@@ -124,6 +124,17 @@ struct BlockData {
 
     // Cell modes: [starting row][pair][cell], built when first needed.
     std::array<std::array<std::array<HalfCell, 4>, max_pairs>, 2> half;
+
+    // Cell modes: an order's cost in the other row depends on its own pair only through the
+    // colours its own two pixels took (first * 16 + second), the "colours" [row][cell][pair].
+    // What the other row's two pixels cost, for every pair of theirs, is computed once per
+    // colours: [row][cell][colours] -> slot of cell_rest, -1 until it is (cleared with the cell
+    // costs, for the rows that start orders).
+    std::array<std::array<std::array<std::uint8_t, max_pairs>, 4>, 2> cell_colours{};
+    std::array<std::array<std::array<std::int16_t, 256>, 4>, 2> cell_rest_slot{};
+    static constexpr int cell_rest_capacity = 8 * max_pairs;  // every pair's own, in all cells
+    int cell_rest_used = 0;
+    std::array<std::array<std::int64_t, max_pairs>, cell_rest_capacity> cell_rest;
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
@@ -176,6 +187,10 @@ void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y
 // of the cheaper of what each order surely costs there. It holds whatever the best error, so
 // a candidate whose bound reaches the best error cannot win. Sums stop growing at 2^27 per
 // column, which keeps them in 32 bits and still below the true sums.
+// Cell modes: what the other row's two pixels of cell k cost, for every pair of theirs, in the
+// order that starts on `row` with pair p (the cell's whole cost less cell_own_cost).
+const std::int64_t* cell_rest_costs(const FitInput& in, BlockData& bd, int row, int k, int p);
+
 const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int row, int p);
 inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int row, int p) {
     return bd.filled.floor[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);

@@ -13,6 +13,24 @@
 
 namespace lumaweave::kernels {
 
+// Pair p of the list (a, b), a < b, with colour 0: lane p of a and b (the lanes past the last
+// pair hold 0). Without colour 0 the list is the same from pair (1, 2) on, the 16th.
+struct PairIndex {
+    alignas(64) std::int32_t a[128], b[128];
+};
+inline constexpr PairIndex pair_index = [] {
+    PairIndex t{};
+    int p = 0;
+    for (int a = 0; a < 15; ++a) {
+        for (int b = a + 1; b < 16; ++b) {
+            t.a[p] = a;
+            t.b[p] = b;
+            ++p;
+        }
+    }
+    return t;
+}();
+
 // The plain loop that a vector version falls back on where its lanes are too narrow.
 int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits);
 

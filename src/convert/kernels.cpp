@@ -129,6 +129,48 @@ int best_mix_plain(const std::int32_t* r, const std::int32_t* g, const std::int3
     return first;
 }
 
+// Pair p of the list from `first` (0, or 1 without colour 0): its colours a < b.
+void pair_colours(int first, int p, int& a, int& b) {
+    a = first;
+    while (p >= 15 - a) {
+        p -= 15 - a;
+        ++a;
+    }
+    b = a + 1 + p;
+}
+
+unsigned taken_colours_plain(const std::int32_t* d, int first) {
+    unsigned taken = 0;
+    for (int a = first; a < 15; ++a) {
+        for (int b = a + 1; b < 16; ++b)
+            taken |= 1u << (d[a] < d[b] ? a : b);
+    }
+    return taken;
+}
+
+void cell_rest_plain(const std::int32_t* d1, const std::int32_t* second, std::int32_t w1,
+                     std::int32_t w2, int first, std::int64_t* out) {
+    const int n = first == 0 ? 120 : 105;
+    for (int p = 0; p < n; ++p) {
+        int a, b;
+        pair_colours(first, p, a, b);
+        const int c = d1[a] < d1[b] ? a : b;
+        const std::int32_t* d2 = second + 16 * c;
+        out[p] =
+            std::int64_t{std::min(d1[a], d1[b])} * w1 + std::int64_t{std::min(d2[a], d2[b])} * w2;
+    }
+}
+
+std::int64_t cell_row_plain(std::int64_t own, const std::int64_t* const* rest, int n,
+                            std::int64_t* out) {
+    std::int64_t least = INT64_MAX;
+    for (int q = 0; q < n; ++q) {
+        out[q] = own + rest[0][q] + rest[1][q] + rest[2][q] + rest[3][q];
+        least = std::min(least, out[q]);
+    }
+    return least;
+}
+
 }  // namespace
 
 int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits) {
@@ -154,7 +196,10 @@ const Variant plain{"plain",
                     column_row_plain,
                     add_floor_terms_plain,
                     below_plain,
-                    best_mix_plain};
+                    best_mix_plain,
+                    taken_colours_plain,
+                    cell_rest_plain,
+                    cell_row_plain};
 
 // The vector versions the processor runs, narrowest first.
 struct Supported {
@@ -239,6 +284,19 @@ void column_row(const std::int32_t* own, const std::int32_t* const* first,
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap) {
     chosen.add_floor_terms(acc, own, other, alternative, n, cap);
+}
+
+unsigned taken_colours(const std::int32_t* d, int first) {
+    return chosen.taken_colours(d, first);
+}
+
+void cell_rest(const std::int32_t* d1, const std::int32_t* second, std::int32_t w1, std::int32_t w2,
+               int first, std::int64_t* out) {
+    chosen.cell_rest(d1, second, w1, w2, first, out);
+}
+
+std::int64_t cell_row(std::int64_t own, const std::int64_t* const* rest, int n, std::int64_t* out) {
+    return chosen.cell_row(own, rest, n, out);
 }
 
 const Variant& plain_variant() {

@@ -65,6 +65,21 @@ void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* ot
 // for n rounded up to a multiple of 8). Returns the number of bits set.
 int below(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits);
 
+// Cell modes, for a pixel of distances d (16) fitted first with each pair (a, b) in list order
+// from `first` (as pair_costs): bit c set where some pair makes it take colour c.
+unsigned taken_colours(const std::int32_t* d, int first);
+
+// Cell modes, for each pair p (a, b) in list order from `first` (as pair_costs): the cost of two
+// pixels fitted one after the other, the first of distances d1 taking c = a where d1[a] < d1[b],
+// else b, the second then of distances second[16 c ..] (only the rows of the colours taken are
+// read): out[p] = w1 * min(d1[a], d1[b]) + w2 * min(second[16 c + a], second[16 c + b]).
+void cell_rest(const std::int32_t* d1, const std::int32_t* second, std::int32_t w1, std::int32_t w2,
+               int first, std::int64_t* out);
+
+// out[q] = own + rest[0][q] + rest[1][q] + rest[2][q] + rest[3][q] for q < n; returns the least.
+// The arrays have room for n rounded up to a multiple of 8.
+std::int64_t cell_row(std::int64_t own, const std::int64_t* const* rest, int n, std::int64_t* out);
+
 // The colour reduction's choice for one pixel: over the entries i < count (count a multiple
 // of 8) of a mix list given by field (blend colour r, g, b; palette colours a, c; weights wa,
 // wb), the first of least ((to_palette[a] * wa + to_palette[c] * wb) >> 9) + weighted squared
@@ -86,6 +101,9 @@ struct Variant {
     decltype(&kernels::add_floor_terms) add_floor_terms;
     decltype(&kernels::below) below;
     decltype(&kernels::best_mix) best_mix;
+    decltype(&kernels::taken_colours) taken_colours;
+    decltype(&kernels::cell_rest) cell_rest;
+    decltype(&kernels::cell_row) cell_row;
 };
 const Variant& plain_variant();
 // The vector versions this processor runs, narrowest first (none, AVX2, AVX2 and AVX-512).

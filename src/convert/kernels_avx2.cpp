@@ -1,6 +1,7 @@
 // The kernels with 256-bit integer vectors (AVX2). Each function is built for AVX2 by its own
 // attribute, so the rest of the program keeps the baseline instruction set and this code runs
 // only where the processor has AVX2 (kernels.cpp checks).
+#include <algorithm>
 #include <cstdint>
 
 #include "convert/kernel_sets.hpp"
@@ -295,6 +296,80 @@ __attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std
     }
 }
 
+__attribute__((target("avx2"))) unsigned taken_colours_avx2(const std::int32_t* d, int first) {
+    const __m256i lo = load8(d), hi = load8(d + 8), one = _mm256_set1_epi32(1);
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    __m256i taken = _mm256_setzero_si256();
+    for (int p = 0; p < n; p += 8) {
+        const __m256i ia = load8(pair_index.a + skip + p), ib = load8(pair_index.b + skip + p);
+        // a where d[a] < d[b], else b; lanes past the list hold pair (0, 0), which adds nothing
+        // new where colour 0 is in the list and is cleared below where it is not.
+        const __m256i fg = _mm256_cmpgt_epi32(lookup16(lo, hi, ib), lookup16(lo, hi, ia));
+        const __m256i c = _mm256_blendv_epi8(ib, ia, fg);
+        const __m256i in_list =
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(n - p), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        taken = _mm256_or_si256(taken, _mm256_and_si256(in_list, _mm256_sllv_epi32(one, c)));
+    }
+    __m128i m = _mm_or_si128(_mm256_castsi256_si128(taken), _mm256_extracti128_si256(taken, 1));
+    m = _mm_or_si128(m, _mm_shuffle_epi32(m, 0x4E));
+    m = _mm_or_si128(m, _mm_shuffle_epi32(m, 0xB1));
+    return static_cast<unsigned>(_mm_cvtsi128_si32(m));
+}
+
+__attribute__((target("avx2"))) void cell_rest_avx2(const std::int32_t* d1,
+                                                    const std::int32_t* second, std::int32_t w1,
+                                                    std::int32_t w2, int first, std::int64_t* out) {
+    const __m256i lo = load8(d1), hi = load8(d1 + 8);
+    const __m256i w1v = _mm256_set1_epi64x(w1), w2v = _mm256_set1_epi64x(w2);
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    for (int p = 0; p < n; p += 8) {
+        // Lanes past the list look at pair (0, 0): rows that exist; what they give is not kept.
+        const __m256i ia = load8(pair_index.a + skip + p), ib = load8(pair_index.b + skip + p);
+        const __m256i da = lookup16(lo, hi, ia), db = lookup16(lo, hi, ib);
+        const __m256i c = _mm256_blendv_epi8(ib, ia, _mm256_cmpgt_epi32(db, da));
+        const __m256i row = _mm256_slli_epi32(c, 4);
+        const __m256i sa = _mm256_i32gather_epi32(second, _mm256_add_epi32(row, ia), 4);
+        const __m256i sb = _mm256_i32gather_epi32(second, _mm256_add_epi32(row, ib), 4);
+        const __m256i d1min = _mm256_min_epi32(da, db), d2min = _mm256_min_epi32(sa, sb);
+        alignas(32) std::int64_t sum[8];
+        for (int h = 0; h < 2; ++h) {
+            const __m256i x = _mm256_cvtepi32_epi64(h ? _mm256_extracti128_si256(d1min, 1)
+                                                      : _mm256_castsi256_si128(d1min));
+            const __m256i y = _mm256_cvtepi32_epi64(h ? _mm256_extracti128_si256(d2min, 1)
+                                                      : _mm256_castsi256_si128(d2min));
+            _mm256_store_si256(
+                reinterpret_cast<__m256i*>(sum + 4 * h),
+                _mm256_add_epi64(_mm256_mul_epi32(x, w1v), _mm256_mul_epi32(y, w2v)));
+        }
+        for (int k = 0; k < 8 && p + k < n; ++k)
+            out[p + k] = sum[k];
+    }
+}
+
+__attribute__((target("avx2"))) std::int64_t cell_row_avx2(std::int64_t own,
+                                                           const std::int64_t* const* rest, int n,
+                                                           std::int64_t* out) {
+    const __m256i o = _mm256_set1_epi64x(own);
+    __m256i least = _mm256_set1_epi64x(INT64_MAX);
+    for (int q = 0; q + 4 <= n; q += 4) {
+        __m256i sum = o;
+        for (int k = 0; k < 4; ++k) {
+            sum = _mm256_add_epi64(
+                sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rest[k] + q)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + q), sum);
+        least = _mm256_blendv_epi8(least, sum, _mm256_cmpgt_epi64(least, sum));
+    }
+    alignas(32) std::int64_t l[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(l), least);
+    std::int64_t m = std::min(std::min(l[0], l[1]), std::min(l[2], l[3]));
+    for (int q = n & ~3; q < n; ++q) {
+        out[q] = own + rest[0][q] + rest[1][q] + rest[2][q] + rest[3][q];
+        m = std::min(m, out[q]);
+    }
+    return m;
+}
+
 }  // namespace
 
 constinit const Variant avx2_variant{"AVX2",
@@ -306,7 +381,10 @@ constinit const Variant avx2_variant{"AVX2",
                                      column_row_avx2,
                                      add_floor_terms_avx2,
                                      below_avx2,
-                                     best_mix_avx2};
+                                     best_mix_avx2,
+                                     taken_colours_avx2,
+                                     cell_rest_avx2,
+                                     cell_row_avx2};
 
 #endif
 

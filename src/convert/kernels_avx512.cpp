@@ -48,24 +48,6 @@ LUMAWEAVE_AVX512 inline __mmask16 lanes_below(int q0, int n) {
     return n - q0 >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << (n - q0)) - 1);
 }
 
-// Pair p of the list (a, b), a < b, with colour 0: lane p of pair_a and pair_b. Without colour 0
-// the list is the same from pair (1, 2) on, the 16th.
-struct PairIndex {
-    alignas(64) std::int32_t a[128], b[128];
-};
-constexpr PairIndex pair_index = [] {
-    PairIndex t{};
-    int p = 0;
-    for (int a = 0; a < 15; ++a) {
-        for (int b = a + 1; b < 16; ++b) {
-            t.a[p] = a;
-            t.b[p] = b;
-            ++p;
-        }
-    }
-    return t;
-}();
-
 LUMAWEAVE_AVX512 void pair_costs_avx512(const std::int32_t* d, std::int32_t weight, int first,
                                         std::int32_t* cost, std::int32_t* colour) {
     const __m512i dv = load16(d), w = _mm512_set1_epi32(weight);
@@ -271,6 +253,66 @@ LUMAWEAVE_AVX512 int best_mix_avx512(const std::int32_t* r, const std::int32_t* 
     return 0;
 }
 
+LUMAWEAVE_AVX512 unsigned taken_colours_avx512(const std::int32_t* d, int first) {
+    const __m512i dv = load16(d), one = _mm512_set1_epi32(1);
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    __m512i taken = _mm512_setzero_si512();
+    for (int p = 0; p < n; p += 16) {
+        const __mmask16 keep = lanes_below(p, n);
+        const __m512i ia = load16(pair_index.a + skip + p), ib = load16(pair_index.b + skip + p);
+        const __mmask16 fg = _mm512_cmplt_epi32_mask(lookup(ia, dv), lookup(ib, dv));
+        const __m512i c = _mm512_mask_blend_epi32(fg, ib, ia);
+        taken = _mm512_mask_or_epi32(taken, keep, taken, _mm512_sllv_epi32(one, c));
+    }
+    return static_cast<unsigned>(_mm512_reduce_or_epi32(taken));
+}
+
+// The 8 lanes of v (low or high half) as 64-bit numbers times w.
+LUMAWEAVE_AVX512 inline __m512i times64(__m256i v, __m512i w) {
+    return _mm512_mul_epi32(_mm512_cvtepi32_epi64(v), w);
+}
+
+LUMAWEAVE_AVX512 void cell_rest_avx512(const std::int32_t* d1, const std::int32_t* second,
+                                       std::int32_t w1, std::int32_t w2, int first,
+                                       std::int64_t* out) {
+    const __m512i dv = load16(d1), sixteen = _mm512_set1_epi32(16);
+    const __m512i w1v = _mm512_set1_epi64(w1), w2v = _mm512_set1_epi64(w2);
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    for (int p = 0; p < n; p += 16) {
+        const __mmask16 keep = lanes_below(p, n);
+        const __m512i ia = load16(pair_index.a + skip + p), ib = load16(pair_index.b + skip + p);
+        const __m512i da = lookup(ia, dv), db = lookup(ib, dv);
+        const __m512i c = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(da, db), ib, ia);
+        const __m512i row = _mm512_mullo_epi32(c, sixteen);
+        const __m512i sa = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
+                                                       _mm512_add_epi32(row, ia), second, 4);
+        const __m512i sb = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
+                                                       _mm512_add_epi32(row, ib), second, 4);
+        const __m512i d1min = _mm512_min_epi32(da, db), d2min = _mm512_min_epi32(sa, sb);
+        const __m512i low = _mm512_add_epi64(times64(_mm512_castsi512_si256(d1min), w1v),
+                                             times64(_mm512_castsi512_si256(d2min), w2v));
+        const __m512i high = _mm512_add_epi64(times64(_mm512_extracti64x4_epi64(d1min, 1), w1v),
+                                              times64(_mm512_extracti64x4_epi64(d2min, 1), w2v));
+        _mm512_mask_storeu_epi64(out + p, static_cast<__mmask8>(keep), low);
+        _mm512_mask_storeu_epi64(out + p + 8, static_cast<__mmask8>(keep >> 8), high);
+    }
+}
+
+LUMAWEAVE_AVX512 std::int64_t cell_row_avx512(std::int64_t own, const std::int64_t* const* rest,
+                                              int n, std::int64_t* out) {
+    const __m512i o = _mm512_set1_epi64(own);
+    __m512i least = _mm512_set1_epi64(INT64_MAX);
+    for (int q = 0; q < n; q += 8) {
+        const auto keep = static_cast<__mmask8>(n - q >= 8 ? 0xFF : (1u << (n - q)) - 1);
+        __m512i sum = o;
+        for (int k = 0; k < 4; ++k)
+            sum = _mm512_add_epi64(sum, _mm512_maskz_loadu_epi64(keep, rest[k] + q));
+        _mm512_mask_storeu_epi64(out + q, keep, sum);
+        least = _mm512_mask_min_epi64(least, keep, least, sum);
+    }
+    return _mm512_reduce_min_epi64(least);
+}
+
 }  // namespace
 
 constinit const Variant avx512_variant{"AVX-512",
@@ -282,7 +324,10 @@ constinit const Variant avx512_variant{"AVX-512",
                                        column_row_avx512,
                                        add_floor_terms_avx512,
                                        below_avx512,
-                                       best_mix_avx512};
+                                       best_mix_avx512,
+                                       taken_colours_avx512,
+                                       cell_rest_avx512,
+                                       cell_row_avx512};
 
 #endif
 
