@@ -35,8 +35,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
     std::array<I, 128> tables[3];  // 8 x 16 each
     std::array<std::array<I, 128>, 8> costs, colours;
     std::array<I, room> mr, mg, mb, ma, mc, wa, wb, to_palette;
-    std::array<I, 256> second;
     std::array<std::array<std::int64_t, 120>, 4> rests;
+    std::array<std::array<I, 128>, 4> own_rows, rest_rows32, at_rows;
+    std::array<I, 8 * 120 + 8> table;
     for (int trial = 0; trial < 3000; ++trial) {
         SCOPED_TRACE(trial);
         // Few distinct values one time in two, so that ties are common.
@@ -65,7 +66,14 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
         random(wa, 0, 512);
         random(wb, 0, 512);
         random(to_palette, 0, spread);
-        random(second, 0, spread);
+        for (int k = 0; k < 4; ++k) {
+            random(own_rows[k], 0, spread);
+            random(rest_rows32[k], 0, spread);
+            for (I& v : at_rows[k])
+                v = 120 * in(0, 7);
+        }
+        random(table, 0, spread);
+        const I row_pair = in(0, 7);
         for (auto& a : rests) {
             for (std::int64_t& v : a)
                 v = std::int64_t{in(0, spread)} << in(0, 30);
@@ -98,7 +106,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::array<std::int64_t, 120> rest{}, cell{};
             std::uint64_t bits[2]{};
             int below = 0, best = 0;
-            unsigned taken = 0;
+            std::array<I, 120> capped{};
+            std::array<I, 128> floor_row{}, lowered{};
             std::int64_t cell_least = 0;
             bool operator==(const Out&) const = default;
         };
@@ -122,13 +131,41 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             o.below = k.below(other.data(), n, limit, o.bits);
             o.best = k.best_mix(mr.data(), mg.data(), mb.data(), ma.data(), mc.data(), wa.data(),
                                 wb.data(), count, w.data(), to_palette.data(), r, g, b);
-            o.taken = k.taken_colours(d.data(), first);
-            k.cell_rest(d.data(), second.data(), weight, own8[0] % 512, first, o.rest.data());
+            const kernels::CellRest rest{pr.data(),
+                                         pg.data(),
+                                         pb.data(),
+                                         w.data(),
+                                         d.data(),
+                                         {dst[0], dst[1], dst[2]},
+                                         {src[0], src[1], src[2]},
+                                         I(trial % 9),
+                                         scale,
+                                         sp != 0,
+                                         low,
+                                         255 - low,
+                                         weight,
+                                         own8[0] % 640 - 128,
+                                         first};
+            k.cell_rest(rest, cap, o.rest.data(), nullptr);
+            k.cell_rest(rest, cap, nullptr, o.capped.data());
             o.cell_least = k.cell_row(own64, rest_rows, n, o.cell.data());
+            const I* floor_rest[4] = {rest_rows32[0].data(), rest_rows32[1].data(),
+                                      rest_rows32[2].data(), rest_rows32[3].data()};
+            const I* floor_own[4] = {own_rows[0].data(), own_rows[1].data(), own_rows[2].data(),
+                                     own_rows[3].data()};
+            const I* floor_at[4] = {at_rows[0].data(), at_rows[1].data(), at_rows[2].data(),
+                                    at_rows[3].data()};
+            k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_at, table.data(), row_pair,
+                             n, cap, o.floor_row.data());
+            o.lowered = start;
+            k.lower(o.lowered.data(), other.data(), n);
             // Only the first n lanes are defined (pairs: as many as the list holds).
             const std::size_t pairs = first ? 105 : 120;
             std::fill(o.rest.begin() + pairs, o.rest.end(), 0);
             std::fill(o.cell.begin() + n, o.cell.end(), 0);
+            std::fill(o.capped.begin() + pairs, o.capped.end(), 0);
+            for (auto* a : {&o.floor_row, &o.lowered})
+                std::fill(a->begin() + n, a->end(), 0);
             std::fill(o.cost.begin() + pairs, o.cost.end(), 0);
             std::fill(o.colour.begin() + pairs, o.colour.end(), 0);
             for (auto* a : {&o.acc, &o.floors, &o.row})
@@ -149,8 +186,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             EXPECT_EQ(std::tuple(p.below, p.bits[0], p.bits[1]),
                       std::tuple(o.below, o.bits[0], o.bits[1]));
             EXPECT_EQ(p.best, o.best) << "best_mix";
-            EXPECT_EQ(p.taken, o.taken) << "taken_colours";
-            EXPECT_TRUE(p.rest == o.rest) << "cell_rest";
+            EXPECT_TRUE(p.rest == o.rest && p.capped == o.capped) << "cell_rest";
+            EXPECT_TRUE(p.floor_row == o.floor_row) << "cell_floor_row";
+            EXPECT_TRUE(p.lowered == o.lowered) << "lower";
             EXPECT_TRUE(p.cell == o.cell && p.cell_least == o.cell_least) << "cell_row";
         }
         if (HasFailure()) return;

@@ -98,23 +98,36 @@ const std::array<std::int32_t, 16>& fill_second_row(const FitInput& in, const Bl
     return d;
 }
 
-const std::int64_t* cell_rest_costs(const FitInput& in, BlockData& bd, int row, int k, int p) {
+int cell_rest_table(const FitInput& in, BlockData& bd, int row, int k, int p) {
     std::int16_t& slot = bd.cell_rest_slot[row][k][bd.cell_colours[row][k][p]];
-    if (slot >= 0) return bd.cell_rest[static_cast<std::size_t>(slot)].data();
+    if (slot >= 0) return slot;
     // Every pair has one colours per row and cell: the capacity is never reached.
     slot = static_cast<std::int16_t>(bd.cell_rest_used++);
-    std::int64_t* out = bd.cell_rest[static_cast<std::size_t>(slot)].data();
-    HalfCell& h = half_cell(in, bd, row, p, k);
+    const HalfCell& h = half_cell(in, bd, row, p, k);
     const CellOrder& co = bd.cell_order[row];
-    const int first = bd.pair_count == max_pairs ? 0 : 1;
-    // The colour the first receiving pixel takes with each pair picks the second one's row.
-    const unsigned taken = kernels::taken_colours(h.first.data(), first);
-    for (unsigned m = taken & ~unsigned{h.second_valid}; m != 0; m &= m - 1)
-        fill_second_row(in, bd, h, row, k, __builtin_ctz(m));
-    kernels::cell_rest(h.first.data(), h.second[0].data(),
-                       bd.px[1 - row][2 * k + co.recv_first].weight,
-                       bd.px[1 - row][2 * k + co.recv_second].weight, first, out);
-    return out;
+    const int cx = 2 * k + co.recv_first;
+    const kernels::CellRest rest{in.tables.working_r.data(),
+                                 in.tables.working_g.data(),
+                                 in.tables.working_b.data(),
+                                 in.tables.square_weight.data(),
+                                 h.first.data(),
+                                 {h.second_base.r, h.second_base.g, h.second_base.b},
+                                 {h.first_value.r, h.first_value.g, h.first_value.b},
+                                 8 - bd.ratio,
+                                 bd.px[1 - row][cx].scale,
+                                 bd.sp,
+                                 in.tables.clamp_low,
+                                 in.tables.clamp_high,
+                                 bd.px[1 - row][cx].weight,
+                                 bd.px[1 - row][2 * k + co.recv_second].weight,
+                                 bd.pair_count == max_pairs ? 0 : 1};
+    const auto at = static_cast<std::size_t>(slot);
+    if (bd.lumi_sort) {
+        kernels::cell_rest(rest, floor_cap, nullptr, bd.cell_rest_floor[at].data());
+    } else {
+        kernels::cell_rest(rest, floor_cap, bd.cell_rest[at].data(), nullptr);
+    }
+    return slot;
 }
 
 void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y, bool lower_rows) {

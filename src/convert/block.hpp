@@ -21,6 +21,9 @@ struct FitInput;
 
 enum class FitMode { column, vertical_cell, circular_cell };
 
+// Lower bounds stop growing at this much per column or cell (see error_floor).
+inline constexpr std::int32_t floor_cap = 1 << 27;
+
 // Error of a dropped order or candidate.
 inline constexpr std::int64_t dead_error = 0x7FFFFFFFFFFFFFFF;
 
@@ -84,6 +87,7 @@ struct BlockData {
         std::array<std::array<std::uint8_t, max_pairs>, 2> floor;  // floor[side][pair]
         std::array<std::array<std::uint8_t, max_pairs>, 2> half;   // bit k: half[row][p][k]
         int cell_receive;                                          // cell_receive entries taken
+        bool cell_floors;                                          // cell_own_floor, cell_rest_at
     };
     Filled filled{};
 
@@ -130,11 +134,23 @@ struct BlockData {
     // What the other row's two pixels cost, for every pair of theirs, is computed once per
     // colours: [row][cell][colours] -> slot of cell_rest, -1 until it is (cleared with the cell
     // costs, for the rows that start orders).
+    // Without lumi_sort the costs are kept whole (cell_rest); with it, as lower bounds, each at
+    // most 2^27 (cell_rest_floor; see error_floor).
     std::array<std::array<std::array<std::uint8_t, max_pairs>, 4>, 2> cell_colours{};
     std::array<std::array<std::array<std::int16_t, 256>, 4>, 2> cell_rest_slot{};
     static constexpr int cell_rest_capacity = 8 * max_pairs;  // every pair's own, in all cells
     int cell_rest_used = 0;
     std::array<std::array<std::int64_t, max_pairs>, cell_rest_capacity> cell_rest;
+    std::array<std::array<std::int32_t, max_pairs>, cell_rest_capacity> cell_rest_floor;
+    // Cell modes with lumi_sort, once every pair's table is made (filled.cell_floors):
+    // cell_own_cost at most 2^27, and the place in cell_rest_floor of each pair's table
+    // (slot * max_pairs; 0 past the pair count). [row][cell][pair]
+    std::array<std::array<std::array<std::int32_t, max_pairs>, 4>, 2> cell_own_floor;
+    std::array<std::array<std::array<std::int32_t, max_pairs>, 4>, 2> cell_rest_at;
+    // For a bound of a whole row of them, [cell][upper pair]: the least any lower pair's
+    // cell_receive table gives the upper pair; and the least lower own cost.
+    std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_least;
+    std::array<std::int32_t, 4> cell_lower_own_least;
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
@@ -189,12 +205,22 @@ void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y
 // column, which keeps them in 32 bits and still below the true sums.
 // Cell modes: what the other row's two pixels of cell k cost, for every pair of theirs, in the
 // order that starts on `row` with pair p (the cell's whole cost less cell_own_cost).
-const std::int64_t* cell_rest_costs(const FitInput& in, BlockData& bd, int row, int k, int p);
+// Returns the slot of cell_rest (without lumi_sort) or cell_rest_floor (with it).
+int cell_rest_table(const FitInput& in, BlockData& bd, int row, int k, int p);
+inline const std::int64_t* cell_rest_costs(const FitInput& in, BlockData& bd, int row, int k,
+                                           int p) {
+    return bd.cell_rest[static_cast<std::size_t>(cell_rest_table(in, bd, row, k, p))].data();
+}
 
 const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int row, int p);
 inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int row, int p) {
     return bd.filled.floor[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);
 }
+
+// Cell modes with lumi_sort: error_floor(in, bd, 0, i)[l] alone, and a lower bound of that whole
+// row.
+std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l);
+std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i);
 
 // Column mode: a lower bound of the block error of every candidate with pair p on `row`,
 // whatever the other pair.

@@ -13,9 +13,6 @@ namespace lumaweave {
 
 namespace {
 
-// Sums stop growing at this much per column (see error_floor).
-constexpr std::int32_t floor_cap = 1 << 27;
-
 // floor_cap for every pair: a term that bounds nothing.
 const std::array<std::int32_t, max_pairs>& unbounded_terms() {
     static const std::array<std::int32_t, max_pairs> cap = [] {
@@ -87,6 +84,43 @@ const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int ro
     return bd.cell_receive[slot].data();
 }
 
+// Cell modes: the place in cell_receive of the table of the other row's first receiving pixel
+// after `row` fitted pair p in cell k (there is room for every pair's).
+int cell_receive_at(const FitInput& in, BlockData& bd, int row, int k, int p) {
+    return static_cast<int>(cell_receive_costs(in, bd, row, k, p) - bd.cell_receive[0].data());
+}
+
+// Cell modes with lumi_sort: what the floors by upper pair need of the lower row, made on first
+// use. An order that starts on the lower row costs at least its own two pixels and the upper
+// row's first receiving pixel.
+void prepare_cell_floors(const FitInput& in, BlockData& bd) {
+    if (bd.filled.cell_floors) return;
+    bd.filled.cell_floors = true;
+    const int n = bd.pair_count;
+    for (int k = 0; k < 4; ++k) {
+        auto& upper_own = bd.cell_own_floor[0][k];
+        auto& own = bd.cell_own_floor[1][k];
+        auto& at = bd.cell_rest_at[1][k];
+        auto& lower = bd.cell_lower_least[k];
+        std::fill_n(lower.begin(), n, floor_cap);
+        const int first_slot = bd.filled.cell_receive;
+        for (int p = 0; p < n; ++p) {
+            upper_own[static_cast<std::size_t>(p)] =
+                std::min(bd.cell_own_cost[0][k][static_cast<std::size_t>(p)], floor_cap);
+            own[static_cast<std::size_t>(p)] =
+                std::min(bd.cell_own_cost[1][k][static_cast<std::size_t>(p)], floor_cap);
+            at[static_cast<std::size_t>(p)] = cell_receive_at(in, bd, 1, k, p);
+        }
+        // Each table of this cell once: the least any of them gives each upper pair.
+        for (int slot = first_slot; slot < bd.filled.cell_receive; ++slot)
+            kernels::lower(lower.data(), bd.cell_receive[static_cast<std::size_t>(slot)].data(), n);
+        // The vector kernels look past the last pair: at places that exist.
+        std::fill(own.begin() + n, own.end(), 0);
+        std::fill(at.begin() + n, at.end(), 0);
+        bd.cell_lower_own_least[k] = *std::min_element(own.begin(), own.begin() + n);
+    }
+}
+
 // Column mode: fills the other_order rows of `side` on first use.
 void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
     if (bd.filled.other_order[side]) return;
@@ -106,6 +140,31 @@ void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
 }
 
 }  // namespace
+
+std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l) {
+    prepare_cell_floors(in, bd);
+    const std::int32_t* received = bd.cell_receive[0].data();
+    std::int32_t sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        const std::int32_t upper_first =
+            bd.cell_own_floor[0][k][i] +
+            bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, i))][l];
+        const std::int32_t lower_first =
+            bd.cell_own_floor[1][k][l] + received[bd.cell_rest_at[1][k][l] + i];
+        sum += std::min(std::min(upper_first, lower_first), floor_cap);
+    }
+    return sum;
+}
+
+std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i) {
+    prepare_cell_floors(in, bd);
+    std::int32_t sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        const std::int32_t lower_first = bd.cell_lower_own_least[k] + bd.cell_lower_least[k][i];
+        sum += std::min(std::min(bd.cell_own_floor[0][k][i], lower_first), floor_cap);
+    }
+    return sum;
+}
 
 std::int64_t row_floor(const FitInput& in, BlockData& bd, int row, int p) {
     if (!bd.filled.row_floor[row]) {
@@ -181,17 +240,29 @@ const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int r
         }
         return acc;
     }
-    // Per cell: this row's order costs its two pixels plus the other row's first receiving
-    // one; the other order (only with lumi_sort) costs at least its own two pixels.
-    for (int k = 0; k < 4; ++k) {
-        const std::int32_t own = bd.cell_own_cost[row][k][p];
-        const std::int32_t* received = cell_receive_costs(in, bd, row, k, p);
-        if (bd.lumi_sort) {
-            kernels::add_floor_terms(acc, own, received, bd.cell_own_cost[1 - row][k].data(), n,
-                                     floor_cap);
-        } else {
-            kernels::add_floor_terms(acc, own, received, unbounded_terms().data(), n, floor_cap);
+    if (bd.lumi_sort) {
+        // Per cell, the cheaper of the two orders: the one that starts on the upper row exactly
+        // (but for the inversion limit, which can only make a cell dearer), the other at least.
+        // Only the upper pairs' rows are asked for: they cover every candidate.
+        prepare_cell_floors(in, bd);
+        std::int32_t own[4];
+        const std::int32_t *rest[4], *other_own[4], *other_at[4];
+        for (int k = 0; k < 4; ++k) {
+            own[k] = bd.cell_own_floor[0][k][p];
+            rest[k] = bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, p))]
+                          .data();
+            other_own[k] = bd.cell_own_floor[1][k].data();
+            other_at[k] = bd.cell_rest_at[1][k].data();
         }
+        kernels::cell_floor_row(own, rest, other_own, other_at, bd.cell_receive[0].data(), p, n,
+                                floor_cap, acc);
+        return acc;
+    }
+    // Per cell: this row's order costs its two pixels plus the other row's first receiving one.
+    for (int k = 0; k < 4; ++k) {
+        kernels::add_floor_terms(acc, bd.cell_own_cost[row][k][p],
+                                 cell_receive_costs(in, bd, row, k, p), unbounded_terms().data(), n,
+                                 floor_cap);
     }
     return acc;
 }

@@ -192,7 +192,9 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
         if (best < rejection_error && !floor_checked) {
             if (bd.filled.floor[0][i]) {
                 if (bd.floor[0][i][l] >= best) return;
-            } else if (bd.filled.floor[1][l] || !column || !single) {
+            } else if (!column) {
+                if (cell_floor(in, bd, i, l) >= best) return;
+            } else if (bd.filled.floor[1][l] || !single) {
                 const std::int32_t floor = upper_bound <= best ? error_floor(in, bd, 0, i)[l]
                                                                : error_floor(in, bd, 1, l)[i];
                 if (floor >= best) return;
@@ -226,6 +228,31 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
         // No real error to compare with yet (every entry so far was rejected): entry by entry.
         for (int id = 0; id < n * n; ++id) {
             if (!list.is_moved(id)) visit(id / n, id % n);
+        }
+        return choice;
+    }
+    if (!column) {
+        // The cell modes' floors are the same for a candidate by either of its pairs: one row per
+        // upper pair covers every candidate. An upper pair whose own bound is above the best
+        // error can only pass the pre-check with lower pairs whose bound is not.
+        const std::int64_t start = choice.error;
+        const std::int64_t lower_least =
+            *std::min_element(bd.bound[1][0].begin(), bd.bound[1][0].begin() + n);
+        for (int i = 0; i < n; ++i) {
+            const bool upper_passes = bd.bound[0][0][i] <= start;
+            if (!upper_passes && lower_least > start) continue;
+            if (cell_row_floor(in, bd, i) >= choice.error) continue;
+            const std::int32_t* floor = error_floor(in, bd, 0, i);
+            std::uint64_t bits[2];
+            kernels::below(floor, n, choice.error, bits);
+            for (int w = 0; w < 2; ++w) {
+                for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
+                    const int l = w * 64 + __builtin_ctzll(m);
+                    if (floor[l] >= choice.error || list.is_moved(i * n + l)) continue;
+                    if (!upper_passes && bd.bound[1][0][l] > start) continue;
+                    visit(i, l, true);
+                }
+            }
         }
         return choice;
     }

@@ -29,6 +29,17 @@ void distances_plain(const std::int32_t* pr, const std::int32_t* pg, const std::
     }
 }
 
+// The value of a receiving pixel (dst) after `share` eighths of the error src - palette[c]
+// (scaled by scale / 256 when sp), clamped to low..high.
+void received_value(const std::int32_t* const* palette, const std::int32_t* dst,
+                    const std::int32_t* src, int c, std::int32_t share, std::int32_t scale, bool sp,
+                    std::int32_t low, std::int32_t high, std::int32_t* v) {
+    for (int ch = 0; ch < 3; ++ch) {
+        const std::int32_t e = ((src[ch] - palette[ch][c]) * share) >> 3;
+        v[ch] = std::clamp(dst[ch] + (sp ? (e * scale) >> 8 : e), low, high);
+    }
+}
+
 void received_distances_plain(const std::int32_t* pr, const std::int32_t* pg,
                               const std::int32_t* pb, const std::int32_t* w,
                               const std::int32_t* dst, const std::int32_t* src, std::int32_t scale,
@@ -37,10 +48,7 @@ void received_distances_plain(const std::int32_t* pr, const std::int32_t* pg,
     const std::int32_t* palette[3] = {pr, pg, pb};
     for (int c = 0; c < 16; ++c) {
         std::int32_t v[3];
-        for (int ch = 0; ch < 3; ++ch) {
-            const std::int32_t e = src[ch] - palette[ch][c];
-            v[ch] = std::clamp(dst[ch] + (sp ? (e * scale) >> 8 : e), low, high);
-        }
+        received_value(palette, dst, src, c, 8, scale, sp, low, high, v);
         distances_plain(pr, pg, pb, w, v[0], v[1], v[2], d + 16 * c);
         least[c] = *std::min_element(d + 16 * c, d + 16 * c + 16);
     }
@@ -139,26 +147,49 @@ void pair_colours(int first, int p, int& a, int& b) {
     b = a + 1 + p;
 }
 
-unsigned taken_colours_plain(const std::int32_t* d, int first) {
-    unsigned taken = 0;
-    for (int a = first; a < 15; ++a) {
-        for (int b = a + 1; b < 16; ++b)
-            taken |= 1u << (d[a] < d[b] ? a : b);
+void cell_rest_plain(const CellRest& in, std::int32_t cap, std::int64_t* out,
+                     std::int32_t* capped) {
+    const std::int32_t* palette[3] = {in.palette_r, in.palette_g, in.palette_b};
+    std::int32_t second[16][16];  // [colour the first took][colour]
+    for (int c = 0; c < 16; ++c) {
+        std::int32_t v[3];
+        received_value(palette, in.base, in.value, c, in.share, in.scale, in.sp, in.low, in.high,
+                       v);
+        distances_plain(in.palette_r, in.palette_g, in.palette_b, in.weight, v[0], v[1], v[2],
+                        second[c]);
     }
-    return taken;
-}
-
-void cell_rest_plain(const std::int32_t* d1, const std::int32_t* second, std::int32_t w1,
-                     std::int32_t w2, int first, std::int64_t* out) {
-    const int n = first == 0 ? 120 : 105;
+    const std::int32_t* d1 = in.d1;
+    const int n = in.first == 0 ? 120 : 105;
     for (int p = 0; p < n; ++p) {
         int a, b;
-        pair_colours(first, p, a, b);
-        const int c = d1[a] < d1[b] ? a : b;
-        const std::int32_t* d2 = second + 16 * c;
-        out[p] =
-            std::int64_t{std::min(d1[a], d1[b])} * w1 + std::int64_t{std::min(d2[a], d2[b])} * w2;
+        pair_colours(in.first, p, a, b);
+        const std::int32_t* d2 = second[d1[a] < d1[b] ? a : b];
+        const std::int64_t cost = std::int64_t{std::min(d1[a], d1[b])} * in.w1 +
+                                  std::int64_t{std::min(d2[a], d2[b])} * in.w2;
+        if (out != nullptr) out[p] = cost;
+        if (capped != nullptr)
+            capped[p] = static_cast<std::int32_t>(std::min<std::int64_t>(cost, cap));
     }
+}
+
+void cell_floor_row_plain(const std::int32_t* own, const std::int32_t* const* rest,
+                          const std::int32_t* const* other_own, const std::int32_t* const* other_at,
+                          const std::int32_t* table, int p, int n, std::int32_t cap,
+                          std::int32_t* out) {
+    for (int q = 0; q < n; ++q) {
+        std::int32_t sum = 0;
+        for (int k = 0; k < 4; ++k) {
+            const std::int32_t here = own[k] + rest[k][q];
+            const std::int32_t there = other_own[k][q] + table[other_at[k][q] + p];
+            sum += std::min(std::min(here, there), cap);
+        }
+        out[q] = sum;
+    }
+}
+
+void lower_plain(std::int32_t* least, const std::int32_t* values, int n) {
+    for (int q = 0; q < n; ++q)
+        least[q] = std::min(least[q], values[q]);
 }
 
 std::int64_t cell_row_plain(std::int64_t own, const std::int64_t* const* rest, int n,
@@ -197,8 +228,9 @@ const Variant plain{"plain",
                     add_floor_terms_plain,
                     below_plain,
                     best_mix_plain,
-                    taken_colours_plain,
                     cell_rest_plain,
+                    cell_floor_row_plain,
+                    lower_plain,
                     cell_row_plain};
 
 // The vector versions the processor runs, narrowest first.
@@ -286,17 +318,22 @@ void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* ot
     chosen.add_floor_terms(acc, own, other, alternative, n, cap);
 }
 
-unsigned taken_colours(const std::int32_t* d, int first) {
-    return chosen.taken_colours(d, first);
+void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int32_t* capped) {
+    chosen.cell_rest(c, cap, out, capped);
 }
 
-void cell_rest(const std::int32_t* d1, const std::int32_t* second, std::int32_t w1, std::int32_t w2,
-               int first, std::int64_t* out) {
-    chosen.cell_rest(d1, second, w1, w2, first, out);
+void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
+                    const std::int32_t* const* other_own, const std::int32_t* const* other_at,
+                    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out) {
+    chosen.cell_floor_row(own, rest, other_own, other_at, table, p, n, cap, out);
 }
 
 std::int64_t cell_row(std::int64_t own, const std::int64_t* const* rest, int n, std::int64_t* out) {
     return chosen.cell_row(own, rest, n, out);
+}
+
+void lower(std::int32_t* least, const std::int32_t* values, int n) {
+    chosen.lower(least, values, n);
 }
 
 const Variant& plain_variant() {

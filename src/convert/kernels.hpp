@@ -65,16 +65,34 @@ void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* ot
 // for n rounded up to a multiple of 8). Returns the number of bits set.
 int below(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits);
 
-// Cell modes, for a pixel of distances d (16) fitted first with each pair (a, b) in list order
-// from `first` (as pair_costs): bit c set where some pair makes it take colour c.
-unsigned taken_colours(const std::int32_t* d, int first);
+// Cell modes: the other row's two pixels of a cell after the row an order starts on, for each
+// pair p (a, b) in list order from `first` (as pair_costs). The first receiving pixel, of
+// distances d1, takes c = a where d1[a] < d1[b], else b; the second then has the value base +
+// `share` eighths of the error value - palette[c] (scaled by scale / 256 when sp), clamped to
+// low..high, and takes the nearer of a and b. Their cost, w1 * min(d1[a], d1[b]) + w2 * that
+// distance, goes to out[p] when out is given, and at most cap to capped[p] when that is given;
+// both have room for the pair count rounded up to 8.
+struct CellRest {
+    const std::int32_t *palette_r, *palette_g, *palette_b, *weight;  // as for distances
+    const std::int32_t* d1;
+    std::int32_t base[3], value[3];
+    std::int32_t share, scale;
+    bool sp;
+    std::int32_t low, high, w1, w2;
+    int first;
+};
+void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int32_t* capped);
 
-// Cell modes, for each pair p (a, b) in list order from `first` (as pair_costs): the cost of two
-// pixels fitted one after the other, the first of distances d1 taking c = a where d1[a] < d1[b],
-// else b, the second then of distances second[16 c ..] (only the rows of the colours taken are
-// read): out[p] = w1 * min(d1[a], d1[b]) + w2 * min(second[16 c + a], second[16 c + b]).
-void cell_rest(const std::int32_t* d1, const std::int32_t* second, std::int32_t w1, std::int32_t w2,
-               int first, std::int64_t* out);
+// Cell modes with lumi_sort, lower bounds of the candidates that pair pair p of one row with the
+// other row's pairs q < n: out[q] = the sum over the cells k of min(cap, own[k] + rest[k][q],
+// other_own[k][q] + table[other_at[k][q] + p]), the cheaper of the cell's two orders. Each sum
+// fits in 32 bits; the lane arrays have room for n rounded up to 16.
+void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
+                    const std::int32_t* const* other_own, const std::int32_t* const* other_at,
+                    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out);
+
+// least[q] = min(least[q], values[q]) for q < n. The arrays have room for n rounded up to 8.
+void lower(std::int32_t* least, const std::int32_t* values, int n);
 
 // out[q] = own + rest[0][q] + rest[1][q] + rest[2][q] + rest[3][q] for q < n; returns the least.
 // The arrays have room for n rounded up to a multiple of 8.
@@ -101,8 +119,9 @@ struct Variant {
     decltype(&kernels::add_floor_terms) add_floor_terms;
     decltype(&kernels::below) below;
     decltype(&kernels::best_mix) best_mix;
-    decltype(&kernels::taken_colours) taken_colours;
     decltype(&kernels::cell_rest) cell_rest;
+    decltype(&kernels::cell_floor_row) cell_floor_row;
+    decltype(&kernels::lower) lower;
     decltype(&kernels::cell_row) cell_row;
 };
 const Variant& plain_variant();

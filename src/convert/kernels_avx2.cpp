@@ -144,17 +144,20 @@ __attribute__((target("avx2"))) void distances_avx2(const std::int32_t* pr, cons
     }
 }
 
-// The 16 received values of each channel, one per colour c: the source plus the colour's error
-// (scaled with sp), clamped.
+// The 16 received values of each channel, one per colour c: the source plus `share` eighths of
+// the colour's error (scaled with sp), clamped.
 __attribute__((target("avx2"))) inline void received_values(
     const std::int32_t* const* palette, const std::int32_t* dst, const std::int32_t* src,
-    std::int32_t scale, bool sp, std::int32_t low, std::int32_t high, std::int32_t (*v)[16]) {
+    std::int32_t share, std::int32_t scale, bool sp, std::int32_t low, std::int32_t high,
+    std::int32_t (*v)[16]) {
     const __m256i lo = _mm256_set1_epi32(low), hi = _mm256_set1_epi32(high);
-    const __m256i f = _mm256_set1_epi32(scale);
+    const __m256i f = _mm256_set1_epi32(scale), part = _mm256_set1_epi32(share);
     for (int ch = 0; ch < 3; ++ch) {
         const __m256i s = _mm256_set1_epi32(src[ch]), t = _mm256_set1_epi32(dst[ch]);
         for (int c = 0; c < 16; c += 8) {
             __m256i e = _mm256_sub_epi32(s, load8(palette[ch] + c));
+            // The whole error (8 eighths) is the error itself.
+            if (share != 8) e = _mm256_srai_epi32(_mm256_mullo_epi32(e, part), 3);
             if (sp) e = _mm256_srai_epi32(_mm256_mullo_epi32(e, f), 8);
             const __m256i x = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(t, e), lo), hi);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(&v[ch][c]), x);
@@ -175,7 +178,7 @@ __attribute__((target("avx2"))) void received_distances_avx2(
     std::int32_t high, std::int32_t* d, std::int32_t* least) {
     alignas(32) std::int32_t v[3][16];
     const std::int32_t* palette[3] = {pr, pg, pb};
-    received_values(palette, dst, src, scale, sp, low, high, v);
+    received_values(palette, dst, src, 8, scale, sp, low, high, v);
     const __m256i p_lo[3] = {load8(pr), load8(pg), load8(pb)};
     const __m256i p_hi[3] = {load8(pr + 8), load8(pg + 8), load8(pb + 8)};
     const __m256i wv[3] = {_mm256_set1_epi32(w[0]), _mm256_set1_epi32(w[1]),
@@ -201,7 +204,7 @@ __attribute__((target("avx2"))) void received_costs_avx2(
     std::int32_t* row_least, std::int32_t* column_least) {
     const std::int32_t* palette[3] = {pr, pg, pb};
     std::int32_t v[3][16];
-    received_values(palette, dst, src, scale, sp, low, high, v);
+    received_values(palette, dst, src, 8, scale, sp, low, high, v);
     // Row r of the output: colour c = r (lanes k), or palette colour k = r (lanes c).
     const __m256i wv[3] = {_mm256_set1_epi32(w[0] * weight), _mm256_set1_epi32(w[1] * weight),
                            _mm256_set1_epi32(w[2] * weight)};
@@ -296,41 +299,38 @@ __attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std
     }
 }
 
-__attribute__((target("avx2"))) unsigned taken_colours_avx2(const std::int32_t* d, int first) {
-    const __m256i lo = load8(d), hi = load8(d + 8), one = _mm256_set1_epi32(1);
-    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
-    __m256i taken = _mm256_setzero_si256();
-    for (int p = 0; p < n; p += 8) {
-        const __m256i ia = load8(pair_index.a + skip + p), ib = load8(pair_index.b + skip + p);
-        // a where d[a] < d[b], else b; lanes past the list hold pair (0, 0), which adds nothing
-        // new where colour 0 is in the list and is cleared below where it is not.
-        const __m256i fg = _mm256_cmpgt_epi32(lookup16(lo, hi, ib), lookup16(lo, hi, ia));
-        const __m256i c = _mm256_blendv_epi8(ib, ia, fg);
-        const __m256i in_list =
-            _mm256_cmpgt_epi32(_mm256_set1_epi32(n - p), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        taken = _mm256_or_si256(taken, _mm256_and_si256(in_list, _mm256_sllv_epi32(one, c)));
+__attribute__((target("avx2"))) void cell_rest_avx2(const CellRest& in, std::int32_t cap,
+                                                    std::int64_t* out, std::int32_t* capped) {
+    const std::int32_t* palette[3] = {in.palette_r, in.palette_g, in.palette_b};
+    // The second pixel's value after the first took colour c, in lane c of two vectors.
+    alignas(32) std::int32_t values[3][16];
+    received_values(palette, in.base, in.value, in.share, in.scale, in.sp, in.low, in.high, values);
+    __m256i v[3][2], pal[3][2];
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int h = 0; h < 2; ++h) {
+            v[ch][h] = load8(values[ch] + 8 * h);
+            pal[ch][h] = load8(palette[ch] + 8 * h);
+        }
     }
-    __m128i m = _mm_or_si128(_mm256_castsi256_si128(taken), _mm256_extracti128_si256(taken, 1));
-    m = _mm_or_si128(m, _mm_shuffle_epi32(m, 0x4E));
-    m = _mm_or_si128(m, _mm_shuffle_epi32(m, 0xB1));
-    return static_cast<unsigned>(_mm_cvtsi128_si32(m));
-}
-
-__attribute__((target("avx2"))) void cell_rest_avx2(const std::int32_t* d1,
-                                                    const std::int32_t* second, std::int32_t w1,
-                                                    std::int32_t w2, int first, std::int64_t* out) {
-    const __m256i lo = load8(d1), hi = load8(d1 + 8);
-    const __m256i w1v = _mm256_set1_epi64x(w1), w2v = _mm256_set1_epi64x(w2);
-    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    const __m256i wv[3] = {_mm256_set1_epi32(in.weight[0]), _mm256_set1_epi32(in.weight[1]),
+                           _mm256_set1_epi32(in.weight[2])};
+    const __m256i lo = load8(in.d1), hi = load8(in.d1 + 8);
+    const __m256i w1v = _mm256_set1_epi64x(in.w1), w2v = _mm256_set1_epi64x(in.w2);
+    const int skip = in.first == 0 ? 0 : 15, n = in.first == 0 ? 120 : 105;
     for (int p = 0; p < n; p += 8) {
-        // Lanes past the list look at pair (0, 0): rows that exist; what they give is not kept.
+        // Lanes past the list look at pair (0, 0); what they give is not kept.
         const __m256i ia = load8(pair_index.a + skip + p), ib = load8(pair_index.b + skip + p);
         const __m256i da = lookup16(lo, hi, ia), db = lookup16(lo, hi, ib);
         const __m256i c = _mm256_blendv_epi8(ib, ia, _mm256_cmpgt_epi32(db, da));
-        const __m256i row = _mm256_slli_epi32(c, 4);
-        const __m256i sa = _mm256_i32gather_epi32(second, _mm256_add_epi32(row, ia), 4);
-        const __m256i sb = _mm256_i32gather_epi32(second, _mm256_add_epi32(row, ib), 4);
-        const __m256i d1min = _mm256_min_epi32(da, db), d2min = _mm256_min_epi32(sa, sb);
+        __m256i to_a = _mm256_setzero_si256(), to_b = _mm256_setzero_si256();
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m256i x = lookup16(v[ch][0], v[ch][1], c);
+            const __m256i ea = _mm256_sub_epi32(x, lookup16(pal[ch][0], pal[ch][1], ia));
+            const __m256i eb = _mm256_sub_epi32(x, lookup16(pal[ch][0], pal[ch][1], ib));
+            to_a = _mm256_add_epi32(to_a, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(ea, ea)));
+            to_b = _mm256_add_epi32(to_b, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(eb, eb)));
+        }
+        const __m256i d1min = _mm256_min_epi32(da, db), d2min = _mm256_min_epi32(to_a, to_b);
         alignas(32) std::int64_t sum[8];
         for (int h = 0; h < 2; ++h) {
             const __m256i x = _mm256_cvtepi32_epi64(h ? _mm256_extracti128_si256(d1min, 1)
@@ -341,8 +341,47 @@ __attribute__((target("avx2"))) void cell_rest_avx2(const std::int32_t* d1,
                 reinterpret_cast<__m256i*>(sum + 4 * h),
                 _mm256_add_epi64(_mm256_mul_epi32(x, w1v), _mm256_mul_epi32(y, w2v)));
         }
-        for (int k = 0; k < 8 && p + k < n; ++k)
-            out[p + k] = sum[k];
+        for (int k = 0; k < 8 && p + k < n; ++k) {
+            if (out != nullptr) out[p + k] = sum[k];
+            if (capped != nullptr)
+                capped[p + k] = static_cast<std::int32_t>(std::min<std::int64_t>(sum[k], cap));
+        }
+    }
+}
+
+__attribute__((target("avx2"))) void cell_floor_row_avx2(const std::int32_t* own,
+                                                         const std::int32_t* const* rest,
+                                                         const std::int32_t* const* other_own,
+                                                         const std::int32_t* const* other_at,
+                                                         const std::int32_t* table, int p, int n,
+                                                         std::int32_t cap, std::int32_t* out) {
+    const __m256i c = _mm256_set1_epi32(cap), pv = _mm256_set1_epi32(p);
+    for (int q = 0; q < n; q += 8) {
+        __m256i sum = _mm256_setzero_si256();
+        for (int k = 0; k < 4; ++k) {
+            const __m256i here = _mm256_add_epi32(_mm256_set1_epi32(own[k]), load8(rest[k] + q));
+            // Lanes past n read the arrays' room: places of the table that exist.
+            const __m256i at = _mm256_add_epi32(load8(other_at[k] + q), pv);
+            const __m256i there =
+                _mm256_add_epi32(load8(other_own[k] + q), _mm256_i32gather_epi32(table, at, 4));
+            sum = _mm256_add_epi32(sum, _mm256_min_epi32(_mm256_min_epi32(here, there), c));
+        }
+        if (q + 8 <= n) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + q), sum);
+        } else {
+            alignas(32) std::int32_t last[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(last), sum);
+            for (int k = 0; q + k < n; ++k)
+                out[q + k] = last[k];
+        }
+    }
+}
+
+__attribute__((target("avx2"))) void lower_avx2(std::int32_t* least, const std::int32_t* values,
+                                                int n) {
+    for (int q = 0; q < n; q += 8) {
+        __m256i* at = reinterpret_cast<__m256i*>(least + q);
+        _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), load8(values + q)));
     }
 }
 
@@ -382,8 +421,9 @@ constinit const Variant avx2_variant{"AVX2",
                                      add_floor_terms_avx2,
                                      below_avx2,
                                      best_mix_avx2,
-                                     taken_colours_avx2,
                                      cell_rest_avx2,
+                                     cell_floor_row_avx2,
+                                     lower_avx2,
                                      cell_row_avx2};
 
 #endif

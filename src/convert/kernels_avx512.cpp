@@ -87,6 +87,25 @@ LUMAWEAVE_AVX512 void distances_avx512(const std::int32_t* pr, const std::int32_
     _mm512_storeu_si512(d, weighted_squares(x, p, wv));
 }
 
+// The received values for the 16 colours c, channel by channel: the source plus `share` eighths
+// of the colour's error (scaled with sp), clamped; in lanes and in `values`.
+LUMAWEAVE_AVX512 inline void received_lanes(const __m512i* palette, const std::int32_t* dst,
+                                            const std::int32_t* src, std::int32_t share,
+                                            std::int32_t scale, bool sp, std::int32_t low,
+                                            std::int32_t high, __m512i* v,
+                                            std::int32_t (*values)[16]) {
+    const __m512i lo = _mm512_set1_epi32(low), hi = _mm512_set1_epi32(high);
+    for (int ch = 0; ch < 3; ++ch) {
+        __m512i e = _mm512_sub_epi32(_mm512_set1_epi32(src[ch]), palette[ch]);
+        // The whole error (8 eighths) is the error itself.
+        if (share != 8) e = _mm512_srai_epi32(_mm512_mullo_epi32(e, _mm512_set1_epi32(share)), 3);
+        if (sp) e = _mm512_srai_epi32(_mm512_mullo_epi32(e, _mm512_set1_epi32(scale)), 8);
+        v[ch] = _mm512_min_epi32(
+            _mm512_max_epi32(_mm512_add_epi32(_mm512_set1_epi32(dst[ch]), e), lo), hi);
+        _mm512_store_si512(values[ch], v[ch]);
+    }
+}
+
 LUMAWEAVE_AVX512 void received_costs_avx512(const std::int32_t* pr, const std::int32_t* pg,
                                             const std::int32_t* pb, const std::int32_t* w,
                                             const std::int32_t* dst, const std::int32_t* src,
@@ -95,17 +114,9 @@ LUMAWEAVE_AVX512 void received_costs_avx512(const std::int32_t* pr, const std::i
                                             std::int32_t* d, std::int32_t* row_least,
                                             std::int32_t* column_least) {
     const __m512i palette[3] = {load16(pr), load16(pg), load16(pb)};
-    // The received values for the 16 colours c, channel by channel.
     __m512i v[3];
     alignas(64) std::int32_t values[3][16];
-    const __m512i lo = _mm512_set1_epi32(low), hi = _mm512_set1_epi32(high);
-    for (int ch = 0; ch < 3; ++ch) {
-        __m512i e = _mm512_sub_epi32(_mm512_set1_epi32(src[ch]), palette[ch]);
-        if (sp) e = _mm512_srai_epi32(_mm512_mullo_epi32(e, _mm512_set1_epi32(scale)), 8);
-        v[ch] = _mm512_min_epi32(
-            _mm512_max_epi32(_mm512_add_epi32(_mm512_set1_epi32(dst[ch]), e), lo), hi);
-        _mm512_store_si512(values[ch], v[ch]);
-    }
+    received_lanes(palette, dst, src, 8, scale, sp, low, high, v, values);
     const __m512i wv[3] = {_mm512_set1_epi32(w[0] * weight), _mm512_set1_epi32(w[1] * weight),
                            _mm512_set1_epi32(w[2] * weight)};
     const std::int32_t* scalar[3] = {transposed ? pr : values[0], transposed ? pg : values[1],
@@ -253,48 +264,85 @@ LUMAWEAVE_AVX512 int best_mix_avx512(const std::int32_t* r, const std::int32_t* 
     return 0;
 }
 
-LUMAWEAVE_AVX512 unsigned taken_colours_avx512(const std::int32_t* d, int first) {
-    const __m512i dv = load16(d), one = _mm512_set1_epi32(1);
-    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
-    __m512i taken = _mm512_setzero_si512();
-    for (int p = 0; p < n; p += 16) {
-        const __mmask16 keep = lanes_below(p, n);
-        const __m512i ia = load16(pair_index.a + skip + p), ib = load16(pair_index.b + skip + p);
-        const __mmask16 fg = _mm512_cmplt_epi32_mask(lookup(ia, dv), lookup(ib, dv));
-        const __m512i c = _mm512_mask_blend_epi32(fg, ib, ia);
-        taken = _mm512_mask_or_epi32(taken, keep, taken, _mm512_sllv_epi32(one, c));
-    }
-    return static_cast<unsigned>(_mm512_reduce_or_epi32(taken));
-}
-
 // The 8 lanes of v (low or high half) as 64-bit numbers times w.
 LUMAWEAVE_AVX512 inline __m512i times64(__m256i v, __m512i w) {
     return _mm512_mul_epi32(_mm512_cvtepi32_epi64(v), w);
 }
 
-LUMAWEAVE_AVX512 void cell_rest_avx512(const std::int32_t* d1, const std::int32_t* second,
-                                       std::int32_t w1, std::int32_t w2, int first,
-                                       std::int64_t* out) {
-    const __m512i dv = load16(d1), sixteen = _mm512_set1_epi32(16);
-    const __m512i w1v = _mm512_set1_epi64(w1), w2v = _mm512_set1_epi64(w2);
-    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+LUMAWEAVE_AVX512 void cell_rest_avx512(const CellRest& in, std::int32_t cap, std::int64_t* out,
+                                       std::int32_t* capped) {
+    const __m512i palette[3] = {load16(in.palette_r), load16(in.palette_g), load16(in.palette_b)};
+    const __m512i wv[3] = {_mm512_set1_epi32(in.weight[0]), _mm512_set1_epi32(in.weight[1]),
+                           _mm512_set1_epi32(in.weight[2])};
+    // The second pixel's value after the first took colour c, in lane c.
+    __m512i v[3];
+    alignas(64) std::int32_t values[3][16];
+    received_lanes(palette, in.base, in.value, in.share, in.scale, in.sp, in.low, in.high, v,
+                   values);
+    const __m512i dv = load16(in.d1);
+    const __m512i w1v = _mm512_set1_epi64(in.w1), w2v = _mm512_set1_epi64(in.w2);
+    const __m512i cap64 = _mm512_set1_epi64(cap);
+    const int skip = in.first == 0 ? 0 : 15, n = in.first == 0 ? 120 : 105;
     for (int p = 0; p < n; p += 16) {
         const __mmask16 keep = lanes_below(p, n);
         const __m512i ia = load16(pair_index.a + skip + p), ib = load16(pair_index.b + skip + p);
         const __m512i da = lookup(ia, dv), db = lookup(ib, dv);
         const __m512i c = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(da, db), ib, ia);
-        const __m512i row = _mm512_mullo_epi32(c, sixteen);
-        const __m512i sa = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
-                                                       _mm512_add_epi32(row, ia), second, 4);
-        const __m512i sb = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
-                                                       _mm512_add_epi32(row, ib), second, 4);
-        const __m512i d1min = _mm512_min_epi32(da, db), d2min = _mm512_min_epi32(sa, sb);
+        const __m512i x[3] = {lookup(c, v[0]), lookup(c, v[1]), lookup(c, v[2])};
+        const __m512i pa[3] = {lookup(ia, palette[0]), lookup(ia, palette[1]),
+                               lookup(ia, palette[2])};
+        const __m512i pb[3] = {lookup(ib, palette[0]), lookup(ib, palette[1]),
+                               lookup(ib, palette[2])};
+        const __m512i d1min = _mm512_min_epi32(da, db);
+        const __m512i d2min =
+            _mm512_min_epi32(weighted_squares(x, pa, wv), weighted_squares(x, pb, wv));
         const __m512i low = _mm512_add_epi64(times64(_mm512_castsi512_si256(d1min), w1v),
                                              times64(_mm512_castsi512_si256(d2min), w2v));
         const __m512i high = _mm512_add_epi64(times64(_mm512_extracti64x4_epi64(d1min, 1), w1v),
                                               times64(_mm512_extracti64x4_epi64(d2min, 1), w2v));
-        _mm512_mask_storeu_epi64(out + p, static_cast<__mmask8>(keep), low);
-        _mm512_mask_storeu_epi64(out + p + 8, static_cast<__mmask8>(keep >> 8), high);
+        if (out != nullptr) {
+            _mm512_mask_storeu_epi64(out + p, static_cast<__mmask8>(keep), low);
+            _mm512_mask_storeu_epi64(out + p + 8, static_cast<__mmask8>(keep >> 8), high);
+        }
+        if (capped != nullptr) {
+            const __m512i both = _mm512_inserti64x4(
+                _mm512_castsi256_si512(_mm512_cvtepi64_epi32(_mm512_min_epi64(low, cap64))),
+                _mm512_cvtepi64_epi32(_mm512_min_epi64(high, cap64)), 1);
+            _mm512_mask_storeu_epi32(capped + p, keep, both);
+        }
+    }
+}
+
+LUMAWEAVE_AVX512 void cell_floor_row_avx512(const std::int32_t* own,
+                                            const std::int32_t* const* rest,
+                                            const std::int32_t* const* other_own,
+                                            const std::int32_t* const* other_at,
+                                            const std::int32_t* table, int p, int n,
+                                            std::int32_t cap, std::int32_t* out) {
+    const __m512i c = _mm512_set1_epi32(cap), pv = _mm512_set1_epi32(p);
+    for (int q = 0; q < n; q += 16) {
+        const __mmask16 keep = lanes_below(q, n);
+        __m512i sum = _mm512_setzero_si512();
+        for (int k = 0; k < 4; ++k) {
+            const __m512i here = _mm512_add_epi32(_mm512_set1_epi32(own[k]),
+                                                  _mm512_maskz_loadu_epi32(keep, rest[k] + q));
+            const __m512i at =
+                _mm512_add_epi32(_mm512_maskz_loadu_epi32(keep, other_at[k] + q), pv);
+            const __m512i there = _mm512_add_epi32(
+                _mm512_maskz_loadu_epi32(keep, other_own[k] + q),
+                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep, at, table, 4));
+            sum = _mm512_add_epi32(sum, _mm512_min_epi32(_mm512_min_epi32(here, there), c));
+        }
+        _mm512_mask_storeu_epi32(out + q, keep, sum);
+    }
+}
+
+LUMAWEAVE_AVX512 void lower_avx512(std::int32_t* least, const std::int32_t* values, int n) {
+    for (int q = 0; q < n; q += 16) {
+        const __mmask16 keep = lanes_below(q, n);
+        const __m512i m = _mm512_min_epi32(_mm512_maskz_loadu_epi32(keep, least + q),
+                                           _mm512_maskz_loadu_epi32(keep, values + q));
+        _mm512_mask_storeu_epi32(least + q, keep, m);
     }
 }
 
@@ -325,8 +373,9 @@ constinit const Variant avx512_variant{"AVX-512",
                                        add_floor_terms_avx512,
                                        below_avx512,
                                        best_mix_avx512,
-                                       taken_colours_avx512,
                                        cell_rest_avx512,
+                                       cell_floor_row_avx512,
+                                       lower_avx512,
                                        cell_row_avx512};
 
 #endif
