@@ -36,7 +36,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
     std::array<std::array<I, 128>, 8> costs, colours;
     std::array<I, room> mr, mg, mb, ma, mc, wa, wb, to_palette;
     std::array<std::array<std::int64_t, 120>, 4> rests;
-    std::array<std::array<I, 128>, 4> own_rows, rest_rows32, at_rows;
+    std::array<std::array<I, 128>, 4> own_rows, rest_rows32, key_rows;
+    std::array<std::array<I, 136>, 4> key_at_rows;
+    std::array<int, 4> key_counts;
     std::array<I, 8 * 120 + 8> table;
     for (int trial = 0; trial < 3000; ++trial) {
         SCOPED_TRACE(trial);
@@ -69,7 +71,10 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
         for (int k = 0; k < 4; ++k) {
             random(own_rows[k], 0, spread);
             random(rest_rows32[k], 0, spread);
-            for (I& v : at_rows[k])
+            // Up to 16, 32, 64 and more tables in a cell: each a way of its own in the kernels.
+            key_counts[k] = in(1, std::array{16, 32, 64, 120}[k]);
+            random(key_rows[k], 0, key_counts[k] - 1);
+            for (I& v : key_at_rows[k])
                 v = 120 * in(0, 7);
         }
         random(table, 0, spread);
@@ -153,10 +158,12 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                                       rest_rows32[2].data(), rest_rows32[3].data()};
             const I* floor_own[4] = {own_rows[0].data(), own_rows[1].data(), own_rows[2].data(),
                                      own_rows[3].data()};
-            const I* floor_at[4] = {at_rows[0].data(), at_rows[1].data(), at_rows[2].data(),
-                                    at_rows[3].data()};
-            k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_at, table.data(), row_pair,
-                             n, cap, o.floor_row.data());
+            const I* floor_key[4] = {key_rows[0].data(), key_rows[1].data(), key_rows[2].data(),
+                                     key_rows[3].data()};
+            const I* floor_key_at[4] = {key_at_rows[0].data(), key_at_rows[1].data(),
+                                        key_at_rows[2].data(), key_at_rows[3].data()};
+            k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_key, floor_key_at,
+                             key_counts.data(), table.data(), row_pair, n, cap, o.floor_row.data());
             o.lowered = start;
             k.lower(o.lowered.data(), other.data(), n);
             // Only the first n lanes are defined (pairs: as many as the list holds).

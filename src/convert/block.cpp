@@ -27,12 +27,12 @@ void prepare_cell_costs(const FitInput& in, BlockData& bd, int row) {
         const BlockPixel& pa = bd.px[row][ca];
         const BlockPixel& pb = bd.px[row][cb];
         std::array<std::array<std::int32_t, 16>, 16> second;  // [colour the first took]
-        for (int c = 0; c < 16; ++c) {
-            const Rgb v =
-                clamp_value(in, add_share(bd, pb.own, minus(pa.own, in.palette.working[c]),
-                                          8 - bd.ratio, pa.scale));
-            fill_distances(in, v, second[c]);
-        }
+        const std::int32_t dst[3] = {pb.own.r, pb.own.g, pb.own.b};
+        const std::int32_t src[3] = {pa.own.r, pa.own.g, pa.own.b};
+        kernels::shared_distances(in.tables.working_r.data(), in.tables.working_g.data(),
+                                  in.tables.working_b.data(), in.tables.square_weight.data(), dst,
+                                  src, 8 - bd.ratio, pa.scale, bd.sp, in.tables.clamp_low,
+                                  in.tables.clamp_high, second[0].data());
         const bool keyed_by_both = o.recv_first != o.own_first;
         for (int p = 0; p < n; ++p) {
             const int f = bd.pair_fg[p], b = bd.pair_bg[p];

@@ -87,7 +87,7 @@ struct BlockData {
         std::array<std::array<std::uint8_t, max_pairs>, 2> floor;  // floor[side][pair]
         std::array<std::array<std::uint8_t, max_pairs>, 2> half;   // bit k: half[row][p][k]
         int cell_receive;                                          // cell_receive entries taken
-        bool cell_floors;                                          // cell_own_floor, cell_rest_at
+        bool cell_floors;                                          // the cell floors' tables
     };
     Filled filled{};
 
@@ -142,15 +142,18 @@ struct BlockData {
     int cell_rest_used = 0;
     std::array<std::array<std::int64_t, max_pairs>, cell_rest_capacity> cell_rest;
     std::array<std::array<std::int32_t, max_pairs>, cell_rest_capacity> cell_rest_floor;
-    // Cell modes with lumi_sort, once every pair's table is made (filled.cell_floors):
-    // cell_own_cost at most 2^27, and the place in cell_rest_floor of each pair's table
-    // (slot * max_pairs; 0 past the pair count). [row][cell][pair]
+    // Cell modes with lumi_sort, made with the floors' first use (filled.cell_floors):
+    // cell_own_cost at most 2^27 [row][cell][pair]; for the lower pairs, by cell, which of the
+    // cell's cell_receive tables is theirs (0 past the pair count), and where each is (slot *
+    // max_pairs).
     std::array<std::array<std::array<std::int32_t, max_pairs>, 4>, 2> cell_own_floor;
-    std::array<std::array<std::array<std::int32_t, max_pairs>, 4>, 2> cell_rest_at;
+    std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_key;
+    std::array<std::array<std::int32_t, max_pairs + 16>, 4> cell_lower_key_at;
+    std::array<int, 4> cell_lower_keys;
     // For a bound of a whole row of them, [cell][upper pair]: the least any lower pair's
-    // cell_receive table gives the upper pair; and the least lower own cost.
+    // cell_receive table gives the upper pair; and that bound by upper pair.
     std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_least;
-    std::array<std::int32_t, 4> cell_lower_own_least;
+    std::array<std::int32_t, max_pairs> cell_row_floor;
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
@@ -220,7 +223,11 @@ inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int ro
 // Cell modes with lumi_sort: error_floor(in, bd, 0, i)[l] alone, and a lower bound of that whole
 // row.
 std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l);
-std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i);
+void prepare_cell_floors(const FitInput& in, BlockData& bd);
+inline std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i) {
+    prepare_cell_floors(in, bd);
+    return bd.cell_row_floor[static_cast<std::size_t>(i)];
+}
 
 // Column mode: a lower bound of the block error of every candidate with pair p on `row`,
 // whatever the other pair.

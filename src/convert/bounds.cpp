@@ -90,6 +90,8 @@ int cell_receive_at(const FitInput& in, BlockData& bd, int row, int k, int p) {
     return static_cast<int>(cell_receive_costs(in, bd, row, k, p) - bd.cell_receive[0].data());
 }
 
+}  // namespace
+
 // Cell modes with lumi_sort: what the floors by upper pair need of the lower row, made on first
 // use. An order that starts on the lower row costs at least its own two pixels and the upper
 // row's first receiving pixel.
@@ -97,29 +99,49 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
     if (bd.filled.cell_floors) return;
     bd.filled.cell_floors = true;
     const int n = bd.pair_count;
+    // Which key (0, 1, ...) each cell_receive slot is in its cell, -1 where none yet.
+    std::array<std::int16_t, BlockData::cell_receive_capacity> key_of;
+    key_of.fill(-1);
     for (int k = 0; k < 4; ++k) {
         auto& upper_own = bd.cell_own_floor[0][k];
         auto& own = bd.cell_own_floor[1][k];
-        auto& at = bd.cell_rest_at[1][k];
+        auto& key = bd.cell_lower_key[k];
+        auto& key_at = bd.cell_lower_key_at[k];
         auto& lower = bd.cell_lower_least[k];
         std::fill_n(lower.begin(), n, floor_cap);
-        const int first_slot = bd.filled.cell_receive;
+        int keys = 0;
         for (int p = 0; p < n; ++p) {
-            upper_own[static_cast<std::size_t>(p)] =
-                std::min(bd.cell_own_cost[0][k][static_cast<std::size_t>(p)], floor_cap);
-            own[static_cast<std::size_t>(p)] =
-                std::min(bd.cell_own_cost[1][k][static_cast<std::size_t>(p)], floor_cap);
-            at[static_cast<std::size_t>(p)] = cell_receive_at(in, bd, 1, k, p);
+            const auto at = static_cast<std::size_t>(p);
+            upper_own[at] = std::min(bd.cell_own_cost[0][k][at], floor_cap);
+            own[at] = std::min(bd.cell_own_cost[1][k][at], floor_cap);
+            const int table = cell_receive_at(in, bd, 1, k, p);
+            std::int16_t& known = key_of[static_cast<std::size_t>(table / max_pairs)];
+            if (known < 0) {
+                // A table met first: the least it gives each upper pair counts for the bound.
+                known = static_cast<std::int16_t>(keys);
+                key_at[static_cast<std::size_t>(keys++)] = table;
+                kernels::lower(lower.data(), bd.cell_receive[0].data() + table, n);
+            }
+            key[at] = known;
         }
-        // Each table of this cell once: the least any of them gives each upper pair.
-        for (int slot = first_slot; slot < bd.filled.cell_receive; ++slot)
-            kernels::lower(lower.data(), bd.cell_receive[static_cast<std::size_t>(slot)].data(), n);
-        // The vector kernels look past the last pair: at places that exist.
+        bd.cell_lower_keys[k] = keys;
+        // The vector kernels look past the last pair and key: at places that exist.
         std::fill(own.begin() + n, own.end(), 0);
-        std::fill(at.begin() + n, at.end(), 0);
-        bd.cell_lower_own_least[k] = *std::min_element(own.begin(), own.begin() + n);
+        std::fill(key.begin() + n, key.end(), 0);
+        std::fill(key_at.begin() + keys, key_at.end(), 0);
+    }
+    // A row's candidates' floors are at least, per cell, the cheaper of its upper pair's own cost
+    // and the least any lower pair's own cost and table can give.
+    std::fill_n(bd.cell_row_floor.begin(), n, 0);
+    for (int k = 0; k < 4; ++k) {
+        const auto& own = bd.cell_own_floor[1][k];
+        kernels::add_floor_terms(
+            bd.cell_row_floor.data(), *std::min_element(own.begin(), own.begin() + n),
+            bd.cell_lower_least[k].data(), bd.cell_own_floor[0][k].data(), n, floor_cap);
     }
 }
+
+namespace {
 
 // Column mode: fills the other_order rows of `side` on first use.
 void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
@@ -150,18 +172,10 @@ std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l) {
             bd.cell_own_floor[0][k][i] +
             bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, i))][l];
         const std::int32_t lower_first =
-            bd.cell_own_floor[1][k][l] + received[bd.cell_rest_at[1][k][l] + i];
+            bd.cell_own_floor[1][k][l] +
+            received[bd.cell_lower_key_at[k][static_cast<std::size_t>(bd.cell_lower_key[k][l])] +
+                     i];
         sum += std::min(std::min(upper_first, lower_first), floor_cap);
-    }
-    return sum;
-}
-
-std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i) {
-    prepare_cell_floors(in, bd);
-    std::int32_t sum = 0;
-    for (int k = 0; k < 4; ++k) {
-        const std::int32_t lower_first = bd.cell_lower_own_least[k] + bd.cell_lower_least[k][i];
-        sum += std::min(std::min(bd.cell_own_floor[0][k][i], lower_first), floor_cap);
     }
     return sum;
 }
@@ -246,16 +260,17 @@ const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int r
         // Only the upper pairs' rows are asked for: they cover every candidate.
         prepare_cell_floors(in, bd);
         std::int32_t own[4];
-        const std::int32_t *rest[4], *other_own[4], *other_at[4];
+        const std::int32_t *rest[4], *other_own[4], *key[4], *key_at[4];
         for (int k = 0; k < 4; ++k) {
             own[k] = bd.cell_own_floor[0][k][p];
             rest[k] = bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, p))]
                           .data();
             other_own[k] = bd.cell_own_floor[1][k].data();
-            other_at[k] = bd.cell_rest_at[1][k].data();
+            key[k] = bd.cell_lower_key[k].data();
+            key_at[k] = bd.cell_lower_key_at[k].data();
         }
-        kernels::cell_floor_row(own, rest, other_own, other_at, bd.cell_receive[0].data(), p, n,
-                                floor_cap, acc);
+        kernels::cell_floor_row(own, rest, other_own, key, key_at, bd.cell_lower_keys.data(),
+                                bd.cell_receive[0].data(), p, n, floor_cap, acc);
         return acc;
     }
     // Per cell: this row's order costs its two pixels plus the other row's first receiving one.

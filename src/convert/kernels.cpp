@@ -40,6 +40,18 @@ void received_value(const std::int32_t* const* palette, const std::int32_t* dst,
     }
 }
 
+void shared_distances_plain(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
+                            const std::int32_t* w, const std::int32_t* dst, const std::int32_t* src,
+                            std::int32_t share, std::int32_t scale, bool sp, std::int32_t low,
+                            std::int32_t high, std::int32_t* d) {
+    const std::int32_t* palette[3] = {pr, pg, pb};
+    for (int c = 0; c < 16; ++c) {
+        std::int32_t v[3];
+        received_value(palette, dst, src, c, share, scale, sp, low, high, v);
+        distances_plain(pr, pg, pb, w, v[0], v[1], v[2], d + 16 * c);
+    }
+}
+
 void received_distances_plain(const std::int32_t* pr, const std::int32_t* pg,
                               const std::int32_t* pb, const std::int32_t* w,
                               const std::int32_t* dst, const std::int32_t* src, std::int32_t scale,
@@ -173,14 +185,14 @@ void cell_rest_plain(const CellRest& in, std::int32_t cap, std::int64_t* out,
 }
 
 void cell_floor_row_plain(const std::int32_t* own, const std::int32_t* const* rest,
-                          const std::int32_t* const* other_own, const std::int32_t* const* other_at,
-                          const std::int32_t* table, int p, int n, std::int32_t cap,
-                          std::int32_t* out) {
+                          const std::int32_t* const* other_own, const std::int32_t* const* key,
+                          const std::int32_t* const* key_at, const int*, const std::int32_t* table,
+                          int p, int n, std::int32_t cap, std::int32_t* out) {
     for (int q = 0; q < n; ++q) {
         std::int32_t sum = 0;
         for (int k = 0; k < 4; ++k) {
             const std::int32_t here = own[k] + rest[k][q];
-            const std::int32_t there = other_own[k][q] + table[other_at[k][q] + p];
+            const std::int32_t there = other_own[k][q] + table[key_at[k][key[k][q]] + p];
             sum += std::min(std::min(here, there), cap);
         }
         out[q] = sum;
@@ -223,6 +235,7 @@ const Variant plain{"plain",
                     distances_plain,
                     received_distances_plain,
                     received_costs_plain,
+                    shared_distances_plain,
                     row_floors_plain,
                     column_row_plain,
                     add_floor_terms_plain,
@@ -298,6 +311,13 @@ void received_costs(const std::int32_t* pr, const std::int32_t* pg, const std::i
                           row_least, column_least);
 }
 
+void shared_distances(const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
+                      const std::int32_t* w, const std::int32_t* dst, const std::int32_t* src,
+                      std::int32_t share, std::int32_t scale, bool sp, std::int32_t low,
+                      std::int32_t high, std::int32_t* d) {
+    chosen.shared_distances(pr, pg, pb, w, dst, src, share, scale, sp, low, high, d);
+}
+
 void row_floors(const std::int32_t* const* own, const std::int32_t* const* colour,
                 const std::int32_t* nearest, const std::int32_t* cheapest, const std::int32_t* here,
                 const std::int32_t* f, const std::int32_t* b, int n, std::int32_t cap,
@@ -323,9 +343,10 @@ void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int3
 }
 
 void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
-                    const std::int32_t* const* other_own, const std::int32_t* const* other_at,
+                    const std::int32_t* const* other_own, const std::int32_t* const* key,
+                    const std::int32_t* const* key_at, const int* key_count,
                     const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out) {
-    chosen.cell_floor_row(own, rest, other_own, other_at, table, p, n, cap, out);
+    chosen.cell_floor_row(own, rest, other_own, key, key_at, key_count, table, p, n, cap, out);
 }
 
 std::int64_t cell_row(std::int64_t own, const std::int64_t* const* rest, int n, std::int64_t* out) {

@@ -27,6 +27,15 @@ void received_distances(const std::int32_t* palette_r, const std::int32_t* palet
                         bool sp, std::int32_t low, std::int32_t high, std::int32_t* d,
                         std::int32_t* least);
 
+// Cell modes, for each colour c = 0..15 a source pixel (src) may take: the value of a receiving
+// pixel (dst) after `share` eighths of the error src - palette[c] (then scaled by scale / 256
+// when sp), clamped to low..high; d[16 * c + k] its distances to palette colour k.
+void shared_distances(const std::int32_t* palette_r, const std::int32_t* palette_g,
+                      const std::int32_t* palette_b, const std::int32_t* weight,
+                      const std::int32_t* dst, const std::int32_t* src, std::int32_t share,
+                      std::int32_t scale, bool sp, std::int32_t low, std::int32_t high,
+                      std::int32_t* d);
+
 // Column mode, for each colour c = 0..15 a source pixel (src) may take: `weight` times the
 // distances to palette colour k of a receiving pixel (dst) after the whole error src - palette[c]
 // (scaled by scale / 256 when sp), clamped to low..high: d[16 * c + k], or d[16 * k + c] when
@@ -85,10 +94,13 @@ void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int3
 
 // Cell modes with lumi_sort, lower bounds of the candidates that pair pair p of one row with the
 // other row's pairs q < n: out[q] = the sum over the cells k of min(cap, own[k] + rest[k][q],
-// other_own[k][q] + table[other_at[k][q] + p]), the cheaper of the cell's two orders. Each sum
-// fits in 32 bits; the lane arrays have room for n rounded up to 16.
+// other_own[k][q] + table[key_at[k][key[k][q]] + p]), the cheaper of the cell's two orders (the
+// other row's pairs share key_count[k] tables in cell k, key[k][q] says which). Each sum fits in
+// 32 bits; the lane arrays have room for n rounded up to 16 (key[k] holds 0 past n), key_at[k]
+// for 16 more than key_count[k].
 void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
-                    const std::int32_t* const* other_own, const std::int32_t* const* other_at,
+                    const std::int32_t* const* other_own, const std::int32_t* const* key,
+                    const std::int32_t* const* key_at, const int* key_count,
                     const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out);
 
 // least[q] = min(least[q], values[q]) for q < n. The arrays have room for n rounded up to 8.
@@ -114,6 +126,7 @@ struct Variant {
     decltype(&kernels::distances) distances;
     decltype(&kernels::received_distances) received_distances;
     decltype(&kernels::received_costs) received_costs;
+    decltype(&kernels::shared_distances) shared_distances;
     decltype(&kernels::row_floors) row_floors;
     decltype(&kernels::column_row) column_row;
     decltype(&kernels::add_floor_terms) add_floor_terms;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "convert/kernel_sets.hpp"
+#include "convert/types.hpp"
 
 #ifdef LUMAWEAVE_X86_VECTORS
 #include <immintrin.h>
@@ -197,6 +198,30 @@ __attribute__((target("avx2"))) void received_distances_avx2(
     }
 }
 
+__attribute__((target("avx2"))) void shared_distances_avx2(
+    const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
+    const std::int32_t* dst, const std::int32_t* src, std::int32_t share, std::int32_t scale,
+    bool sp, std::int32_t low, std::int32_t high, std::int32_t* d) {
+    alignas(32) std::int32_t v[3][16];
+    const std::int32_t* palette[3] = {pr, pg, pb};
+    received_values(palette, dst, src, share, scale, sp, low, high, v);
+    const __m256i p_lo[3] = {load8(pr), load8(pg), load8(pb)};
+    const __m256i p_hi[3] = {load8(pr + 8), load8(pg + 8), load8(pb + 8)};
+    const __m256i wv[3] = {_mm256_set1_epi32(w[0]), _mm256_set1_epi32(w[1]),
+                           _mm256_set1_epi32(w[2])};
+    for (int c = 0; c < 16; ++c) {
+        __m256i sum_lo = _mm256_setzero_si256(), sum_hi = _mm256_setzero_si256();
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m256i x = _mm256_set1_epi32(v[ch][c]);
+            const __m256i a = _mm256_sub_epi32(x, p_lo[ch]), b = _mm256_sub_epi32(x, p_hi[ch]);
+            sum_lo = _mm256_add_epi32(sum_lo, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(a, a)));
+            sum_hi = _mm256_add_epi32(sum_hi, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(b, b)));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c), sum_lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c + 8), sum_hi);
+    }
+}
+
 __attribute__((target("avx2"))) void received_costs_avx2(
     const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
     const std::int32_t* dst, const std::int32_t* src, std::int32_t scale, bool sp, std::int32_t low,
@@ -349,21 +374,24 @@ __attribute__((target("avx2"))) void cell_rest_avx2(const CellRest& in, std::int
     }
 }
 
-__attribute__((target("avx2"))) void cell_floor_row_avx2(const std::int32_t* own,
-                                                         const std::int32_t* const* rest,
-                                                         const std::int32_t* const* other_own,
-                                                         const std::int32_t* const* other_at,
-                                                         const std::int32_t* table, int p, int n,
-                                                         std::int32_t cap, std::int32_t* out) {
-    const __m256i c = _mm256_set1_epi32(cap), pv = _mm256_set1_epi32(p);
+__attribute__((target("avx2"))) void cell_floor_row_avx2(
+    const std::int32_t* own, const std::int32_t* const* rest, const std::int32_t* const* other_own,
+    const std::int32_t* const* key, const std::int32_t* const* key_at, const int* key_count,
+    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out) {
+    const __m256i c = _mm256_set1_epi32(cap);
+    // Each cell's tables at p, by key.
+    alignas(32) std::int32_t received[4][max_pairs];
+    for (int k = 0; k < 4; ++k) {
+        for (int j = 0; j < key_count[k]; ++j)
+            received[k][j] = table[key_at[k][j] + p];
+    }
     for (int q = 0; q < n; q += 8) {
         __m256i sum = _mm256_setzero_si256();
         for (int k = 0; k < 4; ++k) {
             const __m256i here = _mm256_add_epi32(_mm256_set1_epi32(own[k]), load8(rest[k] + q));
-            // Lanes past n read the arrays' room: places of the table that exist.
-            const __m256i at = _mm256_add_epi32(load8(other_at[k] + q), pv);
-            const __m256i there =
-                _mm256_add_epi32(load8(other_own[k] + q), _mm256_i32gather_epi32(table, at, 4));
+            // Keys past n are 0: a key that exists.
+            const __m256i there = _mm256_add_epi32(
+                load8(other_own[k] + q), _mm256_i32gather_epi32(received[k], load8(key[k] + q), 4));
             sum = _mm256_add_epi32(sum, _mm256_min_epi32(_mm256_min_epi32(here, there), c));
         }
         if (q + 8 <= n) {
@@ -416,6 +444,7 @@ constinit const Variant avx2_variant{"AVX2",
                                      distances_avx2,
                                      received_distances_avx2,
                                      received_costs_avx2,
+                                     shared_distances_avx2,
                                      row_floors_avx2,
                                      column_row_avx2,
                                      add_floor_terms_avx2,

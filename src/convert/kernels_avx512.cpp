@@ -2,6 +2,7 @@
 // AVX-512 by its own attribute, so the rest of the program keeps the baseline instruction set and
 // this code runs only where the processor has AVX-512 (kernels.cpp checks). A 16-entry table of
 // colours fits one register, so a look-up by colour number is one permutation.
+#include <algorithm>
 #include <cstdint>
 
 #include "convert/kernel_sets.hpp"
@@ -144,6 +145,25 @@ LUMAWEAVE_AVX512 void received_distances_avx512(const std::int32_t* pr, const st
     std::int32_t unused[16];
     received_costs_avx512(pr, pg, pb, w, dst, src, scale, sp, low, high, 1, false, d, least,
                           unused);
+}
+
+LUMAWEAVE_AVX512 void shared_distances_avx512(const std::int32_t* pr, const std::int32_t* pg,
+                                              const std::int32_t* pb, const std::int32_t* w,
+                                              const std::int32_t* dst, const std::int32_t* src,
+                                              std::int32_t share, std::int32_t scale, bool sp,
+                                              std::int32_t low, std::int32_t high,
+                                              std::int32_t* d) {
+    const __m512i palette[3] = {load16(pr), load16(pg), load16(pb)};
+    __m512i v[3];
+    alignas(64) std::int32_t values[3][16];
+    received_lanes(palette, dst, src, share, scale, sp, low, high, v, values);
+    const __m512i wv[3] = {_mm512_set1_epi32(w[0]), _mm512_set1_epi32(w[1]),
+                           _mm512_set1_epi32(w[2])};
+    for (int c = 0; c < 16; ++c) {
+        const __m512i x[3] = {_mm512_set1_epi32(values[0][c]), _mm512_set1_epi32(values[1][c]),
+                              _mm512_set1_epi32(values[2][c])};
+        _mm512_storeu_si512(d + 16 * c, weighted_squares(x, palette, wv));
+    }
 }
 
 LUMAWEAVE_AVX512 void row_floors_avx512(const std::int32_t* const* own,
@@ -313,24 +333,52 @@ LUMAWEAVE_AVX512 void cell_rest_avx512(const CellRest& in, std::int32_t cap, std
     }
 }
 
-LUMAWEAVE_AVX512 void cell_floor_row_avx512(const std::int32_t* own,
-                                            const std::int32_t* const* rest,
-                                            const std::int32_t* const* other_own,
-                                            const std::int32_t* const* other_at,
-                                            const std::int32_t* table, int p, int n,
-                                            std::int32_t cap, std::int32_t* out) {
+LUMAWEAVE_AVX512 void cell_floor_row_avx512(
+    const std::int32_t* own, const std::int32_t* const* rest, const std::int32_t* const* other_own,
+    const std::int32_t* const* key, const std::int32_t* const* key_at, const int* key_count,
+    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out) {
     const __m512i c = _mm512_set1_epi32(cap), pv = _mm512_set1_epi32(p);
+    // Each cell's tables at p, in lanes by key: up to 64 in four registers, looked up by
+    // permutation; more are gathered lane by lane.
+    __m512i by_key[4][4];
+    for (int k = 0; k < 4; ++k) {
+        const int count = std::min(key_count[k], 64);
+        for (int r = 0; r < 4; ++r) {
+            by_key[k][r] = _mm512_setzero_si512();
+            if (16 * r >= count) continue;
+            const __mmask16 lanes = lanes_below(16 * r, count);
+            by_key[k][r] = _mm512_mask_i32gather_epi32(
+                _mm512_setzero_si512(), lanes,
+                _mm512_add_epi32(_mm512_maskz_loadu_epi32(lanes, key_at[k] + 16 * r), pv), table,
+                4);
+        }
+    }
+    const __m512i bit5 = _mm512_set1_epi32(32);
     for (int q = 0; q < n; q += 16) {
         const __mmask16 keep = lanes_below(q, n);
         __m512i sum = _mm512_setzero_si512();
         for (int k = 0; k < 4; ++k) {
             const __m512i here = _mm512_add_epi32(_mm512_set1_epi32(own[k]),
                                                   _mm512_maskz_loadu_epi32(keep, rest[k] + q));
-            const __m512i at =
-                _mm512_add_epi32(_mm512_maskz_loadu_epi32(keep, other_at[k] + q), pv);
-            const __m512i there = _mm512_add_epi32(
-                _mm512_maskz_loadu_epi32(keep, other_own[k] + q),
-                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep, at, table, 4));
+            const __m512i kv = _mm512_maskz_loadu_epi32(keep, key[k] + q);
+            const __m512i* t = by_key[k];
+            __m512i received;
+            if (key_count[k] <= 16) {
+                received = _mm512_permutexvar_epi32(kv, t[0]);
+            } else if (key_count[k] <= 32) {
+                received = _mm512_permutex2var_epi32(t[0], kv, t[1]);
+            } else if (key_count[k] <= 64) {
+                received = _mm512_mask_blend_epi32(_mm512_test_epi32_mask(kv, bit5),
+                                                   _mm512_permutex2var_epi32(t[0], kv, t[1]),
+                                                   _mm512_permutex2var_epi32(t[2], kv, t[3]));
+            } else {
+                const __m512i at =
+                    _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep, kv, key_at[k], 4);
+                received = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
+                                                       _mm512_add_epi32(at, pv), table, 4);
+            }
+            const __m512i there =
+                _mm512_add_epi32(_mm512_maskz_loadu_epi32(keep, other_own[k] + q), received);
             sum = _mm512_add_epi32(sum, _mm512_min_epi32(_mm512_min_epi32(here, there), c));
         }
         _mm512_mask_storeu_epi32(out + q, keep, sum);
@@ -368,6 +416,7 @@ constinit const Variant avx512_variant{"AVX-512",
                                        distances_avx512,
                                        received_distances_avx512,
                                        received_costs_avx512,
+                                       shared_distances_avx512,
                                        row_floors_avx512,
                                        column_row_avx512,
                                        add_floor_terms_avx512,
