@@ -165,7 +165,7 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_key, floor_key_at,
                              key_counts.data(), table.data(), row_pair, n, cap, o.floor_row.data());
             o.lowered = start;
-            k.lower(o.lowered.data(), other.data(), n);
+            k.lower(o.lowered.data(), other.data(), own8[1] - spread / 2, n);
             // Only the first n lanes are defined (pairs: as many as the list holds).
             const std::size_t pairs = first ? 105 : 120;
             std::fill(o.rest.begin() + pairs, o.rest.end(), 0);

@@ -150,8 +150,8 @@ struct BlockData {
     std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_key;
     std::array<std::array<std::int32_t, max_pairs + 16>, 4> cell_lower_key_at;
     std::array<int, 4> cell_lower_keys;
-    // For a bound of a whole row of them, [cell][upper pair]: the least any lower pair's
-    // cell_receive table gives the upper pair; and that bound by upper pair.
+    // For a bound of a whole row of them, [cell][upper pair]: the least that any lower pair's own
+    // cost and cell_receive table give with the upper pair; and that bound by upper pair.
     std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_least;
     std::array<std::int32_t, max_pairs> cell_row_floor;
     std::array<CellOrder, 2> cell_order{};  // [starting row]

@@ -99,9 +99,6 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
     if (bd.filled.cell_floors) return;
     bd.filled.cell_floors = true;
     const int n = bd.pair_count;
-    // Which key (0, 1, ...) each cell_receive slot is in its cell, -1 where none yet.
-    std::array<std::int16_t, BlockData::cell_receive_capacity> key_of;
-    key_of.fill(-1);
     for (int k = 0; k < 4; ++k) {
         auto& upper_own = bd.cell_own_floor[0][k];
         auto& own = bd.cell_own_floor[1][k];
@@ -109,20 +106,30 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
         auto& key_at = bd.cell_lower_key_at[k];
         auto& lower = bd.cell_lower_least[k];
         std::fill_n(lower.begin(), n, floor_cap);
+        // Which of the cell's tables (0, 1, ...) each cell_key has, -1 where none yet.
+        std::array<std::int16_t, 256> key_of;
+        key_of.fill(-1);
         int keys = 0;
+        std::array<std::int32_t, max_pairs> own_least;  // by table: the least own cost with it
         for (int p = 0; p < n; ++p) {
             const auto at = static_cast<std::size_t>(p);
             upper_own[at] = std::min(bd.cell_own_cost[0][k][at], floor_cap);
             own[at] = std::min(bd.cell_own_cost[1][k][at], floor_cap);
-            const int table = cell_receive_at(in, bd, 1, k, p);
-            std::int16_t& known = key_of[static_cast<std::size_t>(table / max_pairs)];
+            std::int16_t& known = key_of[bd.cell_key[1][k][at]];
             if (known < 0) {
-                // A table met first: the least it gives each upper pair counts for the bound.
                 known = static_cast<std::int16_t>(keys);
-                key_at[static_cast<std::size_t>(keys++)] = table;
-                kernels::lower(lower.data(), bd.cell_receive[0].data() + table, n);
+                own_least[static_cast<std::size_t>(keys)] = own[at];
+                key_at[static_cast<std::size_t>(keys++)] = cell_receive_at(in, bd, 1, k, p);
             }
             key[at] = known;
+            auto& least = own_least[static_cast<std::size_t>(known)];
+            least = std::min(least, own[at]);
+        }
+        // What the order that starts on the lower row costs at least with each upper pair.
+        for (int j = 0; j < keys; ++j) {
+            kernels::lower(lower.data(),
+                           bd.cell_receive[0].data() + key_at[static_cast<std::size_t>(j)],
+                           own_least[static_cast<std::size_t>(j)], n);
         }
         bd.cell_lower_keys[k] = keys;
         // The vector kernels look past the last pair and key: at places that exist.
@@ -131,13 +138,11 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
         std::fill(key_at.begin() + keys, key_at.end(), 0);
     }
     // A row's candidates' floors are at least, per cell, the cheaper of its upper pair's own cost
-    // and the least any lower pair's own cost and table can give.
+    // and the least the order that starts on the lower row can cost with it.
     std::fill_n(bd.cell_row_floor.begin(), n, 0);
     for (int k = 0; k < 4; ++k) {
-        const auto& own = bd.cell_own_floor[1][k];
-        kernels::add_floor_terms(
-            bd.cell_row_floor.data(), *std::min_element(own.begin(), own.begin() + n),
-            bd.cell_lower_least[k].data(), bd.cell_own_floor[0][k].data(), n, floor_cap);
+        kernels::add_floor_terms(bd.cell_row_floor.data(), 0, bd.cell_lower_least[k].data(),
+                                 bd.cell_own_floor[0][k].data(), n, floor_cap);
     }
 }
 

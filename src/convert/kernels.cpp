@@ -199,9 +199,9 @@ void cell_floor_row_plain(const std::int32_t* own, const std::int32_t* const* re
     }
 }
 
-void lower_plain(std::int32_t* least, const std::int32_t* values, int n) {
+void lower_plain(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
     for (int q = 0; q < n; ++q)
-        least[q] = std::min(least[q], values[q]);
+        least[q] = std::min(least[q], values[q] + add);
 }
 
 std::int64_t cell_row_plain(std::int64_t own, const std::int64_t* const* rest, int n,
@@ -353,8 +353,8 @@ std::int64_t cell_row(std::int64_t own, const std::int64_t* const* rest, int n, 
     return chosen.cell_row(own, rest, n, out);
 }
 
-void lower(std::int32_t* least, const std::int32_t* values, int n) {
-    chosen.lower(least, values, n);
+void lower(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
+    chosen.lower(least, values, add, n);
 }
 
 const Variant& plain_variant() {

@@ -406,10 +406,12 @@ __attribute__((target("avx2"))) void cell_floor_row_avx2(
 }
 
 __attribute__((target("avx2"))) void lower_avx2(std::int32_t* least, const std::int32_t* values,
-                                                int n) {
+                                                std::int32_t add, int n) {
+    const __m256i a = _mm256_set1_epi32(add);
     for (int q = 0; q < n; q += 8) {
         __m256i* at = reinterpret_cast<__m256i*>(least + q);
-        _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), load8(values + q)));
+        const __m256i v = _mm256_add_epi32(load8(values + q), a);
+        _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), v));
     }
 }
 

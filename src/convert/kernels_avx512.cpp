@@ -385,11 +385,13 @@ LUMAWEAVE_AVX512 void cell_floor_row_avx512(
     }
 }
 
-LUMAWEAVE_AVX512 void lower_avx512(std::int32_t* least, const std::int32_t* values, int n) {
+LUMAWEAVE_AVX512 void lower_avx512(std::int32_t* least, const std::int32_t* values,
+                                   std::int32_t add, int n) {
+    const __m512i a = _mm512_set1_epi32(add);
     for (int q = 0; q < n; q += 16) {
         const __mmask16 keep = lanes_below(q, n);
-        const __m512i m = _mm512_min_epi32(_mm512_maskz_loadu_epi32(keep, least + q),
-                                           _mm512_maskz_loadu_epi32(keep, values + q));
+        const __m512i v = _mm512_add_epi32(_mm512_maskz_loadu_epi32(keep, values + q), a);
+        const __m512i m = _mm512_min_epi32(_mm512_maskz_loadu_epi32(keep, least + q), v);
         _mm512_mask_storeu_epi32(least + q, keep, m);
     }
 }
