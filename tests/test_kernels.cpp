@@ -39,6 +39,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
     std::array<std::array<I, 128>, 4> own_rows, rest_rows32, key_rows;
     std::array<std::array<I, 136>, 4> key_at_rows;
     std::array<int, 4> key_counts;
+    std::array<I, 256> second;
+    std::array<std::uint8_t, 128> fg_bits;
     std::array<I, 8 * 120 + 8> table;
     for (int trial = 0; trial < 3000; ++trial) {
         SCOPED_TRACE(trial);
@@ -79,6 +81,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
         }
         random(table, 0, spread);
         const I row_pair = in(0, 7);
+        random(second, 0, spread);
+        for (std::uint8_t& v : fg_bits)
+            v = static_cast<std::uint8_t>(in(0, 255));
         for (auto& a : rests) {
             for (std::int64_t& v : a)
                 v = std::int64_t{in(0, spread)} << in(0, 30);
@@ -113,6 +118,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             int below = 0, best = 0;
             std::array<I, 120> capped{};
             std::array<I, 128> floor_row{}, lowered{};
+            std::array<I, 120> own_cost{};
+            std::array<std::uint8_t, 120> key{}, colours{};
             std::int64_t cell_least = 0;
             bool operator==(const Out&) const = default;
         };
@@ -151,6 +158,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                                          weight,
                                          own8[0] % 640 - 128,
                                          first};
+            k.cell_own(second.data(), costs[0].data(), fg_bits.data(), trial % 8, weight, first,
+                       trial % 3 == 0, o.own_cost.data(), o.key.data(), o.colours.data());
             k.cell_rest(rest, cap, o.rest.data(), nullptr);
             k.cell_rest(rest, cap, nullptr, o.capped.data());
             o.cell_least = k.cell_row(own64, rest_rows, n, o.cell.data());
@@ -171,6 +180,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::fill(o.rest.begin() + pairs, o.rest.end(), 0);
             std::fill(o.cell.begin() + n, o.cell.end(), 0);
             std::fill(o.capped.begin() + pairs, o.capped.end(), 0);
+            std::fill(o.own_cost.begin() + pairs, o.own_cost.end(), 0);
+            std::fill(o.key.begin() + pairs, o.key.end(), 0);
+            std::fill(o.colours.begin() + pairs, o.colours.end(), 0);
             for (auto* a : {&o.floor_row, &o.lowered})
                 std::fill(a->begin() + n, a->end(), 0);
             std::fill(o.cost.begin() + pairs, o.cost.end(), 0);
@@ -193,6 +205,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             EXPECT_EQ(std::tuple(p.below, p.bits[0], p.bits[1]),
                       std::tuple(o.below, o.bits[0], o.bits[1]));
             EXPECT_EQ(p.best, o.best) << "best_mix";
+            EXPECT_TRUE(p.own_cost == o.own_cost && p.key == o.key && p.colours == o.colours)
+                << "cell_own";
             EXPECT_TRUE(p.rest == o.rest && p.capped == o.capped) << "cell_rest";
             EXPECT_TRUE(p.floor_row == o.floor_row) << "cell_floor_row";
             EXPECT_TRUE(p.lowered == o.lowered) << "lower";

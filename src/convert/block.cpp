@@ -33,17 +33,10 @@ void prepare_cell_costs(const FitInput& in, BlockData& bd, int row) {
                                   in.tables.working_b.data(), in.tables.square_weight.data(), dst,
                                   src, 8 - bd.ratio, pa.scale, bd.sp, in.tables.clamp_low,
                                   in.tables.clamp_high, second[0].data());
-        const bool keyed_by_both = o.recv_first != o.own_first;
-        for (int p = 0; p < n; ++p) {
-            const int f = bd.pair_fg[p], b = bd.pair_bg[p];
-            const int taken_a = ((bd.own_fg[row][p] >> (7 - ca)) & 1) ? f : b;
-            const auto& d = second[taken_a];
-            const int taken_b = d[f] < d[b] ? f : b;
-            bd.cell_own_cost[row][k][p] = bd.cost[row][ca][p] + d[taken_b] * pb.weight;
-            bd.cell_key[row][k][p] =
-                static_cast<std::uint8_t>(keyed_by_both ? taken_a * 16 + taken_b : taken_a);
-            bd.cell_colours[row][k][p] = static_cast<std::uint8_t>(taken_a * 16 + taken_b);
-        }
+        kernels::cell_own(second[0].data(), bd.cost[row][ca].data(), bd.own_fg[row].data(), 7 - ca,
+                          pb.weight, n == max_pairs ? 0 : 1, o.recv_first != o.own_first,
+                          bd.cell_own_cost[row][k].data(), bd.cell_key[row][k].data(),
+                          bd.cell_colours[row][k].data());
         bd.cell_receive_slot[row][k].fill(-1);
         bd.cell_rest_slot[row][k].fill(-1);
     }

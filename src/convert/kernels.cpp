@@ -159,6 +159,22 @@ void pair_colours(int first, int p, int& a, int& b) {
     b = a + 1 + p;
 }
 
+void cell_own_plain(const std::int32_t* second, const std::int32_t* cost, const std::uint8_t* fg,
+                    int bit, std::int32_t weight, int first, bool by_both, std::int32_t* own,
+                    std::uint8_t* key, std::uint8_t* colours) {
+    const int n = first == 0 ? 120 : 105;
+    for (int p = 0; p < n; ++p) {
+        int a, b;
+        pair_colours(first, p, a, b);
+        const int t = (fg[p] >> bit) & 1 ? a : b;
+        const std::int32_t* d = second + 16 * t;
+        const int u = d[a] < d[b] ? a : b;
+        own[p] = cost[p] + d[u] * weight;
+        colours[p] = static_cast<std::uint8_t>(16 * t + u);
+        key[p] = by_both ? colours[p] : static_cast<std::uint8_t>(t);
+    }
+}
+
 void cell_rest_plain(const CellRest& in, std::int32_t cap, std::int64_t* out,
                      std::int32_t* capped) {
     const std::int32_t* palette[3] = {in.palette_r, in.palette_g, in.palette_b};
@@ -241,6 +257,7 @@ const Variant plain{"plain",
                     add_floor_terms_plain,
                     below_plain,
                     best_mix_plain,
+                    cell_own_plain,
                     cell_rest_plain,
                     cell_floor_row_plain,
                     lower_plain,
@@ -336,6 +353,12 @@ void column_row(const std::int32_t* own, const std::int32_t* const* first,
 void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* other,
                      const std::int32_t* alternative, int n, std::int32_t cap) {
     chosen.add_floor_terms(acc, own, other, alternative, n, cap);
+}
+
+void cell_own(const std::int32_t* second, const std::int32_t* cost, const std::uint8_t* fg, int bit,
+              std::int32_t weight, int first, bool by_both, std::int32_t* own, std::uint8_t* key,
+              std::uint8_t* colours) {
+    chosen.cell_own(second, cost, fg, bit, weight, first, by_both, own, key, colours);
 }
 
 void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int32_t* capped) {

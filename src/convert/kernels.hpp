@@ -74,6 +74,16 @@ void add_floor_terms(std::int32_t* acc, std::int32_t own, const std::int32_t* ot
 // for n rounded up to a multiple of 8). Returns the number of bits set.
 int below(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits);
 
+// Cell modes: the two pixels of a cell on the row an order starts on, for each pair p (a, b) in
+// list order from `first` (as pair_costs). The first takes t = a where bit `bit` of fg[p] is
+// set, else b; the second, of distances second[16 t ..], takes u = a where second[16 t + a] <
+// second[16 t + b], else b. own[p] = cost[p] + weight * second[16 t + u], colours[p] = 16 t + u,
+// and key[p] = colours[p] when by_both, else t. fg and cost have room for the pair count
+// rounded up to 8.
+void cell_own(const std::int32_t* second, const std::int32_t* cost, const std::uint8_t* fg, int bit,
+              std::int32_t weight, int first, bool by_both, std::int32_t* own, std::uint8_t* key,
+              std::uint8_t* colours);
+
 // Cell modes: the other row's two pixels of a cell after the row an order starts on, for each
 // pair p (a, b) in list order from `first` (as pair_costs). The first receiving pixel, of
 // distances d1, takes c = a where d1[a] < d1[b], else b; the second then has the value base +
@@ -133,6 +143,7 @@ struct Variant {
     decltype(&kernels::add_floor_terms) add_floor_terms;
     decltype(&kernels::below) below;
     decltype(&kernels::best_mix) best_mix;
+    decltype(&kernels::cell_own) cell_own;
     decltype(&kernels::cell_rest) cell_rest;
     decltype(&kernels::cell_floor_row) cell_floor_row;
     decltype(&kernels::lower) lower;

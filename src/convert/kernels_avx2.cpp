@@ -324,6 +324,39 @@ __attribute__((target("avx2"))) void add_floor_terms_avx2(std::int32_t* acc, std
     }
 }
 
+__attribute__((target("avx2"))) void cell_own_avx2(const std::int32_t* second,
+                                                   const std::int32_t* cost, const std::uint8_t* fg,
+                                                   int bit, std::int32_t weight, int first,
+                                                   bool by_both, std::int32_t* own,
+                                                   std::uint8_t* key, std::uint8_t* colours) {
+    const __m256i w = _mm256_set1_epi32(weight), one = _mm256_set1_epi32(1);
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    for (int p = 0; p < n; p += 8) {
+        // Lanes past the list look at pair (0, 0) and the arrays' room; they are not kept.
+        const __m256i ia = load8(pair_index.a + skip + p), ib = load8(pair_index.b + skip + p);
+        const __m256i bits =
+            _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(fg + p)));
+        const __m256i takes_a =
+            _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_srli_epi32(bits, bit), one), one);
+        const __m256i t = _mm256_blendv_epi8(ib, ia, takes_a);
+        const __m256i row = _mm256_slli_epi32(t, 4);
+        const __m256i da = _mm256_i32gather_epi32(second, _mm256_add_epi32(row, ia), 4);
+        const __m256i db = _mm256_i32gather_epi32(second, _mm256_add_epi32(row, ib), 4);
+        const __m256i u = _mm256_blendv_epi8(ib, ia, _mm256_cmpgt_epi32(db, da));
+        const __m256i sum =
+            _mm256_add_epi32(load8(cost + p), _mm256_mullo_epi32(_mm256_min_epi32(da, db), w));
+        alignas(32) std::int32_t lanes[3][8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[0]), sum);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[1]), _mm256_add_epi32(row, u));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[2]), t);
+        for (int k = 0; k < 8 && p + k < n; ++k) {
+            own[p + k] = lanes[0][k];
+            colours[p + k] = static_cast<std::uint8_t>(lanes[1][k]);
+            key[p + k] = static_cast<std::uint8_t>(by_both ? lanes[1][k] : lanes[2][k]);
+        }
+    }
+}
+
 __attribute__((target("avx2"))) void cell_rest_avx2(const CellRest& in, std::int32_t cap,
                                                     std::int64_t* out, std::int32_t* capped) {
     const std::int32_t* palette[3] = {in.palette_r, in.palette_g, in.palette_b};
@@ -452,6 +485,7 @@ constinit const Variant avx2_variant{"AVX2",
                                      add_floor_terms_avx2,
                                      below_avx2,
                                      best_mix_avx2,
+                                     cell_own_avx2,
                                      cell_rest_avx2,
                                      cell_floor_row_avx2,
                                      lower_avx2,

@@ -289,6 +289,34 @@ LUMAWEAVE_AVX512 inline __m512i times64(__m256i v, __m512i w) {
     return _mm512_mul_epi32(_mm512_cvtepi32_epi64(v), w);
 }
 
+LUMAWEAVE_AVX512 void cell_own_avx512(const std::int32_t* second, const std::int32_t* cost,
+                                      const std::uint8_t* fg, int bit, std::int32_t weight,
+                                      int first, bool by_both, std::int32_t* own, std::uint8_t* key,
+                                      std::uint8_t* colours) {
+    const __m512i w = _mm512_set1_epi32(weight), one = _mm512_set1_epi32(1);
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    for (int p = 0; p < n; p += 16) {
+        const __mmask16 keep = lanes_below(p, n);
+        const __m512i ia = load16(pair_index.a + skip + p), ib = load16(pair_index.b + skip + p);
+        const __m512i bits = _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(keep, fg + p));
+        const __mmask16 takes_a =
+            _mm512_test_epi32_mask(_mm512_srli_epi32(bits, static_cast<unsigned>(bit)), one);
+        const __m512i t = _mm512_mask_blend_epi32(takes_a, ib, ia);
+        const __m512i row = _mm512_slli_epi32(t, 4);
+        const __m512i da = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
+                                                       _mm512_add_epi32(row, ia), second, 4);
+        const __m512i db = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
+                                                       _mm512_add_epi32(row, ib), second, 4);
+        const __m512i u = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(da, db), ib, ia);
+        const __m512i sum = _mm512_add_epi32(_mm512_maskz_loadu_epi32(keep, cost + p),
+                                             _mm512_mullo_epi32(_mm512_min_epi32(da, db), w));
+        _mm512_mask_storeu_epi32(own + p, keep, sum);
+        const __m512i both = _mm512_add_epi32(row, u);
+        _mm_mask_storeu_epi8(colours + p, keep, _mm512_cvtepi32_epi8(both));
+        _mm_mask_storeu_epi8(key + p, keep, _mm512_cvtepi32_epi8(by_both ? both : t));
+    }
+}
+
 LUMAWEAVE_AVX512 void cell_rest_avx512(const CellRest& in, std::int32_t cap, std::int64_t* out,
                                        std::int32_t* capped) {
     const __m512i palette[3] = {load16(in.palette_r), load16(in.palette_g), load16(in.palette_b)};
@@ -424,6 +452,7 @@ constinit const Variant avx512_variant{"AVX-512",
                                        add_floor_terms_avx512,
                                        below_avx512,
                                        best_mix_avx512,
+                                       cell_own_avx512,
                                        cell_rest_avx512,
                                        cell_floor_row_avx512,
                                        lower_avx512,
