@@ -154,6 +154,8 @@ struct BlockData {
     // cost and cell_receive table give with the upper pair; and that bound by upper pair.
     std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_least;
     std::array<std::int32_t, max_pairs> cell_row_floor;
+    // And a bound of every candidate with each lower pair.
+    std::array<std::int32_t, max_pairs> cell_column_floor;
     std::array<CellOrder, 2> cell_order{};  // [starting row]
 };
 
@@ -220,13 +222,17 @@ inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int ro
     return bd.filled.floor[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);
 }
 
-// Cell modes with lumi_sort: error_floor(in, bd, 0, i)[l] alone, and a lower bound of that whole
-// row.
-std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l);
+// Cell modes with lumi_sort: error_floor(in, bd, 0, i)[l] alone, or (`exact`) with the order
+// that starts on the lower row taken exactly too; and a lower bound of that whole row.
+std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, bool exact);
 void prepare_cell_floors(const FitInput& in, BlockData& bd);
 inline std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i) {
     prepare_cell_floors(in, bd);
     return bd.cell_row_floor[static_cast<std::size_t>(i)];
+}
+inline std::int32_t cell_column_floor(const FitInput& in, BlockData& bd, int l) {
+    prepare_cell_floors(in, bd);
+    return bd.cell_column_floor[static_cast<std::size_t>(l)];
 }
 
 // Column mode: a lower bound of the block error of every candidate with pair p on `row`,

@@ -99,6 +99,8 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
     if (bd.filled.cell_floors) return;
     bd.filled.cell_floors = true;
     const int n = bd.pair_count;
+    auto& column = bd.cell_column_floor;
+    std::fill_n(column.begin(), n, 0);
     for (int k = 0; k < 4; ++k) {
         auto& upper_own = bd.cell_own_floor[0][k];
         auto& own = bd.cell_own_floor[1][k];
@@ -125,11 +127,22 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
             auto& least = own_least[static_cast<std::size_t>(known)];
             least = std::min(least, own[at]);
         }
-        // What the order that starts on the lower row costs at least with each upper pair.
+        // What the order that starts on the lower row costs at least with each upper pair, and
+        // with each key whatever the upper pair.
+        std::array<std::int32_t, max_pairs> key_least;
         for (int j = 0; j < keys; ++j) {
-            kernels::lower(lower.data(),
-                           bd.cell_receive[0].data() + key_at[static_cast<std::size_t>(j)],
-                           own_least[static_cast<std::size_t>(j)], n);
+            key_least[static_cast<std::size_t>(j)] = kernels::lower(
+                lower.data(), bd.cell_receive[0].data() + key_at[static_cast<std::size_t>(j)],
+                own_least[static_cast<std::size_t>(j)], n);
+        }
+        // Every candidate with lower pair l costs in this cell at least the cheaper of that and
+        // the least upper own cost.
+        const std::int32_t upper_least =
+            *std::min_element(upper_own.begin(), upper_own.begin() + n);
+        for (int l = 0; l < n; ++l) {
+            const auto at = static_cast<std::size_t>(l);
+            const std::int32_t lower_first = own[at] + key_least[static_cast<std::size_t>(key[at])];
+            column[at] += std::min(std::min(upper_least, lower_first), floor_cap);
         }
         bd.cell_lower_keys[k] = keys;
         // The vector kernels look past the last pair and key: at places that exist.
@@ -168,18 +181,45 @@ void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
 
 }  // namespace
 
-std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l) {
+std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, bool exact) {
     prepare_cell_floors(in, bd);
-    const std::int32_t* received = bd.cell_receive[0].data();
+    if (!exact) {
+        const std::int32_t* received = bd.cell_receive[0].data();
+        std::int32_t sum = 0;
+        for (int k = 0; k < 4; ++k) {
+            const std::int32_t upper_first =
+                bd.cell_own_floor[0][k][i] +
+                bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, i))][l];
+            const auto key = static_cast<std::size_t>(bd.cell_lower_key[k][l]);
+            const std::int32_t lower_first =
+                bd.cell_own_floor[1][k][l] + received[bd.cell_lower_key_at[k][key] + i];
+            sum += std::min(std::min(upper_first, lower_first), floor_cap);
+        }
+        return sum;
+    }
+    const int f = bd.pair_fg[i], b = bd.pair_bg[i];
+    const CellOrder& o = bd.cell_order[1];
     std::int32_t sum = 0;
     for (int k = 0; k < 4; ++k) {
         const std::int32_t upper_first =
             bd.cell_own_floor[0][k][i] +
             bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, i))][l];
+        // The order that starts on the lower row, as the evaluation fits it: its first receiving
+        // pixel, then the second one after the first one's share.
+        const HalfCell& h = half_cell(in, bd, 1, l, k);
+        const int cx = 2 * k + o.recv_first, cy = 2 * k + o.recv_second;
+        const bool fg1 = h.first[f] < h.first[b];
+        const Rgb v = clamp_value(
+            in, add_share(bd, h.second_base, minus(h.first_value, in.palette.working[fg1 ? f : b]),
+                          8 - bd.ratio, bd.px[0][cx].scale));
+        const std::int32_t second =
+            std::min(palette_distance(in, v, f), palette_distance(in, v, b));
+        const std::int64_t rest =
+            std::int64_t{fg1 ? h.first[f] : h.first[b]} * bd.px[0][cx].weight +
+            std::int64_t{second} * bd.px[0][cy].weight;
         const std::int32_t lower_first =
             bd.cell_own_floor[1][k][l] +
-            received[bd.cell_lower_key_at[k][static_cast<std::size_t>(bd.cell_lower_key[k][l])] +
-                     i];
+            static_cast<std::int32_t>(std::min<std::int64_t>(rest, floor_cap));
         sum += std::min(std::min(upper_first, lower_first), floor_cap);
     }
     return sum;

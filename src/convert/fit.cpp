@@ -189,11 +189,18 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
         const std::int64_t best = choice.error;
         if (std::min(upper_bound, lower_bound) > best) return;
         // A candidate whose error cannot fall below the best cannot win: skip its evaluation.
-        if (best < rejection_error && !floor_checked) {
+        if (best < rejection_error && !column) {
+            // A row of floors takes the order that starts on the lower row at least; the
+            // candidate's own floor takes it exactly.
+            if (!floor_checked) {
+                if (cell_row_floor(in, bd, i) >= best || cell_column_floor(in, bd, l) >= best)
+                    return;
+                if (bd.filled.floor[0][i] && bd.floor[0][i][l] >= best) return;
+            }
+            if (cell_floor(in, bd, i, l, floor_checked) >= best) return;
+        } else if (best < rejection_error && !floor_checked) {
             if (bd.filled.floor[0][i]) {
                 if (bd.floor[0][i][l] >= best) return;
-            } else if (!column) {
-                if (cell_floor(in, bd, i, l) >= best) return;
             } else if (bd.filled.floor[1][l] || !single) {
                 const std::int32_t floor = upper_bound <= best ? error_floor(in, bd, 0, i)[l]
                                                                : error_floor(in, bd, 1, l)[i];

@@ -2,6 +2,7 @@
 #include "convert/kernels.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 
 #include "convert/kernel_sets.hpp"
@@ -215,9 +216,13 @@ void cell_floor_row_plain(const std::int32_t* own, const std::int32_t* const* re
     }
 }
 
-void lower_plain(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
-    for (int q = 0; q < n; ++q)
+std::int32_t lower_plain(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
+    std::int32_t m = INT32_MAX;
+    for (int q = 0; q < n; ++q) {
         least[q] = std::min(least[q], values[q] + add);
+        m = std::min(m, values[q]);
+    }
+    return m;
 }
 
 std::int64_t cell_row_plain(std::int64_t own, const std::int64_t* const* rest, int n,
@@ -376,8 +381,8 @@ std::int64_t cell_row(std::int64_t own, const std::int64_t* const* rest, int n, 
     return chosen.cell_row(own, rest, n, out);
 }
 
-void lower(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
-    chosen.lower(least, values, add, n);
+std::int32_t lower(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
+    return chosen.lower(least, values, add, n);
 }
 
 const Variant& plain_variant() {

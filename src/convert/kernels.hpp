@@ -113,9 +113,9 @@ void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
                     const std::int32_t* const* key_at, const int* key_count,
                     const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out);
 
-// least[q] = min(least[q], values[q] + add) for q < n. The arrays have room for n rounded up
-// to 8.
-void lower(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n);
+// least[q] = min(least[q], values[q] + add) for q < n; returns the least of values[q < n]. The
+// arrays have room for n rounded up to 8.
+std::int32_t lower(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n);
 
 // out[q] = own + rest[0][q] + rest[1][q] + rest[2][q] + rest[3][q] for q < n; returns the least.
 // The arrays have room for n rounded up to a multiple of 8.

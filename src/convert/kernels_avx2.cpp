@@ -438,14 +438,24 @@ __attribute__((target("avx2"))) void cell_floor_row_avx2(
     }
 }
 
-__attribute__((target("avx2"))) void lower_avx2(std::int32_t* least, const std::int32_t* values,
-                                                std::int32_t add, int n) {
+__attribute__((target("avx2"))) std::int32_t lower_avx2(std::int32_t* least,
+                                                        const std::int32_t* values,
+                                                        std::int32_t add, int n) {
     const __m256i a = _mm256_set1_epi32(add);
-    for (int q = 0; q < n; q += 8) {
+    __m256i m = _mm256_set1_epi32(INT32_MAX);
+    int q = 0;
+    for (; q + 8 <= n; q += 8) {
         __m256i* at = reinterpret_cast<__m256i*>(least + q);
-        const __m256i v = _mm256_add_epi32(load8(values + q), a);
-        _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), v));
+        const __m256i v = load8(values + q);
+        m = _mm256_min_epi32(m, v);
+        _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), _mm256_add_epi32(v, a)));
     }
+    std::int32_t result = least8(m);
+    for (; q < n; ++q) {
+        least[q] = std::min(least[q], values[q] + add);
+        result = std::min(result, values[q]);
+    }
+    return result;
 }
 
 __attribute__((target("avx2"))) std::int64_t cell_row_avx2(std::int64_t own,

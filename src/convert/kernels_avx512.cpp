@@ -413,15 +413,19 @@ LUMAWEAVE_AVX512 void cell_floor_row_avx512(
     }
 }
 
-LUMAWEAVE_AVX512 void lower_avx512(std::int32_t* least, const std::int32_t* values,
-                                   std::int32_t add, int n) {
+LUMAWEAVE_AVX512 std::int32_t lower_avx512(std::int32_t* least, const std::int32_t* values,
+                                           std::int32_t add, int n) {
     const __m512i a = _mm512_set1_epi32(add);
+    __m512i m = _mm512_set1_epi32(INT32_MAX);
     for (int q = 0; q < n; q += 16) {
         const __mmask16 keep = lanes_below(q, n);
-        const __m512i v = _mm512_add_epi32(_mm512_maskz_loadu_epi32(keep, values + q), a);
-        const __m512i m = _mm512_min_epi32(_mm512_maskz_loadu_epi32(keep, least + q), v);
-        _mm512_mask_storeu_epi32(least + q, keep, m);
+        const __m512i v = _mm512_maskz_loadu_epi32(keep, values + q);
+        m = _mm512_mask_min_epi32(m, keep, m, v);
+        const __m512i l =
+            _mm512_min_epi32(_mm512_maskz_loadu_epi32(keep, least + q), _mm512_add_epi32(v, a));
+        _mm512_mask_storeu_epi32(least + q, keep, l);
     }
+    return _mm512_reduce_min_epi32(m);
 }
 
 LUMAWEAVE_AVX512 std::int64_t cell_row_avx512(std::int64_t own, const std::int64_t* const* rest,
