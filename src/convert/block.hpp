@@ -222,9 +222,10 @@ inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int ro
     return bd.filled.floor[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);
 }
 
-// Cell modes with lumi_sort: error_floor(in, bd, 0, i)[l] alone, or (`exact`) with the order
-// that starts on the lower row taken exactly too; and a lower bound of that whole row.
-std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, bool exact);
+// Cell modes with lumi_sort: a lower bound of candidate (i, l) with both orders of each cell
+// taken exactly (but for the inversion limit), worked out only as far as needed to show it is at
+// least `best`; and lower bounds of every candidate of a row or column.
+std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best);
 void prepare_cell_floors(const FitInput& in, BlockData& bd);
 inline std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i) {
     prepare_cell_floors(in, bd);

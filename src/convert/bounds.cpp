@@ -181,31 +181,28 @@ void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
 
 }  // namespace
 
-std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, bool exact) {
+std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best) {
     prepare_cell_floors(in, bd);
-    if (!exact) {
-        const std::int32_t* received = bd.cell_receive[0].data();
-        std::int32_t sum = 0;
-        for (int k = 0; k < 4; ++k) {
-            const std::int32_t upper_first =
-                bd.cell_own_floor[0][k][i] +
-                bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, i))][l];
-            const auto key = static_cast<std::size_t>(bd.cell_lower_key[k][l]);
-            const std::int32_t lower_first =
-                bd.cell_own_floor[1][k][l] + received[bd.cell_lower_key_at[k][key] + i];
-            sum += std::min(std::min(upper_first, lower_first), floor_cap);
-        }
-        return sum;
-    }
-    const int f = bd.pair_fg[i], b = bd.pair_bg[i];
-    const CellOrder& o = bd.cell_order[1];
+    // First with the order that starts on the lower row at least, per cell.
+    const std::int32_t* received = bd.cell_receive[0].data();
+    std::array<std::int32_t, 4> upper_first, lower_first;
     std::int32_t sum = 0;
     for (int k = 0; k < 4; ++k) {
-        const std::int32_t upper_first =
+        upper_first[k] =
             bd.cell_own_floor[0][k][i] +
             bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, i))][l];
-        // The order that starts on the lower row, as the evaluation fits it: its first receiving
-        // pixel, then the second one after the first one's share.
+        const auto key = static_cast<std::size_t>(bd.cell_lower_key[k][l]);
+        lower_first[k] = bd.cell_own_floor[1][k][l] + received[bd.cell_lower_key_at[k][key] + i];
+        sum += std::min(std::min(upper_first[k], lower_first[k]), floor_cap);
+    }
+    if (sum >= best) return sum;
+    // Then exactly where that order could be the cheaper, as the evaluation fits it: its first
+    // receiving pixel, then the second one after the first one's share.
+    const int f = bd.pair_fg[i], b = bd.pair_bg[i];
+    const CellOrder& o = bd.cell_order[1];
+    for (int k = 0; k < 4; ++k) {
+        const std::int32_t was = std::min(std::min(upper_first[k], lower_first[k]), floor_cap);
+        if (was == std::min(upper_first[k], floor_cap)) continue;
         const HalfCell& h = half_cell(in, bd, 1, l, k);
         const int cx = 2 * k + o.recv_first, cy = 2 * k + o.recv_second;
         const bool fg1 = h.first[f] < h.first[b];
@@ -217,10 +214,11 @@ std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, bool ex
         const std::int64_t rest =
             std::int64_t{fg1 ? h.first[f] : h.first[b]} * bd.px[0][cx].weight +
             std::int64_t{second} * bd.px[0][cy].weight;
-        const std::int32_t lower_first =
+        const std::int32_t exact =
             bd.cell_own_floor[1][k][l] +
             static_cast<std::int32_t>(std::min<std::int64_t>(rest, floor_cap));
-        sum += std::min(std::min(upper_first, lower_first), floor_cap);
+        sum += std::min(std::min(upper_first[k], exact), floor_cap) - was;
+        if (sum >= best) return sum;
     }
     return sum;
 }

@@ -197,7 +197,7 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
                     return;
                 if (bd.filled.floor[0][i] && bd.floor[0][i][l] >= best) return;
             }
-            if (cell_floor(in, bd, i, l, floor_checked) >= best) return;
+            if (cell_floor(in, bd, i, l, best) >= best) return;
         } else if (best < rejection_error && !floor_checked) {
             if (bd.filled.floor[0][i]) {
                 if (bd.floor[0][i][l] >= best) return;
