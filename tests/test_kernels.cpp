@@ -37,11 +37,13 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
     std::array<I, room> mr, mg, mb, ma, mc, wa, wb, to_palette;
     std::array<std::array<std::int64_t, 120>, 4> rests;
     std::array<std::array<I, 128>, 4> own_rows, rest_rows32, key_rows;
-    std::array<std::array<I, 136>, 4> key_at_rows;
+    std::array<std::array<I, 16 * kernels::key_room>, 4> by_colour_rows;
+    std::array<I, 16 * kernels::key_room> by_key_rows;
+    std::array<std::array<I, kernels::key_room>, 3> key_values;
+    std::array<I, kernels::key_room> own_least;
     std::array<int, 4> key_counts;
     std::array<I, 256> second;
     std::array<std::uint8_t, 128> fg_bits;
-    std::array<I, 8 * 120 + 8> table;
     for (int trial = 0; trial < 3000; ++trial) {
         SCOPED_TRACE(trial);
         // Few distinct values one time in two, so that ties are common.
@@ -76,11 +78,14 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             // Up to 16, 32, 64 and more tables in a cell: each a way of its own in the kernels.
             key_counts[k] = in(1, std::array{16, 32, 64, 120}[k]);
             random(key_rows[k], 0, key_counts[k] - 1);
-            for (I& v : key_at_rows[k])
-                v = 120 * in(0, 7);
+            random(by_colour_rows[k], 0, spread);
         }
-        random(table, 0, spread);
-        const I row_pair = in(0, 7);
+        random(by_key_rows, 0, spread);
+        for (auto& v : key_values)
+            random(v, -128, 383);
+        random(own_least, 0, spread);
+        const int key_count = in(1, 120);
+        const int row_a = in(0, 14), row_b = in(row_a + 1, 15);
         random(second, 0, spread);
         for (std::uint8_t& v : fg_bits)
             v = static_cast<std::uint8_t>(in(0, 255));
@@ -117,11 +122,11 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::uint64_t bits[2]{};
             int below = 0, best = 0;
             std::array<I, 120> capped{};
-            std::array<I, 128> floor_row{}, lowered{};
+            std::array<I, 128> floor_row{}, pair_least{}, key_least{};
+            std::array<I, 16 * kernels::key_room> by_colour{}, by_key{};
             std::array<I, 120> own_cost{};
             std::array<std::uint8_t, 120> key{}, colours{};
             std::int64_t cell_least = 0;
-            I lowered_least = 0;
             bool operator==(const Out&) const = default;
         };
         std::vector<Out> out(variants.size());
@@ -170,12 +175,17 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                                      own_rows[3].data()};
             const I* floor_key[4] = {key_rows[0].data(), key_rows[1].data(), key_rows[2].data(),
                                      key_rows[3].data()};
-            const I* floor_key_at[4] = {key_at_rows[0].data(), key_at_rows[1].data(),
-                                        key_at_rows[2].data(), key_at_rows[3].data()};
-            k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_key, floor_key_at,
-                             key_counts.data(), table.data(), row_pair, n, cap, o.floor_row.data());
-            o.lowered = start;
-            o.lowered_least = k.lower(o.lowered.data(), other.data(), own8[1] - spread / 2, n);
+            const I* floor_by_colour[4] = {by_colour_rows[0].data(), by_colour_rows[1].data(),
+                                           by_colour_rows[2].data(), by_colour_rows[3].data()};
+            const I floor_weight[4] = {own8[0] % 320, own8[1] % 320, own8[2] % 320, weight};
+            k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_key, floor_by_colour,
+                             floor_weight, key_counts.data(), row_a, row_b, n, cap,
+                             o.floor_row.data());
+            k.key_distances(key_values[0].data(), key_values[1].data(), key_values[2].data(),
+                            key_count, pr.data(), pg.data(), pb.data(), w.data(),
+                            o.by_colour.data(), o.by_key.data());
+            k.key_floors(by_key_rows.data(), key_count, weight % 320, own_least.data(), first,
+                         o.pair_least.data(), o.key_least.data());
             // Only the first n lanes are defined (pairs: as many as the list holds).
             const std::size_t pairs = first ? 105 : 120;
             std::fill(o.rest.begin() + pairs, o.rest.end(), 0);
@@ -184,8 +194,14 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::fill(o.own_cost.begin() + pairs, o.own_cost.end(), 0);
             std::fill(o.key.begin() + pairs, o.key.end(), 0);
             std::fill(o.colours.begin() + pairs, o.colours.end(), 0);
-            for (auto* a : {&o.floor_row, &o.lowered})
-                std::fill(a->begin() + n, a->end(), 0);
+            std::fill(o.floor_row.begin() + n, o.floor_row.end(), 0);
+            std::fill(o.pair_least.begin() + pairs, o.pair_least.end(), 0);
+            std::fill(o.key_least.begin() + key_count, o.key_least.end(), 0);
+            std::fill(o.by_key.begin() + 16 * key_count, o.by_key.end(), 0);
+            for (int c = 0; c < 16; ++c) {
+                std::fill(o.by_colour.begin() + kernels::key_room * c + key_count,
+                          o.by_colour.begin() + kernels::key_room * (c + 1), 0);
+            }
             std::fill(o.cost.begin() + pairs, o.cost.end(), 0);
             std::fill(o.colour.begin() + pairs, o.colour.end(), 0);
             for (auto* a : {&o.acc, &o.floors, &o.row})
@@ -210,7 +226,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                 << "cell_own";
             EXPECT_TRUE(p.rest == o.rest && p.capped == o.capped) << "cell_rest";
             EXPECT_TRUE(p.floor_row == o.floor_row) << "cell_floor_row";
-            EXPECT_TRUE(p.lowered == o.lowered && p.lowered_least == o.lowered_least) << "lower";
+            EXPECT_TRUE(p.by_colour == o.by_colour && p.by_key == o.by_key) << "key_distances";
+            EXPECT_TRUE(p.pair_least == o.pair_least && p.key_least == o.key_least) << "key_floors";
             EXPECT_TRUE(p.cell == o.cell && p.cell_least == o.cell_least) << "cell_row";
         }
         if (HasFailure()) return;

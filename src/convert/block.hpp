@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 
+#include "convert/kernels.hpp"
 #include "convert/types.hpp"
 
 namespace lumaweave {
@@ -143,15 +144,17 @@ struct BlockData {
     std::array<std::array<std::int64_t, max_pairs>, cell_rest_capacity> cell_rest;
     std::array<std::array<std::int32_t, max_pairs>, cell_rest_capacity> cell_rest_floor;
     // Cell modes with lumi_sort, made with the floors' first use (filled.cell_floors):
-    // cell_own_cost at most 2^27 [row][cell][pair]; for the lower pairs, by cell, which of the
-    // cell's cell_receive tables is theirs (0 past the pair count), and where each is (slot *
-    // max_pairs).
+    // cell_own_cost at most 2^27 [row][cell][pair]; for the lower pairs, by cell, which key (the
+    // colours the order that starts on the lower row hands on with, numbered 0, 1, ... in the
+    // cell; 0 past the pair count) each has, and per key the distances of the upper row's first
+    // receiving pixel [cell][colour][key], and that pixel's weight.
     std::array<std::array<std::array<std::int32_t, max_pairs>, 4>, 2> cell_own_floor;
     std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_key;
-    std::array<std::array<std::int32_t, max_pairs + 16>, 4> cell_lower_key_at;
     std::array<int, 4> cell_lower_keys;
+    std::array<std::array<std::array<std::int32_t, kernels::key_room>, 16>, 4> cell_lower_distance;
+    std::array<std::int32_t, 4> cell_lower_weight;
     // For a bound of a whole row of them, [cell][upper pair]: the least that any lower pair's own
-    // cost and cell_receive table give with the upper pair; and that bound by upper pair.
+    // cost and first receiving pixel give with the upper pair; and that bound by upper pair.
     std::array<std::array<std::int32_t, max_pairs>, 4> cell_lower_least;
     std::array<std::int32_t, max_pairs> cell_row_floor;
     // And a bound of every candidate with each lower pair.

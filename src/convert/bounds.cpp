@@ -56,14 +56,9 @@ const std::int32_t* pair_costs(const FitInput& in, BlockData& bd, int row, int j
     return out;
 }
 
-// Cell modes: the cost of the other row's first receiving pixel in cell k, for every pair of
-// its row, after the starting row fitted pair p (unbounded_terms when the table is full).
-const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int row, int k, int p) {
-    const int key = bd.cell_key[row][k][p];
-    std::int16_t& slot = bd.cell_receive_slot[row][k][key];
-    if (slot >= 0) return bd.cell_receive[slot].data();
-    if (bd.filled.cell_receive == BlockData::cell_receive_capacity) return unbounded_terms().data();
-    slot = static_cast<std::int16_t>(bd.filled.cell_receive++);
+// Cell modes: the value of the other row's first receiving pixel in cell k after `row`'s pixels
+// took the colours of `key` (cell_key).
+Rgb cell_receive_value(const FitInput& in, const BlockData& bd, int row, int k, int key) {
     const CellOrder& o = bd.cell_order[row];
     const int ca = 2 * k + o.own_first, cb = 2 * k + o.own_second;
     const int cx = 2 * k + o.recv_first;
@@ -76,18 +71,24 @@ const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int ro
             clamp_value(in, add_share(bd, bd.px[row][cb].own, e, 8 - bd.ratio, pa.scale));
         e = minus(vb, in.palette.working[key % 16]);
     }
-    const Rgb v =
-        clamp_value(in, add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
-    std::array<std::int32_t, 16> d;
-    fill_distances(in, v, d);
-    costs_by_pair(bd, d, bd.px[1 - row][cx].weight, bd.cell_receive[slot].data());
-    return bd.cell_receive[slot].data();
+    return clamp_value(in,
+                       add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
 }
 
-// Cell modes: the place in cell_receive of the table of the other row's first receiving pixel
-// after `row` fitted pair p in cell k (there is room for every pair's).
-int cell_receive_at(const FitInput& in, BlockData& bd, int row, int k, int p) {
-    return static_cast<int>(cell_receive_costs(in, bd, row, k, p) - bd.cell_receive[0].data());
+// Cell modes: the cost of the other row's first receiving pixel in cell k, for every pair of
+// its row, after the starting row fitted pair p (unbounded_terms when the table is full).
+const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int row, int k, int p) {
+    const int key = bd.cell_key[row][k][p];
+    std::int16_t& slot = bd.cell_receive_slot[row][k][key];
+    if (slot >= 0) return bd.cell_receive[slot].data();
+    if (bd.filled.cell_receive == BlockData::cell_receive_capacity) return unbounded_terms().data();
+    slot = static_cast<std::int16_t>(bd.filled.cell_receive++);
+    const Rgb v = cell_receive_value(in, bd, row, k, key);
+    std::array<std::int32_t, 16> d;
+    fill_distances(in, v, d);
+    const int cx = 2 * k + bd.cell_order[row].recv_first;
+    costs_by_pair(bd, d, bd.px[1 - row][cx].weight, bd.cell_receive[slot].data());
+    return bd.cell_receive[slot].data();
 }
 
 }  // namespace
@@ -99,42 +100,55 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
     if (bd.filled.cell_floors) return;
     bd.filled.cell_floors = true;
     const int n = bd.pair_count;
+    const int first_colour = n == max_pairs ? 0 : 1;
     auto& column = bd.cell_column_floor;
     std::fill_n(column.begin(), n, 0);
+    const CellOrder& o = bd.cell_order[1];
     for (int k = 0; k < 4; ++k) {
         auto& upper_own = bd.cell_own_floor[0][k];
         auto& own = bd.cell_own_floor[1][k];
         auto& key = bd.cell_lower_key[k];
-        auto& key_at = bd.cell_lower_key_at[k];
-        auto& lower = bd.cell_lower_least[k];
-        std::fill_n(lower.begin(), n, floor_cap);
-        // Which of the cell's tables (0, 1, ...) each cell_key has, -1 where none yet.
+        // Which key each cell_key has, -1 where none yet; per key the first receiving pixel's
+        // value and the least own cost of the pairs that have it.
         std::array<std::int16_t, 256> key_of;
         key_of.fill(-1);
         int keys = 0;
-        std::array<std::int32_t, max_pairs> own_least;  // by table: the least own cost with it
+        alignas(64) std::array<std::array<std::int32_t, kernels::key_room>, 3> value;
+        alignas(64) std::array<std::int32_t, kernels::key_room> own_least;
         for (int p = 0; p < n; ++p) {
             const auto at = static_cast<std::size_t>(p);
             upper_own[at] = std::min(bd.cell_own_cost[0][k][at], floor_cap);
             own[at] = std::min(bd.cell_own_cost[1][k][at], floor_cap);
-            std::int16_t& known = key_of[bd.cell_key[1][k][at]];
+            const int cell_key = bd.cell_key[1][k][at];
+            std::int16_t& known = key_of[static_cast<std::size_t>(cell_key)];
             if (known < 0) {
                 known = static_cast<std::int16_t>(keys);
-                own_least[static_cast<std::size_t>(keys)] = own[at];
-                key_at[static_cast<std::size_t>(keys++)] = cell_receive_at(in, bd, 1, k, p);
+                const Rgb v = cell_receive_value(in, bd, 1, k, cell_key);
+                const auto j = static_cast<std::size_t>(keys++);
+                value[0][j] = v.r;
+                value[1][j] = v.g;
+                value[2][j] = v.b;
+                own_least[j] = own[at];
             }
             key[at] = known;
             auto& least = own_least[static_cast<std::size_t>(known)];
             least = std::min(least, own[at]);
         }
+        bd.cell_lower_keys[k] = keys;
+        for (auto& v : value)
+            std::fill(v.begin() + keys, v.end(), 0);
+        alignas(64) std::array<std::int32_t, 16 * kernels::key_room> by_key;
+        kernels::key_distances(value[0].data(), value[1].data(), value[2].data(), keys,
+                               in.tables.working_r.data(), in.tables.working_g.data(),
+                               in.tables.working_b.data(), in.tables.square_weight.data(),
+                               bd.cell_lower_distance[k][0].data(), by_key.data());
+        const std::int32_t weight = bd.px[0][2 * k + o.recv_first].weight;
+        bd.cell_lower_weight[k] = weight;
         // What the order that starts on the lower row costs at least with each upper pair, and
         // with each key whatever the upper pair.
-        std::array<std::int32_t, max_pairs> key_least;
-        for (int j = 0; j < keys; ++j) {
-            key_least[static_cast<std::size_t>(j)] = kernels::lower(
-                lower.data(), bd.cell_receive[0].data() + key_at[static_cast<std::size_t>(j)],
-                own_least[static_cast<std::size_t>(j)], n);
-        }
+        alignas(64) std::array<std::int32_t, kernels::key_room> key_least;
+        kernels::key_floors(by_key.data(), keys, weight, own_least.data(), first_colour,
+                            bd.cell_lower_least[k].data(), key_least.data());
         // Every candidate with lower pair l costs in this cell at least the cheaper of that and
         // the least upper own cost.
         const std::int32_t upper_least =
@@ -144,11 +158,9 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
             const std::int32_t lower_first = own[at] + key_least[static_cast<std::size_t>(key[at])];
             column[at] += std::min(std::min(upper_least, lower_first), floor_cap);
         }
-        bd.cell_lower_keys[k] = keys;
-        // The vector kernels look past the last pair and key: at places that exist.
+        // The vector kernels look past the last pair: at places that exist.
         std::fill(own.begin() + n, own.end(), 0);
         std::fill(key.begin() + n, key.end(), 0);
-        std::fill(key_at.begin() + keys, key_at.end(), 0);
     }
     // A row's candidates' floors are at least, per cell, the cheaper of its upper pair's own cost
     // and the least the order that starts on the lower row can cost with it.
@@ -184,7 +196,7 @@ void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
 std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best) {
     prepare_cell_floors(in, bd);
     // First with the order that starts on the lower row at least, per cell.
-    const std::int32_t* received = bd.cell_receive[0].data();
+    const int f = bd.pair_fg[i], b = bd.pair_bg[i];
     std::array<std::int32_t, 4> upper_first, lower_first;
     std::int32_t sum = 0;
     for (int k = 0; k < 4; ++k) {
@@ -192,13 +204,16 @@ std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, std::in
             bd.cell_own_floor[0][k][i] +
             bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, i))][l];
         const auto key = static_cast<std::size_t>(bd.cell_lower_key[k][l]);
-        lower_first[k] = bd.cell_own_floor[1][k][l] + received[bd.cell_lower_key_at[k][key] + i];
+        const auto& d = bd.cell_lower_distance[k];
+        lower_first[k] =
+            bd.cell_own_floor[1][k][l] +
+            std::min(d[static_cast<std::size_t>(f)][key], d[static_cast<std::size_t>(b)][key]) *
+                bd.cell_lower_weight[k];
         sum += std::min(std::min(upper_first[k], lower_first[k]), floor_cap);
     }
     if (sum >= best) return sum;
     // Then exactly where that order could be the cheaper, as the evaluation fits it: its first
     // receiving pixel, then the second one after the first one's share.
-    const int f = bd.pair_fg[i], b = bd.pair_bg[i];
     const CellOrder& o = bd.cell_order[1];
     for (int k = 0; k < 4; ++k) {
         const std::int32_t was = std::min(std::min(upper_first[k], lower_first[k]), floor_cap);
@@ -303,17 +318,18 @@ const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int r
         // Only the upper pairs' rows are asked for: they cover every candidate.
         prepare_cell_floors(in, bd);
         std::int32_t own[4];
-        const std::int32_t *rest[4], *other_own[4], *key[4], *key_at[4];
+        const std::int32_t *rest[4], *other_own[4], *key[4], *by_colour[4];
         for (int k = 0; k < 4; ++k) {
             own[k] = bd.cell_own_floor[0][k][p];
             rest[k] = bd.cell_rest_floor[static_cast<std::size_t>(cell_rest_table(in, bd, 0, k, p))]
                           .data();
             other_own[k] = bd.cell_own_floor[1][k].data();
             key[k] = bd.cell_lower_key[k].data();
-            key_at[k] = bd.cell_lower_key_at[k].data();
+            by_colour[k] = bd.cell_lower_distance[k][0].data();
         }
-        kernels::cell_floor_row(own, rest, other_own, key, key_at, bd.cell_lower_keys.data(),
-                                bd.cell_receive[0].data(), p, n, floor_cap, acc);
+        kernels::cell_floor_row(own, rest, other_own, key, by_colour, bd.cell_lower_weight.data(),
+                                bd.cell_lower_keys.data(), bd.pair_fg[p], bd.pair_bg[p], n,
+                                floor_cap, acc);
         return acc;
     }
     // Per cell: this row's order costs its two pixels plus the other row's first receiving one.

@@ -201,28 +201,50 @@ void cell_rest_plain(const CellRest& in, std::int32_t cap, std::int64_t* out,
     }
 }
 
+void key_distances_plain(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
+                         int count, const std::int32_t* pr, const std::int32_t* pg,
+                         const std::int32_t* pb, const std::int32_t* w, std::int32_t* by_colour,
+                         std::int32_t* by_key) {
+    for (int j = 0; j < count; ++j) {
+        distances_plain(pr, pg, pb, w, r[j], g[j], b[j], by_key + 16 * j);
+        for (int c = 0; c < 16; ++c)
+            by_colour[key_room * c + j] = by_key[16 * j + c];
+    }
+}
+
+void key_floors_plain(const std::int32_t* by_key, int count, std::int32_t weight,
+                      const std::int32_t* own_least, int first, std::int32_t* pair_least,
+                      std::int32_t* key_least) {
+    const int n = first == 0 ? 120 : 105;
+    std::fill_n(pair_least, n, INT32_MAX);
+    for (int j = 0; j < count; ++j) {
+        std::int32_t least = INT32_MAX;
+        for (int p = 0; p < n; ++p) {
+            int a, b;
+            pair_colours(first, p, a, b);
+            const std::int32_t cost = std::min(by_key[16 * j + a], by_key[16 * j + b]) * weight;
+            least = std::min(least, cost);
+            pair_least[p] = std::min(pair_least[p], own_least[j] + cost);
+        }
+        key_least[j] = least;
+    }
+}
+
 void cell_floor_row_plain(const std::int32_t* own, const std::int32_t* const* rest,
                           const std::int32_t* const* other_own, const std::int32_t* const* key,
-                          const std::int32_t* const* key_at, const int*, const std::int32_t* table,
-                          int p, int n, std::int32_t cap, std::int32_t* out) {
+                          const std::int32_t* const* by_colour, const std::int32_t* weight,
+                          const int*, int a, int b, int n, std::int32_t cap, std::int32_t* out) {
     for (int q = 0; q < n; ++q) {
         std::int32_t sum = 0;
         for (int k = 0; k < 4; ++k) {
+            const std::int32_t* d = by_colour[k] + key[k][q];
             const std::int32_t here = own[k] + rest[k][q];
-            const std::int32_t there = other_own[k][q] + table[key_at[k][key[k][q]] + p];
+            const std::int32_t there =
+                other_own[k][q] + std::min(d[key_room * a], d[key_room * b]) * weight[k];
             sum += std::min(std::min(here, there), cap);
         }
         out[q] = sum;
     }
-}
-
-std::int32_t lower_plain(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
-    std::int32_t m = INT32_MAX;
-    for (int q = 0; q < n; ++q) {
-        least[q] = std::min(least[q], values[q] + add);
-        m = std::min(m, values[q]);
-    }
-    return m;
 }
 
 std::int64_t cell_row_plain(std::int64_t own, const std::int64_t* const* rest, int n,
@@ -265,7 +287,8 @@ const Variant plain{"plain",
                     cell_own_plain,
                     cell_rest_plain,
                     cell_floor_row_plain,
-                    lower_plain,
+                    key_distances_plain,
+                    key_floors_plain,
                     cell_row_plain};
 
 // The vector versions the processor runs, narrowest first.
@@ -372,17 +395,27 @@ void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int3
 
 void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
                     const std::int32_t* const* other_own, const std::int32_t* const* key,
-                    const std::int32_t* const* key_at, const int* key_count,
-                    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out) {
-    chosen.cell_floor_row(own, rest, other_own, key, key_at, key_count, table, p, n, cap, out);
+                    const std::int32_t* const* by_colour, const std::int32_t* weight,
+                    const int* key_count, int a, int b, int n, std::int32_t cap,
+                    std::int32_t* out) {
+    chosen.cell_floor_row(own, rest, other_own, key, by_colour, weight, key_count, a, b, n, cap,
+                          out);
+}
+
+void key_distances(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b, int count,
+                   const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb,
+                   const std::int32_t* w, std::int32_t* by_colour, std::int32_t* by_key) {
+    chosen.key_distances(r, g, b, count, pr, pg, pb, w, by_colour, by_key);
+}
+
+void key_floors(const std::int32_t* by_key, int count, std::int32_t weight,
+                const std::int32_t* own_least, int first, std::int32_t* pair_least,
+                std::int32_t* key_least) {
+    chosen.key_floors(by_key, count, weight, own_least, first, pair_least, key_least);
 }
 
 std::int64_t cell_row(std::int64_t own, const std::int64_t* const* rest, int n, std::int64_t* out) {
     return chosen.cell_row(own, rest, n, out);
-}
-
-std::int32_t lower(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n) {
-    return chosen.lower(least, values, add, n);
 }
 
 const Variant& plain_variant() {

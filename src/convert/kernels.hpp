@@ -102,20 +102,35 @@ struct CellRest {
 };
 void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int32_t* capped);
 
-// Cell modes with lumi_sort, lower bounds of the candidates that pair pair p of one row with the
-// other row's pairs q < n: out[q] = the sum over the cells k of min(cap, own[k] + rest[k][q],
-// other_own[k][q] + table[key_at[k][key[k][q]] + p]), the cheaper of the cell's two orders (the
-// other row's pairs share key_count[k] tables in cell k, key[k][q] says which). Each sum fits in
-// 32 bits; the lane arrays have room for n rounded up to 16 (key[k] holds 0 past n), key_at[k]
-// for 16 more than key_count[k].
+// Room of the tables by key below: up to this many keys (pairs have at most 120).
+inline constexpr int key_room = 128;
+
+// Cell modes with lumi_sort, the distances of values j < count (r, g, b; room for count rounded up
+// to 16) to palette colour c, twice: by_colour[key_room * c + j] and by_key[16 * j + c].
+void key_distances(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b, int count,
+                   const std::int32_t* palette_r, const std::int32_t* palette_g,
+                   const std::int32_t* palette_b, const std::int32_t* weight,
+                   std::int32_t* by_colour, std::int32_t* by_key);
+
+// Cell modes with lumi_sort, for keys j < count of distances by_key[16 j ..] (as key_distances)
+// and the pairs p (a, b) in list order from `first` (as pair_costs), cost(j, p) = weight *
+// min(by_key[16 j + a], by_key[16 j + b]): pair_least[p] = the least of own_least[j] + cost(j, p)
+// over j, key_least[j] = the least of cost(j, p) over p. pair_least has room for the pair count
+// rounded up to 8.
+void key_floors(const std::int32_t* by_key, int count, std::int32_t weight,
+                const std::int32_t* own_least, int first, std::int32_t* pair_least,
+                std::int32_t* key_least);
+
+// Cell modes with lumi_sort, lower bounds of the candidates that pair an upper pair (colours a, b)
+// with the lower pairs q < n: out[q] = the sum over the cells k of min(cap, own[k] + rest[k][q],
+// other_own[k][q] + weight[k] * min(by_colour[k][key_room a + j], by_colour[k][key_room b + j]))
+// with j = key[k][q] < key_count[k], the cheaper of the cell's two orders (the second at least).
+// Each sum fits in 32 bits; the lane arrays have room for n rounded up to 16 (key[k] holds 0 past
+// n), by_colour[k]'s rows for key_count[k] rounded up to 16.
 void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
                     const std::int32_t* const* other_own, const std::int32_t* const* key,
-                    const std::int32_t* const* key_at, const int* key_count,
-                    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out);
-
-// least[q] = min(least[q], values[q] + add) for q < n; returns the least of values[q < n]. The
-// arrays have room for n rounded up to 8.
-std::int32_t lower(std::int32_t* least, const std::int32_t* values, std::int32_t add, int n);
+                    const std::int32_t* const* by_colour, const std::int32_t* weight,
+                    const int* key_count, int a, int b, int n, std::int32_t cap, std::int32_t* out);
 
 // out[q] = own + rest[0][q] + rest[1][q] + rest[2][q] + rest[3][q] for q < n; returns the least.
 // The arrays have room for n rounded up to a multiple of 8.
@@ -146,7 +161,8 @@ struct Variant {
     decltype(&kernels::cell_own) cell_own;
     decltype(&kernels::cell_rest) cell_rest;
     decltype(&kernels::cell_floor_row) cell_floor_row;
-    decltype(&kernels::lower) lower;
+    decltype(&kernels::key_distances) key_distances;
+    decltype(&kernels::key_floors) key_floors;
     decltype(&kernels::cell_row) cell_row;
 };
 const Variant& plain_variant();

@@ -407,16 +407,77 @@ __attribute__((target("avx2"))) void cell_rest_avx2(const CellRest& in, std::int
     }
 }
 
+__attribute__((target("avx2"))) void key_distances_avx2(
+    const std::int32_t* r, const std::int32_t* g, const std::int32_t* b, int count,
+    const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
+    std::int32_t* by_colour, std::int32_t* by_key) {
+    for (int j = 0; j < count; ++j)
+        distances_avx2(pr, pg, pb, w, r[j], g[j], b[j], by_key + 16 * j);
+    const __m256i wv[3] = {_mm256_set1_epi32(w[0]), _mm256_set1_epi32(w[1]),
+                           _mm256_set1_epi32(w[2])};
+    const std::int32_t* palette[3] = {pr, pg, pb};
+    const std::int32_t* value[3] = {r, g, b};
+    for (int j = 0; j < count; j += 8) {
+        // Lanes past count read the values' room; what they give is not read.
+        for (int c = 0; c < 16; ++c) {
+            __m256i sum = _mm256_setzero_si256();
+            for (int ch = 0; ch < 3; ++ch) {
+                const __m256i e =
+                    _mm256_sub_epi32(load8(value[ch] + j), _mm256_set1_epi32(palette[ch][c]));
+                sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(e, e)));
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(by_colour + key_room * c + j), sum);
+        }
+    }
+}
+
+__attribute__((target("avx2"))) void key_floors_avx2(const std::int32_t* by_key, int count,
+                                                     std::int32_t weight,
+                                                     const std::int32_t* own_least, int first,
+                                                     std::int32_t* pair_least,
+                                                     std::int32_t* key_least) {
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    const __m256i w = _mm256_set1_epi32(weight);
+    alignas(32) std::int32_t least[128];
+    std::fill_n(least, 128, INT32_MAX);
+    for (int j = 0; j < count; ++j) {
+        const __m256i lo = load8(by_key + 16 * j), hi = load8(by_key + 16 * j + 8);
+        const __m256i own = _mm256_set1_epi32(own_least[j]);
+        __m256i key = _mm256_set1_epi32(INT32_MAX);
+        for (int p = 0; p < n; p += 8) {
+            const __m256i ia = load8(pair_index.a + skip + p), ib = load8(pair_index.b + skip + p);
+            const __m256i cost =
+                _mm256_mullo_epi32(_mm256_min_epi32(lookup16(lo, hi, ia), lookup16(lo, hi, ib)), w);
+            // Lanes past the list hold pair (0, 0): kept out of the key's least.
+            const __m256i in_list = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - p),
+                                                       _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+            key = _mm256_min_epi32(key,
+                                   _mm256_blendv_epi8(_mm256_set1_epi32(INT32_MAX), cost, in_list));
+            __m256i* at = reinterpret_cast<__m256i*>(least + p);
+            _mm256_store_si256(
+                at, _mm256_min_epi32(_mm256_load_si256(at), _mm256_add_epi32(cost, own)));
+        }
+        key_least[j] = least8(key);
+    }
+    std::copy_n(least, n, pair_least);
+}
+
 __attribute__((target("avx2"))) void cell_floor_row_avx2(
     const std::int32_t* own, const std::int32_t* const* rest, const std::int32_t* const* other_own,
-    const std::int32_t* const* key, const std::int32_t* const* key_at, const int* key_count,
-    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out) {
+    const std::int32_t* const* key, const std::int32_t* const* by_colour,
+    const std::int32_t* weight, const int* key_count, int a, int b, int n, std::int32_t cap,
+    std::int32_t* out) {
     const __m256i c = _mm256_set1_epi32(cap);
-    // Each cell's tables at p, by key.
-    alignas(32) std::int32_t received[4][max_pairs];
+    // Each cell's lower-first costs with colours a, b, by key.
+    alignas(32) std::int32_t received[4][key_room];
     for (int k = 0; k < 4; ++k) {
-        for (int j = 0; j < key_count[k]; ++j)
-            received[k][j] = table[key_at[k][j] + p];
+        const __m256i w = _mm256_set1_epi32(weight[k]);
+        const std::int32_t *da = by_colour[k] + key_room * a, *db = by_colour[k] + key_room * b;
+        for (int j = 0; j < key_count[k]; j += 8) {
+            _mm256_store_si256(
+                reinterpret_cast<__m256i*>(received[k] + j),
+                _mm256_mullo_epi32(_mm256_min_epi32(load8(da + j), load8(db + j)), w));
+        }
     }
     for (int q = 0; q < n; q += 8) {
         __m256i sum = _mm256_setzero_si256();
@@ -436,26 +497,6 @@ __attribute__((target("avx2"))) void cell_floor_row_avx2(
                 out[q + k] = last[k];
         }
     }
-}
-
-__attribute__((target("avx2"))) std::int32_t lower_avx2(std::int32_t* least,
-                                                        const std::int32_t* values,
-                                                        std::int32_t add, int n) {
-    const __m256i a = _mm256_set1_epi32(add);
-    __m256i m = _mm256_set1_epi32(INT32_MAX);
-    int q = 0;
-    for (; q + 8 <= n; q += 8) {
-        __m256i* at = reinterpret_cast<__m256i*>(least + q);
-        const __m256i v = load8(values + q);
-        m = _mm256_min_epi32(m, v);
-        _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), _mm256_add_epi32(v, a)));
-    }
-    std::int32_t result = least8(m);
-    for (; q < n; ++q) {
-        least[q] = std::min(least[q], values[q] + add);
-        result = std::min(result, values[q]);
-    }
-    return result;
 }
 
 __attribute__((target("avx2"))) std::int64_t cell_row_avx2(std::int64_t own,
@@ -498,7 +539,8 @@ constinit const Variant avx2_variant{"AVX2",
                                      cell_own_avx2,
                                      cell_rest_avx2,
                                      cell_floor_row_avx2,
-                                     lower_avx2,
+                                     key_distances_avx2,
+                                     key_floors_avx2,
                                      cell_row_avx2};
 
 #endif

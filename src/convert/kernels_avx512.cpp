@@ -361,24 +361,85 @@ LUMAWEAVE_AVX512 void cell_rest_avx512(const CellRest& in, std::int32_t cap, std
     }
 }
 
-LUMAWEAVE_AVX512 void cell_floor_row_avx512(
-    const std::int32_t* own, const std::int32_t* const* rest, const std::int32_t* const* other_own,
-    const std::int32_t* const* key, const std::int32_t* const* key_at, const int* key_count,
-    const std::int32_t* table, int p, int n, std::int32_t cap, std::int32_t* out) {
-    const __m512i c = _mm512_set1_epi32(cap), pv = _mm512_set1_epi32(p);
-    // Each cell's tables at p, in lanes by key: up to 64 in four registers, looked up by
-    // permutation; more are gathered lane by lane.
+LUMAWEAVE_AVX512 void key_distances_avx512(const std::int32_t* r, const std::int32_t* g,
+                                           const std::int32_t* b, int count, const std::int32_t* pr,
+                                           const std::int32_t* pg, const std::int32_t* pb,
+                                           const std::int32_t* w, std::int32_t* by_colour,
+                                           std::int32_t* by_key) {
+    const __m512i palette[3] = {load16(pr), load16(pg), load16(pb)};
+    const __m512i wv[3] = {_mm512_set1_epi32(w[0]), _mm512_set1_epi32(w[1]),
+                           _mm512_set1_epi32(w[2])};
+    const std::int32_t* value[3] = {r, g, b};
+    for (int j = 0; j < count; ++j) {
+        const __m512i x[3] = {_mm512_set1_epi32(r[j]), _mm512_set1_epi32(g[j]),
+                              _mm512_set1_epi32(b[j])};
+        _mm512_storeu_si512(by_key + 16 * j, weighted_squares(x, palette, wv));
+    }
+    for (int j = 0; j < count; j += 16) {
+        const __mmask16 keep = lanes_below(j, count);
+        const __m512i x[3] = {_mm512_maskz_loadu_epi32(keep, value[0] + j),
+                              _mm512_maskz_loadu_epi32(keep, value[1] + j),
+                              _mm512_maskz_loadu_epi32(keep, value[2] + j)};
+        for (int c = 0; c < 16; ++c) {
+            const __m512i colour[3] = {_mm512_set1_epi32(pr[c]), _mm512_set1_epi32(pg[c]),
+                                       _mm512_set1_epi32(pb[c])};
+            _mm512_storeu_si512(by_colour + key_room * c + j, weighted_squares(x, colour, wv));
+        }
+    }
+}
+
+LUMAWEAVE_AVX512 void key_floors_avx512(const std::int32_t* by_key, int count, std::int32_t weight,
+                                        const std::int32_t* own_least, int first,
+                                        std::int32_t* pair_least, std::int32_t* key_least) {
+    const int skip = first == 0 ? 0 : 15, n = first == 0 ? 120 : 105;
+    const int chunks = (n + 15) / 16;
+    __m512i ia[8], ib[8], least[8];
+    for (int h = 0; h < chunks; ++h) {
+        ia[h] = load16(pair_index.a + skip + 16 * h);
+        ib[h] = load16(pair_index.b + skip + 16 * h);
+        least[h] = _mm512_set1_epi32(INT32_MAX);
+    }
+    const __m512i w = _mm512_set1_epi32(weight);
+    for (int j = 0; j < count; ++j) {
+        const __m512i d = load16(by_key + 16 * j), own = _mm512_set1_epi32(own_least[j]);
+        __m512i key = _mm512_set1_epi32(INT32_MAX);
+        for (int h = 0; h < chunks; ++h) {
+            const __mmask16 keep = lanes_below(16 * h, n);
+            const __m512i cost =
+                _mm512_mullo_epi32(_mm512_min_epi32(lookup(ia[h], d), lookup(ib[h], d)), w);
+            key = _mm512_mask_min_epi32(key, keep, key, cost);
+            least[h] = _mm512_min_epi32(least[h], _mm512_add_epi32(cost, own));
+        }
+        key_least[j] = _mm512_reduce_min_epi32(key);
+    }
+    for (int h = 0; h < chunks; ++h)
+        _mm512_mask_storeu_epi32(pair_least + 16 * h, lanes_below(16 * h, n), least[h]);
+}
+
+LUMAWEAVE_AVX512 void cell_floor_row_avx512(const std::int32_t* own,
+                                            const std::int32_t* const* rest,
+                                            const std::int32_t* const* other_own,
+                                            const std::int32_t* const* key,
+                                            const std::int32_t* const* by_colour,
+                                            const std::int32_t* weight, const int* key_count, int a,
+                                            int b, int n, std::int32_t cap, std::int32_t* out) {
+    const __m512i c = _mm512_set1_epi32(cap);
+    // Each cell's lower-first costs with colours a, b, in lanes by key: up to 64 in four
+    // registers, looked up by permutation; more are kept for gathering lane by lane.
     __m512i by_key[4][4];
+    alignas(64) std::int32_t spill[4][key_room];
     for (int k = 0; k < 4; ++k) {
-        const int count = std::min(key_count[k], 64);
+        const __m512i w = _mm512_set1_epi32(weight[k]);
+        const std::int32_t *da = by_colour[k] + key_room * a, *db = by_colour[k] + key_room * b;
+        const int count = key_count[k];
         for (int r = 0; r < 4; ++r) {
-            by_key[k][r] = _mm512_setzero_si512();
-            if (16 * r >= count) continue;
-            const __mmask16 lanes = lanes_below(16 * r, count);
-            by_key[k][r] = _mm512_mask_i32gather_epi32(
-                _mm512_setzero_si512(), lanes,
-                _mm512_add_epi32(_mm512_maskz_loadu_epi32(lanes, key_at[k] + 16 * r), pv), table,
-                4);
+            by_key[k][r] =
+                _mm512_mullo_epi32(_mm512_min_epi32(load16(da + 16 * r), load16(db + 16 * r)), w);
+        }
+        for (int j = 64; j < count; j += 16) {
+            _mm512_store_si512(
+                spill[k] + j,
+                _mm512_mullo_epi32(_mm512_min_epi32(load16(da + j), load16(db + j)), w));
         }
     }
     const __m512i bit5 = _mm512_set1_epi32(32);
@@ -395,15 +456,15 @@ LUMAWEAVE_AVX512 void cell_floor_row_avx512(
                 received = _mm512_permutexvar_epi32(kv, t[0]);
             } else if (key_count[k] <= 32) {
                 received = _mm512_permutex2var_epi32(t[0], kv, t[1]);
-            } else if (key_count[k] <= 64) {
+            } else {
                 received = _mm512_mask_blend_epi32(_mm512_test_epi32_mask(kv, bit5),
                                                    _mm512_permutex2var_epi32(t[0], kv, t[1]),
                                                    _mm512_permutex2var_epi32(t[2], kv, t[3]));
-            } else {
-                const __m512i at =
-                    _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep, kv, key_at[k], 4);
-                received = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), keep,
-                                                       _mm512_add_epi32(at, pv), table, 4);
+                if (key_count[k] > 64) {
+                    const __mmask16 far =
+                        _mm512_mask_cmpge_epi32_mask(keep, kv, _mm512_set1_epi32(64));
+                    received = _mm512_mask_i32gather_epi32(received, far, kv, spill[k], 4);
+                }
             }
             const __m512i there =
                 _mm512_add_epi32(_mm512_maskz_loadu_epi32(keep, other_own[k] + q), received);
@@ -411,21 +472,6 @@ LUMAWEAVE_AVX512 void cell_floor_row_avx512(
         }
         _mm512_mask_storeu_epi32(out + q, keep, sum);
     }
-}
-
-LUMAWEAVE_AVX512 std::int32_t lower_avx512(std::int32_t* least, const std::int32_t* values,
-                                           std::int32_t add, int n) {
-    const __m512i a = _mm512_set1_epi32(add);
-    __m512i m = _mm512_set1_epi32(INT32_MAX);
-    for (int q = 0; q < n; q += 16) {
-        const __mmask16 keep = lanes_below(q, n);
-        const __m512i v = _mm512_maskz_loadu_epi32(keep, values + q);
-        m = _mm512_mask_min_epi32(m, keep, m, v);
-        const __m512i l =
-            _mm512_min_epi32(_mm512_maskz_loadu_epi32(keep, least + q), _mm512_add_epi32(v, a));
-        _mm512_mask_storeu_epi32(least + q, keep, l);
-    }
-    return _mm512_reduce_min_epi32(m);
 }
 
 LUMAWEAVE_AVX512 std::int64_t cell_row_avx512(std::int64_t own, const std::int64_t* const* rest,
@@ -459,7 +505,8 @@ constinit const Variant avx512_variant{"AVX-512",
                                        cell_own_avx512,
                                        cell_rest_avx512,
                                        cell_floor_row_avx512,
-                                       lower_avx512,
+                                       key_distances_avx512,
+                                       key_floors_avx512,
                                        cell_row_avx512};
 
 #endif
