@@ -40,7 +40,7 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
     std::array<std::array<I, 16 * kernels::key_room>, 4> by_colour_rows;
     std::array<I, 16 * kernels::key_room> by_key_rows;
     std::array<std::array<I, kernels::key_room>, 3> key_values;
-    std::array<I, kernels::key_room> own_least;
+    std::array<I, kernels::key_room> own_least, first_taken, second_taken;
     std::array<int, 4> key_counts;
     std::array<I, 256> second;
     std::array<std::uint8_t, 128> fg_bits;
@@ -84,6 +84,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
         for (auto& v : key_values)
             random(v, -128, 383);
         random(own_least, 0, spread);
+        random(first_taken, 0, 15);
+        random(second_taken, 0, 15);
         const int key_count = in(1, 120);
         const int row_a = in(0, 14), row_b = in(row_a + 1, 15);
         random(second, 0, spread);
@@ -124,6 +126,7 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::array<I, 120> capped{};
             std::array<I, 128> floor_row{}, pair_least{}, key_least{};
             std::array<I, 16 * kernels::key_room> by_colour{}, by_key{};
+            std::array<std::array<I, kernels::key_room>, 3> values{};
             std::array<I, 120> own_cost{};
             std::array<std::uint8_t, 120> key{}, colours{};
             std::int64_t cell_least = 0;
@@ -181,6 +184,22 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_key, floor_by_colour,
                              floor_weight, key_counts.data(), row_a, row_b, n, cap,
                              o.floor_row.data());
+            const kernels::KeyValues kv{pr.data(),
+                                        pg.data(),
+                                        pb.data(),
+                                        {dst[0], dst[1], dst[2]},
+                                        {src[0], src[1], src[2]},
+                                        {src[2], dst[1], dst[0]},
+                                        I(trial % 9),
+                                        scale,
+                                        I(8 - trial % 9),
+                                        256 - scale,
+                                        sp != 0,
+                                        trial % 3 != 0,
+                                        low,
+                                        255 - low};
+            k.key_values(kv, first_taken.data(), second_taken.data(), key_count, o.values[0].data(),
+                         o.values[1].data(), o.values[2].data());
             k.key_distances(key_values[0].data(), key_values[1].data(), key_values[2].data(),
                             key_count, pr.data(), pg.data(), pb.data(), w.data(),
                             o.by_colour.data(), o.by_key.data());
@@ -198,6 +217,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::fill(o.pair_least.begin() + pairs, o.pair_least.end(), 0);
             std::fill(o.key_least.begin() + key_count, o.key_least.end(), 0);
             std::fill(o.by_key.begin() + 16 * key_count, o.by_key.end(), 0);
+            for (auto& v : o.values)
+                std::fill(v.begin() + key_count, v.end(), 0);
             for (int c = 0; c < 16; ++c) {
                 std::fill(o.by_colour.begin() + kernels::key_room * c + key_count,
                           o.by_colour.begin() + kernels::key_room * (c + 1), 0);
@@ -226,6 +247,7 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                 << "cell_own";
             EXPECT_TRUE(p.rest == o.rest && p.capped == o.capped) << "cell_rest";
             EXPECT_TRUE(p.floor_row == o.floor_row) << "cell_floor_row";
+            EXPECT_TRUE(p.values == o.values) << "key_values";
             EXPECT_TRUE(p.by_colour == o.by_colour && p.by_key == o.by_key) << "key_distances";
             EXPECT_TRUE(p.pair_least == o.pair_least && p.key_least == o.key_least) << "key_floors";
             EXPECT_TRUE(p.cell == o.cell && p.cell_least == o.cell_least) << "cell_row";

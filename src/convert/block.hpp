@@ -229,7 +229,10 @@ inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int ro
 // taken exactly (but for the inversion limit), worked out only as far as needed to show it is at
 // least `best`; and lower bounds of every candidate of a row or column.
 std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best);
-void prepare_cell_floors(const FitInput& in, BlockData& bd);
+void make_cell_floors(const FitInput& in, BlockData& bd);
+inline void prepare_cell_floors(const FitInput& in, BlockData& bd) {
+    if (!bd.filled.cell_floors) make_cell_floors(in, bd);
+}
 inline std::int32_t cell_row_floor(const FitInput& in, BlockData& bd, int i) {
     prepare_cell_floors(in, bd);
     return bd.cell_row_floor[static_cast<std::size_t>(i)];

@@ -96,14 +96,14 @@ const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int ro
 // Cell modes with lumi_sort: what the floors by upper pair need of the lower row, made on first
 // use. An order that starts on the lower row costs at least its own two pixels and the upper
 // row's first receiving pixel.
-void prepare_cell_floors(const FitInput& in, BlockData& bd) {
-    if (bd.filled.cell_floors) return;
+void make_cell_floors(const FitInput& in, BlockData& bd) {
     bd.filled.cell_floors = true;
     const int n = bd.pair_count;
     const int first_colour = n == max_pairs ? 0 : 1;
     auto& column = bd.cell_column_floor;
     std::fill_n(column.begin(), n, 0);
     const CellOrder& o = bd.cell_order[1];
+    const bool by_both = o.recv_first != o.own_first;
     for (int k = 0; k < 4; ++k) {
         auto& upper_own = bd.cell_own_floor[0][k];
         auto& own = bd.cell_own_floor[1][k];
@@ -113,6 +113,7 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
         std::array<std::int16_t, 256> key_of;
         key_of.fill(-1);
         int keys = 0;
+        alignas(64) std::array<std::array<std::int32_t, kernels::key_room>, 2> taken;
         alignas(64) std::array<std::array<std::int32_t, kernels::key_room>, 3> value;
         alignas(64) std::array<std::int32_t, kernels::key_room> own_least;
         for (int p = 0; p < n; ++p) {
@@ -123,11 +124,9 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
             std::int16_t& known = key_of[static_cast<std::size_t>(cell_key)];
             if (known < 0) {
                 known = static_cast<std::int16_t>(keys);
-                const Rgb v = cell_receive_value(in, bd, 1, k, cell_key);
                 const auto j = static_cast<std::size_t>(keys++);
-                value[0][j] = v.r;
-                value[1][j] = v.g;
-                value[2][j] = v.b;
+                taken[0][j] = by_both ? cell_key / 16 : cell_key;
+                taken[1][j] = cell_key % 16;
                 own_least[j] = own[at];
             }
             key[at] = known;
@@ -135,6 +134,27 @@ void prepare_cell_floors(const FitInput& in, BlockData& bd) {
             least = std::min(least, own[at]);
         }
         bd.cell_lower_keys[k] = keys;
+        // The upper row's first receiving pixel after the lower row's took each key's colours.
+        const int ca = 2 * k + o.own_first, cb = 2 * k + o.own_second, cx = 2 * k + o.recv_first;
+        const BlockPixel &pa = bd.px[1][ca], &pb = bd.px[1][cb], &px = bd.px[0][cx];
+        const kernels::KeyValues values{in.tables.working_r.data(),
+                                        in.tables.working_g.data(),
+                                        in.tables.working_b.data(),
+                                        {pa.own.r, pa.own.g, pa.own.b},
+                                        {pb.own.r, pb.own.g, pb.own.b},
+                                        {px.own.r, px.own.g, px.own.b},
+                                        8 - bd.ratio,
+                                        pa.scale,
+                                        bd.ratio,
+                                        bd.px[1][cx].scale,
+                                        bd.sp,
+                                        cx == cb,
+                                        in.tables.clamp_low,
+                                        in.tables.clamp_high};
+        for (auto& t : taken)
+            std::fill(t.begin() + keys, t.end(), 0);
+        kernels::key_values(values, taken[0].data(), taken[1].data(), keys, value[0].data(),
+                            value[1].data(), value[2].data());
         for (auto& v : value)
             std::fill(v.begin() + keys, v.end(), 0);
         alignas(64) std::array<std::int32_t, 16 * kernels::key_room> by_key;

@@ -201,6 +201,28 @@ void cell_rest_plain(const CellRest& in, std::int32_t cap, std::int64_t* out,
     }
 }
 
+void key_values_plain(const KeyValues& in, const std::int32_t* first, const std::int32_t* second,
+                      int count, std::int32_t* r, std::int32_t* g, std::int32_t* b) {
+    const std::int32_t* palette[3] = {in.palette_r, in.palette_g, in.palette_b};
+    for (int j = 0; j < count; ++j) {
+        std::int32_t v[3];
+        received_value(palette, in.own_second, in.own_first, first[j], in.first_share,
+                       in.first_scale, in.sp, in.low, in.high, v);
+        const std::int32_t* source = in.own_first;
+        int taken = first[j];
+        if (in.two_stage) {
+            source = v;
+            taken = second[j];
+        }
+        std::int32_t out[3];
+        received_value(palette, in.own_target, source, taken, in.share, in.scale, in.sp, in.low,
+                       in.high, out);
+        r[j] = out[0];
+        g[j] = out[1];
+        b[j] = out[2];
+    }
+}
+
 void key_distances_plain(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b,
                          int count, const std::int32_t* pr, const std::int32_t* pg,
                          const std::int32_t* pb, const std::int32_t* w, std::int32_t* by_colour,
@@ -287,6 +309,7 @@ const Variant plain{"plain",
                     cell_own_plain,
                     cell_rest_plain,
                     cell_floor_row_plain,
+                    key_values_plain,
                     key_distances_plain,
                     key_floors_plain,
                     cell_row_plain};
@@ -400,6 +423,11 @@ void cell_floor_row(const std::int32_t* own, const std::int32_t* const* rest,
                     std::int32_t* out) {
     chosen.cell_floor_row(own, rest, other_own, key, by_colour, weight, key_count, a, b, n, cap,
                           out);
+}
+
+void key_values(const KeyValues& v, const std::int32_t* first, const std::int32_t* second,
+                int count, std::int32_t* r, std::int32_t* g, std::int32_t* b) {
+    chosen.key_values(v, first, second, count, r, g, b);
 }
 
 void key_distances(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b, int count,

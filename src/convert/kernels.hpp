@@ -105,6 +105,23 @@ void cell_rest(const CellRest& c, std::int32_t cap, std::int64_t* out, std::int3
 // Room of the tables by key below: up to this many keys (pairs have at most 120).
 inline constexpr int key_room = 128;
 
+// Cell modes with lumi_sort: the value the other row's first receiving pixel of a cell gets after
+// the pixels of the row an order starts on took colours (first[j], second[j]), j < count: the
+// error e = own_first - palette[first[j]] (per channel); where `two_stage`, the row's second
+// pixel first gets first_share eighths of it (scaled by first_scale / 256 with sp), clamped to
+// low..high, and e = that - palette[second[j]]; the receiving pixel then gets share eighths of e
+// (scaled by scale / 256 with sp) on own_target, clamped: r[j], g[j], b[j]. The arrays have room
+// for count rounded up to 16.
+struct KeyValues {
+    const std::int32_t *palette_r, *palette_g, *palette_b;
+    std::int32_t own_first[3], own_second[3], own_target[3];
+    std::int32_t first_share, first_scale, share, scale;
+    bool sp, two_stage;
+    std::int32_t low, high;
+};
+void key_values(const KeyValues& v, const std::int32_t* first, const std::int32_t* second,
+                int count, std::int32_t* r, std::int32_t* g, std::int32_t* b);
+
 // Cell modes with lumi_sort, the distances of values j < count (r, g, b; room for count rounded up
 // to 16) to palette colour c, twice: by_colour[key_room * c + j] and by_key[16 * j + c].
 void key_distances(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b, int count,
@@ -161,6 +178,7 @@ struct Variant {
     decltype(&kernels::cell_own) cell_own;
     decltype(&kernels::cell_rest) cell_rest;
     decltype(&kernels::cell_floor_row) cell_floor_row;
+    decltype(&kernels::key_values) key_values;
     decltype(&kernels::key_distances) key_distances;
     decltype(&kernels::key_floors) key_floors;
     decltype(&kernels::cell_row) cell_row;

@@ -407,6 +407,50 @@ __attribute__((target("avx2"))) void cell_rest_avx2(const CellRest& in, std::int
     }
 }
 
+// share eighths of e, scaled by scale / 256 with sp.
+__attribute__((target("avx2"))) inline __m256i share_of(__m256i e, std::int32_t share,
+                                                        std::int32_t scale, bool sp) {
+    if (share != 8) e = _mm256_srai_epi32(_mm256_mullo_epi32(e, _mm256_set1_epi32(share)), 3);
+    if (sp) e = _mm256_srai_epi32(_mm256_mullo_epi32(e, _mm256_set1_epi32(scale)), 8);
+    return e;
+}
+
+__attribute__((target("avx2"))) void key_values_avx2(const KeyValues& in, const std::int32_t* first,
+                                                     const std::int32_t* second, int count,
+                                                     std::int32_t* r, std::int32_t* g,
+                                                     std::int32_t* b) {
+    const std::int32_t* palette[3] = {in.palette_r, in.palette_g, in.palette_b};
+    const __m256i lo = _mm256_set1_epi32(in.low), hi = _mm256_set1_epi32(in.high);
+    std::int32_t* out[3] = {r, g, b};
+    for (int j = 0; j < count; j += 8) {
+        // Lanes past count read the colours' room; what they give is not kept.
+        const __m256i ta = _mm256_and_si256(load8(first + j), _mm256_set1_epi32(15));
+        const __m256i tb = _mm256_and_si256(load8(second + j), _mm256_set1_epi32(15));
+        alignas(32) std::int32_t lanes[8];
+        for (int ch = 0; ch < 3; ++ch) {
+            __m256i e = _mm256_sub_epi32(_mm256_set1_epi32(in.own_first[ch]),
+                                         _mm256_i32gather_epi32(palette[ch], ta, 4));
+            if (in.two_stage) {
+                const __m256i v = _mm256_min_epi32(
+                    _mm256_max_epi32(
+                        _mm256_add_epi32(_mm256_set1_epi32(in.own_second[ch]),
+                                         share_of(e, in.first_share, in.first_scale, in.sp)),
+                        lo),
+                    hi);
+                e = _mm256_sub_epi32(v, _mm256_i32gather_epi32(palette[ch], tb, 4));
+            }
+            const __m256i v = _mm256_min_epi32(
+                _mm256_max_epi32(_mm256_add_epi32(_mm256_set1_epi32(in.own_target[ch]),
+                                                  share_of(e, in.share, in.scale, in.sp)),
+                                 lo),
+                hi);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
+            for (int k = 0; k < 8 && j + k < count; ++k)
+                out[ch][j + k] = lanes[k];
+        }
+    }
+}
+
 __attribute__((target("avx2"))) void key_distances_avx2(
     const std::int32_t* r, const std::int32_t* g, const std::int32_t* b, int count,
     const std::int32_t* pr, const std::int32_t* pg, const std::int32_t* pb, const std::int32_t* w,
@@ -539,6 +583,7 @@ constinit const Variant avx2_variant{"AVX2",
                                      cell_own_avx2,
                                      cell_rest_avx2,
                                      cell_floor_row_avx2,
+                                     key_values_avx2,
                                      key_distances_avx2,
                                      key_floors_avx2,
                                      cell_row_avx2};

@@ -361,6 +361,46 @@ LUMAWEAVE_AVX512 void cell_rest_avx512(const CellRest& in, std::int32_t cap, std
     }
 }
 
+// share eighths of e, scaled by scale / 256 with sp.
+LUMAWEAVE_AVX512 inline __m512i share_of(__m512i e, std::int32_t share, std::int32_t scale,
+                                         bool sp) {
+    if (share != 8) e = _mm512_srai_epi32(_mm512_mullo_epi32(e, _mm512_set1_epi32(share)), 3);
+    if (sp) e = _mm512_srai_epi32(_mm512_mullo_epi32(e, _mm512_set1_epi32(scale)), 8);
+    return e;
+}
+
+LUMAWEAVE_AVX512 void key_values_avx512(const KeyValues& in, const std::int32_t* first,
+                                        const std::int32_t* second, int count, std::int32_t* r,
+                                        std::int32_t* g, std::int32_t* b) {
+    const __m512i palette[3] = {load16(in.palette_r), load16(in.palette_g), load16(in.palette_b)};
+    const __m512i lo = _mm512_set1_epi32(in.low), hi = _mm512_set1_epi32(in.high);
+    std::int32_t* out[3] = {r, g, b};
+    for (int j = 0; j < count; j += 16) {
+        const __mmask16 keep = lanes_below(j, count);
+        const __m512i ta = _mm512_maskz_loadu_epi32(keep, first + j);
+        const __m512i tb = _mm512_maskz_loadu_epi32(keep, second + j);
+        for (int ch = 0; ch < 3; ++ch) {
+            __m512i e =
+                _mm512_sub_epi32(_mm512_set1_epi32(in.own_first[ch]), lookup(ta, palette[ch]));
+            if (in.two_stage) {
+                const __m512i v = _mm512_min_epi32(
+                    _mm512_max_epi32(
+                        _mm512_add_epi32(_mm512_set1_epi32(in.own_second[ch]),
+                                         share_of(e, in.first_share, in.first_scale, in.sp)),
+                        lo),
+                    hi);
+                e = _mm512_sub_epi32(v, lookup(tb, palette[ch]));
+            }
+            const __m512i v = _mm512_min_epi32(
+                _mm512_max_epi32(_mm512_add_epi32(_mm512_set1_epi32(in.own_target[ch]),
+                                                  share_of(e, in.share, in.scale, in.sp)),
+                                 lo),
+                hi);
+            _mm512_mask_storeu_epi32(out[ch] + j, keep, v);
+        }
+    }
+}
+
 LUMAWEAVE_AVX512 void key_distances_avx512(const std::int32_t* r, const std::int32_t* g,
                                            const std::int32_t* b, int count, const std::int32_t* pr,
                                            const std::int32_t* pg, const std::int32_t* pb,
@@ -505,6 +545,7 @@ constinit const Variant avx512_variant{"AVX-512",
                                        cell_own_avx512,
                                        cell_rest_avx512,
                                        cell_floor_row_avx512,
+                                       key_values_avx512,
                                        key_distances_avx512,
                                        key_floors_avx512,
                                        cell_row_avx512};
