@@ -57,6 +57,14 @@ struct Result {
     bool ok() const { return outcome.ok(); }
 };
 
+// What a conversion makes besides the video memory and the palettes. A caller that needs less
+// says so, and the conversion takes that much less time; what is left out stays empty.
+struct Products {
+    bool preview = true;     // Result::preview
+    bool export_bmp = true;  // Result::export_bmp (made from the preview)
+    bool source = true;      // Result::source
+};
+
 class Pipeline;
 
 class Converter {
@@ -101,6 +109,9 @@ class Converter {
                                   const DefaultPalettes& palettes = {},
                                   const std::optional<PaletteTable>& companion = std::nullopt,
                                   const Display& display = table_display());
+
+    // What the conversions from now on make (initially everything).
+    void set_products(const Products& products);
 
     // The last conversion's result, and the companion palette convert_file found for it.
     const Result& result() const;

@@ -148,3 +148,34 @@ TEST(PublicInterface, CompanionPaletteAsAFileOrWithThePixels) {
     EXPECT_TRUE(with.vram == converter.result().vram && with.display == converter.result().display);
     EXPECT_FALSE(lumaweave::convert(picture.pixels()).vram == with.vram);
 }
+
+// What a caller leaves out of the products stays empty; the rest, and the video memory, are what
+// a conversion that makes everything gives, also for a converter reused after larger pictures
+// and refusals, and when the products change between conversions.
+TEST(PublicInterface, ProductsLeftOutStayEmpty) {
+    const test::RgbPicture large = test::make_noise(64, 48, 5), small = test::make_noise(24, 16, 9);
+    const ConversionSettings settings{.vertical_error_ratio = 6, .mix = 0};
+    const struct {
+        bool preview, export_bmp, source;
+    } cases[] = {{false, false, false},
+                 {false, true, false},
+                 {true, false, false},
+                 {false, false, true},
+                 {true, true, true}};
+    Converter converter;
+    for (const auto& [preview, export_bmp, source] : cases) {
+        SCOPED_TRACE(testing::Message() << preview << export_bmp << source);
+        converter.set_products({preview, export_bmp, source});
+        for (const test::RgbPicture* picture : {&large, &small}) {
+            const Result full = lumaweave::convert(picture->pixels(), settings);
+            const Result& got = converter.convert(picture->pixels(), settings);
+            ASSERT_TRUE(full.ok() && got.ok());
+            EXPECT_TRUE(got.vram == full.vram);
+            EXPECT_TRUE(preview ? got.preview == full.preview : got.preview.empty());
+            EXPECT_TRUE(export_bmp ? got.export_bmp == full.export_bmp : got.export_bmp.empty());
+            EXPECT_TRUE(source ? got.source == full.source : got.source.empty());
+            EXPECT_FALSE(converter.convert_bmp({}).ok());
+            EXPECT_TRUE(converter.result().export_bmp.empty() && converter.result().source.empty());
+        }
+    }
+}

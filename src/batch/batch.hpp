@@ -82,12 +82,15 @@ class SettingsConverter final : public FileConverter {
   public:
     SettingsConverter(const ConversionSettings& settings, const DefaultPalettes& palettes,
                       std::unique_ptr<PictureReader> reader = nullptr,
-                      const Display& display = table_display(), Workers& workers = serial_workers())
+                      const Display& display = table_display(), Workers& workers = serial_workers(),
+                      const Products& products = {})
         : settings_(settings),
           palettes_(palettes),
           reader_(std::move(reader)),
           display_(display),
-          converter_(workers) {}
+          converter_(workers) {
+        converter_.set_products(products);
+    }
     const Result& convert(int, const std::string& name) override {
         return convert_file_with(converter_, reader_.get(), failure_, name, settings_, palettes_,
                                  display_);

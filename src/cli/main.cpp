@@ -319,9 +319,14 @@ int run(const cli::Options& options) {
             return std::make_unique<quality::QualityConverter>(
                 options.settings, palettes, quality_plan, records, std::move(reader));
         }
-        // Each picture's work on the cores that the files converted at once leave free.
+        // Each picture's work on the cores that the files converted at once leave free. Of what
+        // a conversion makes besides the video memory, only the "TEST_" picture is written.
+        Products products;
+        products.preview = false;
+        products.export_bmp = options.export_bmp;
+        products.source = false;
         return std::make_unique<SettingsConverter>(options.settings, palettes, std::move(reader),
-                                                   options.display, process_pool());
+                                                   options.display, process_pool(), products);
     };
 
     for (const SourceList::Left& left : sources.left_out)

@@ -16,17 +16,15 @@ constexpr std::size_t export_capacity = bmp::header_size + preview_bytes;
 }  // namespace
 
 Pipeline::Pipeline(Workers& workers) : workers_(workers) {
+    // The other buffers take their room when a conversion first makes them.
     result_.vram.assign(vram::file_size, 0);
-    result_.preview.assign(preview_bytes, 0);
-    result_.export_bmp.reserve(export_capacity);
-    result_.source.reserve(std::size_t{max_width} * max_height * 3);
 }
 
 const Result& Pipeline::fail(Outcome outcome) {
     result_.outcome = std::move(outcome);
     result_.width = result_.height = 0;
     std::fill(result_.vram.begin(), result_.vram.end(), std::uint8_t{0});
-    std::fill(result_.preview.begin(), result_.preview.end(), std::uint8_t{0});
+    result_.preview.assign(products_.preview ? preview_bytes : 0, std::uint8_t{0});
     result_.export_bmp.clear();
     result_.source.clear();
     result_.display = {};
@@ -49,7 +47,7 @@ void Pipeline::prepare(const DefaultPalettes& palettes,
                        const std::optional<PaletteTable>& companion, const Display& display) {
     companion_ = companion;
     std::fill(result_.vram.begin(), result_.vram.end(), std::uint8_t{0});
-    std::fill(result_.preview.begin(), result_.preview.end(), std::uint8_t{0});
+    result_.preview.assign(products_.preview ? preview_bytes : 0, std::uint8_t{0});
     start_work_image(source_, work_);
     measure_edges(settings_, work_, maps_, workers_);
     adjust_gamma(settings_, work_);
@@ -93,21 +91,33 @@ void Pipeline::fit() {
 }
 
 void Pipeline::finish() {
-    render_output(palette_, work_, vram(),
-                  PreviewImage(result_.preview.data(), result_.preview.size()), workers_);
     result_.outcome = {};
     result_.width = work_.width;
     result_.height = work_.height;
     result_.display = palette_.display;
 
-    result_.export_bmp.resize(export_capacity);
-    const std::size_t size =
-        build_export_bmp(PreviewImage(result_.preview.data(), result_.preview.size()), work_.width,
-                         work_.height, result_.export_bmp.data(), workers_);
-    std::copy(resolution_.begin(), resolution_.end(),
-              result_.export_bmp.begin() + bmp::resolution_at);
-    result_.export_bmp.resize(size);
+    result_.export_bmp.clear();
+    if (!products_.preview && !products_.export_bmp) {
+        result_.preview.clear();
+        finish_video_memory(work_, vram(), workers_);
+    } else {
+        result_.preview.resize(preview_bytes);
+        render_output(palette_, work_, vram(),
+                      PreviewImage(result_.preview.data(), result_.preview.size()), workers_);
+    }
+    if (products_.export_bmp) {
+        result_.export_bmp.resize(export_capacity);
+        const std::size_t size =
+            build_export_bmp(PreviewImage(result_.preview.data(), result_.preview.size()),
+                             work_.width, work_.height, result_.export_bmp.data(), workers_);
+        std::copy(resolution_.begin(), resolution_.end(),
+                  result_.export_bmp.begin() + bmp::resolution_at);
+        result_.export_bmp.resize(size);
+    }
+    if (!products_.preview) result_.preview.clear();
 
+    result_.source.clear();
+    if (!products_.source) return;
     result_.source.resize(std::size_t{3} * static_cast<std::size_t>(source_.width) *
                           static_cast<std::size_t>(source_.height));
     std::uint8_t* out = result_.source.data();
@@ -215,6 +225,10 @@ const Result& Converter::convert_cropped(const PixelPicture& picture,
                                          const std::optional<PaletteTable>& companion,
                                          const Display& display) {
     return pipeline_->convert_pixels(picture, settings, palettes, companion, true, display);
+}
+
+void Converter::set_products(const Products& products) {
+    pipeline_->set_products(products);
 }
 
 const Result& Converter::result() const {

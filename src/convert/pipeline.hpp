@@ -56,6 +56,7 @@ class Pipeline {
     RefineScratch& refine_scratch() { return refine_; }
     VramImage vram() { return VramImage(result_.vram.data(), vram::file_size); }
 
+    void set_products(const Products& products) { products_ = products; }
     const Result& result() const { return result_; }
     const std::optional<PaletteTable>& companion() const { return companion_; }
 
@@ -64,6 +65,7 @@ class Pipeline {
 
     Workers& workers_;
     ConversionSettings settings_;
+    Products products_;
     Result result_;
     std::optional<PaletteTable> companion_;
     ScratchPool pool_;

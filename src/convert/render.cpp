@@ -70,19 +70,32 @@ void render_block(const Palette& display, const VramImage& vram, PreviewImage pr
     }
 }
 
-}  // namespace
-
-void render_output(const PaletteSet& palette, const WorkImage& work, VramImage vram,
-                   PreviewImage preview, Workers& workers) {
+// The smoothing and, with a preview, the preview, block by block.
+void smooth_and_render(const PaletteSet* palette, const WorkImage& work, VramImage vram,
+                       std::uint8_t* preview, Workers& workers) {
     for_row_bands(workers, (work.height + 1) / 2, [&](int first, int end) {
         for (int y = 2 * first; y < 2 * end; y += 2) {
             for (int x0 = 0; x0 < work.width; x0 += 8) {
                 if (y % 4 == 2) smooth_block(work, vram, x0, y);
-                render_block(palette.display, vram, preview, x0, y);
+                if (preview != nullptr) {
+                    render_block(palette->display, vram, PreviewImage(preview, preview_bytes), x0,
+                                 y);
+                }
             }
         }
     });
     vram::finish_image(vram.data());
+}
+
+}  // namespace
+
+void render_output(const PaletteSet& palette, const WorkImage& work, VramImage vram,
+                   PreviewImage preview, Workers& workers) {
+    smooth_and_render(&palette, work, vram, preview.data(), workers);
+}
+
+void finish_video_memory(const WorkImage& work, VramImage vram, Workers& workers) {
+    smooth_and_render(nullptr, work, vram, nullptr, workers);
 }
 
 std::size_t build_export_bmp(const PreviewImage& preview, int width, int height, std::uint8_t* out,

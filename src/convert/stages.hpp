@@ -69,6 +69,9 @@ void build_distance_map(const ConversionSettings& s, const PaletteSet& palette,
 // (rows of blocks on `workers`: each touches its own patterns and preview rows alone).
 void render_output(const PaletteSet& palette, const WorkImage& work, VramImage vram,
                    PreviewImage preview, Workers& workers = serial_workers());
+// The same without the preview.
+void finish_video_memory(const WorkImage& work, VramImage vram,
+                         Workers& workers = serial_workers());
 
 // The "TEST_" picture: a BMP file of the preview's 2 * width x 2 * height pixels, bottom row
 // first as BMP stores them. `out` must have room for 54 + 512 * 384 * 3 bytes; returns the size.
