@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <new>
 
-#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+// Not under AddressSanitizer, which watches heap memory only.
+#if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(__SANITIZE_ADDRESS__)
 #include <sys/mman.h>
 #define LUMAWEAVE_HUGE_PAGES 1
 #endif
