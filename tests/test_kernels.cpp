@@ -127,6 +127,7 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             std::array<I, 128> floor_row{}, pair_least{}, key_least{};
             std::array<I, 16 * kernels::key_room> by_colour{}, by_key{};
             std::array<std::array<I, kernels::key_room>, 3> values{};
+            std::array<I, 256> shared{};
             std::array<I, 120> own_cost{};
             std::array<std::uint8_t, 120> key{}, colours{};
             std::int64_t cell_least = 0;
@@ -198,6 +199,8 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                                         trial % 3 != 0,
                                         low,
                                         255 - low};
+            k.shared_distances(pr.data(), pg.data(), pb.data(), w.data(), dst.data(), src.data(),
+                               I(8 - trial % 9), scale, sp, low, 255 - low, o.shared.data());
             k.key_values(kv, first_taken.data(), second_taken.data(), key_count, o.values[0].data(),
                          o.values[1].data(), o.values[2].data());
             k.key_distances(key_values[0].data(), key_values[1].data(), key_values[2].data(),
@@ -248,6 +251,7 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             EXPECT_TRUE(p.rest == o.rest && p.capped == o.capped) << "cell_rest";
             EXPECT_TRUE(p.floor_row == o.floor_row) << "cell_floor_row";
             EXPECT_TRUE(p.values == o.values) << "key_values";
+            EXPECT_TRUE(p.shared == o.shared) << "shared_distances";
             EXPECT_TRUE(p.by_colour == o.by_colour && p.by_key == o.by_key) << "key_distances";
             EXPECT_TRUE(p.pair_least == o.pair_least && p.key_least == o.key_least) << "key_floors";
             EXPECT_TRUE(p.cell == o.cell && p.cell_least == o.cell_least) << "cell_row";
