@@ -175,6 +175,24 @@ TEST(FitDifferential, FastSearchChoosesAsTheStraightforwardOne) {
                     expect(exact, fast_evaluation(evaluate_columns_unpruned, e + 1), e + 1);
                 }
                 if (column) expect(exact, fast_evaluation(evaluate_columns_unpruned, e), e);
+                if (!column && e < rejection_error) {
+                    // The cell modes' bounds hold below the candidate's error; without lumi_sort
+                    // the sum of the cells' tables is the error.
+                    EXPECT_LE(error_floor(in, *block, 0, iu)[il], e) << "pairs " << iu << "/" << il;
+                    if (s.lumi_sort) {
+                        EXPECT_LE(error_floor(in, *block, 1, il)[iu], e);
+                        EXPECT_LE(cell_floor(in, *block, iu, il, no_best_error), e);
+                        EXPECT_LE(cell_row_floor(in, *block, iu), e);
+                        EXPECT_LE(cell_column_floor(in, *block, il), e);
+                    } else {
+                        std::int64_t sum = 0;
+                        for (int k = 0; k < 4; ++k) {
+                            sum += block->cell_own_cost[0][k][static_cast<std::size_t>(iu)] +
+                                   cell_rest_costs(in, *block, 0, k, iu)[il];
+                        }
+                        EXPECT_EQ(sum, e) << "pairs " << iu << "/" << il;
+                    }
+                }
                 least = std::min(least, e);
                 if (HasFailure()) return;  // one report is enough
             }

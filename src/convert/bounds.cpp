@@ -3,6 +3,7 @@
 // filled on first use: all receive rows of a column at once, pair costs, the cell modes'
 // receiving costs.
 #include <algorithm>
+#include <limits>
 
 #include "convert/block.hpp"
 #include "convert/block_cache.hpp"
@@ -215,7 +216,8 @@ void prepare_other_order(const FitInput& in, BlockData& bd, int side) {
 
 std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, std::int64_t best) {
     prepare_cell_floors(in, bd);
-    // First with the order that starts on the lower row at least, per cell.
+    // First with the order that starts on the upper row exactly, the other at least its own two
+    // pixels and the upper row's first receiving one.
     const int f = bd.pair_fg[i], b = bd.pair_bg[i];
     std::array<std::int32_t, 4> upper_first, lower_first;
     std::int32_t sum = 0;
@@ -335,7 +337,13 @@ const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int r
     if (bd.lumi_sort) {
         // Per cell, the cheaper of the two orders: the one that starts on the upper row exactly
         // (but for the inversion limit, which can only make a cell dearer), the other at least.
-        // Only the upper pairs' rows are asked for: they cover every candidate.
+        // The search asks for the upper pairs' rows, which cover every candidate; a lower pair's
+        // comes candidate by candidate.
+        if (row == 1) {
+            for (int i = 0; i < n; ++i)
+                acc[i] = cell_floor(in, bd, i, p, std::numeric_limits<std::int64_t>::max());
+            return acc;
+        }
         prepare_cell_floors(in, bd);
         std::int32_t own[4];
         const std::int32_t *rest[4], *other_own[4], *key[4], *by_colour[4];
