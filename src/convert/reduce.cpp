@@ -83,6 +83,9 @@ void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const
     const bool brightness = s.brightness != 0;
     const MixList mix = build_mix_list(pal, s);
     const MixTable table = mix_table(mix);
+    // The entries of the list, padded to the kernels' multiple of 8 with copies of the last one,
+    // which never win over it: 136 of the 376 the table has room for at the ratio 8.
+    const int scored = (table.count + 7) / 8 * 8;
     const std::int32_t weight[3] = {brightness ? 2 : 1, brightness ? 4 : 1, 1};
     // The palette by channel, for the distances to all 16 colours at once (color_distance's).
     std::array<std::int32_t, 16> pal_r, pal_g, pal_b;
@@ -113,8 +116,8 @@ void reduce_colors(const ConversionSettings& s, const PaletteSet& palette, const
                                        p.b, to_palette);
                     index = kernels::best_mix(table.r.data(), table.g.data(), table.b.data(),
                                               table.a.data(), table.c.data(), table.wa.data(),
-                                              table.wb.data(), MixTable::capacity, weight,
-                                              to_palette, p.r, p.g, p.b);
+                                              table.wb.data(), scored, weight, to_palette, p.r, p.g,
+                                              p.b);
                     cached_color[slot] = key;
                     cached_winner[slot] = static_cast<std::uint16_t>(index);
                 }
