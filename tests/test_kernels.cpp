@@ -168,11 +168,12 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                                          weight,
                                          own8[0] % 640 - 128,
                                          first};
-            k.cell_own(second.data(), costs[0].data(), fg_bits.data(), trial % 8, weight, first,
-                       trial % 3 == 0, o.own_cost.data(), o.key.data(), o.colours.data());
-            k.cell_rest(rest, cap, o.rest.data(), nullptr);
-            k.cell_rest(rest, cap, nullptr, o.capped.data());
-            o.cell_least = k.cell_row(own64, rest_rows, n, o.cell.data());
+            k.cells->cell_own(second.data(), costs[0].data(), fg_bits.data(), trial % 8, weight,
+                              first, trial % 3 == 0, o.own_cost.data(), o.key.data(),
+                              o.colours.data());
+            k.cells->cell_rest(rest, cap, o.rest.data(), nullptr);
+            k.cells->cell_rest(rest, cap, nullptr, o.capped.data());
+            o.cell_least = k.cells->cell_row(own64, rest_rows, n, o.cell.data());
             const I* floor_rest[4] = {rest_rows32[0].data(), rest_rows32[1].data(),
                                       rest_rows32[2].data(), rest_rows32[3].data()};
             const I* floor_own[4] = {own_rows[0].data(), own_rows[1].data(), own_rows[2].data(),
@@ -182,9 +183,9 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
             const I* floor_by_colour[4] = {by_colour_rows[0].data(), by_colour_rows[1].data(),
                                            by_colour_rows[2].data(), by_colour_rows[3].data()};
             const I floor_weight[4] = {own8[0] % 320, own8[1] % 320, own8[2] % 320, weight};
-            k.cell_floor_row(own8.data(), floor_rest, floor_own, floor_key, floor_by_colour,
-                             floor_weight, key_counts.data(), row_a, row_b, n, cap,
-                             o.floor_row.data());
+            k.cells->cell_floor_row(own8.data(), floor_rest, floor_own, floor_key, floor_by_colour,
+                                    floor_weight, key_counts.data(), row_a, row_b, n, cap,
+                                    o.floor_row.data());
             const kernels::KeyValues kv{pr.data(),
                                         pg.data(),
                                         pb.data(),
@@ -199,15 +200,16 @@ TEST(Kernels, VectorVersionsGiveThePlainNumbers) {
                                         trial % 3 != 0,
                                         low,
                                         255 - low};
-            k.shared_distances(pr.data(), pg.data(), pb.data(), w.data(), dst.data(), src.data(),
-                               I(8 - trial % 9), scale, sp, low, 255 - low, o.shared.data());
-            k.key_values(kv, first_taken.data(), second_taken.data(), key_count, o.values[0].data(),
-                         o.values[1].data(), o.values[2].data());
-            k.key_distances(key_values[0].data(), key_values[1].data(), key_values[2].data(),
-                            key_count, pr.data(), pg.data(), pb.data(), w.data(),
-                            o.by_colour.data(), o.by_key.data());
-            k.key_floors(by_key_rows.data(), key_count, weight % 320, own_least.data(), first,
-                         o.pair_least.data(), o.key_least.data());
+            k.cells->shared_distances(pr.data(), pg.data(), pb.data(), w.data(), dst.data(),
+                                      src.data(), I(8 - trial % 9), scale, sp, low, 255 - low,
+                                      o.shared.data());
+            k.cells->key_values(kv, first_taken.data(), second_taken.data(), key_count,
+                                o.values[0].data(), o.values[1].data(), o.values[2].data());
+            k.cells->key_distances(key_values[0].data(), key_values[1].data(), key_values[2].data(),
+                                   key_count, pr.data(), pg.data(), pb.data(), w.data(),
+                                   o.by_colour.data(), o.by_key.data());
+            k.cells->key_floors(by_key_rows.data(), key_count, weight % 320, own_least.data(),
+                                first, o.pair_least.data(), o.key_least.data());
             // Only the first n lanes are defined (pairs: as many as the list holds).
             const std::size_t pairs = first ? 105 : 120;
             std::fill(o.rest.begin() + pairs, o.rest.end(), 0);

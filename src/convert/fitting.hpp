@@ -138,6 +138,8 @@ struct BlockChoice {
 // The main pass's search of one block over the dominant channel's list (also the refinement's
 // cell-mode search).
 BlockChoice search_block(const FitInput& in, FitState& state, int channel);
+// The same in the cell modes without lumi_sort (cell_search.cpp), on the block prepared.
+BlockChoice search_least_error(const FitInput& in, FitState& state, const CandidateList& list);
 
 // --- the exact evaluation of one candidate, pixel by pixel as the rules are written ---
 

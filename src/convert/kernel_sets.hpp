@@ -1,6 +1,8 @@
-// The kernels for one instruction set each live in a file of their own (kernels_avx2.cpp,
-// kernels_avx512.cpp), built function by function for that set behind a guard; kernels.cpp holds
-// the plain loops, which every platform has, and picks once the widest version the processor runs.
+// The kernels for one instruction set live in files of their own (kernels_avx2.cpp and, for the
+// cell modes, kernels_cells_avx2.cpp; the same for AVX-512), built function by function for that
+// set behind a guard, with the small inline functions they share in kernels_avx2_lanes.hpp and
+// kernels_avx512_lanes.hpp; kernels.cpp and kernels_cells.cpp hold the plain loops, which every
+// platform has, and kernels.cpp picks once the widest version the processor runs.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +36,12 @@ inline constexpr PairIndex pair_index = [] {
 // The plain loop that a vector version falls back on where its lanes are too narrow.
 int below_plain(const std::int32_t* values, int n, std::int64_t limit, std::uint64_t* bits);
 
+// The cell modes' plain loops (kernels_cells.cpp).
+extern const CellKernels plain_cells;
+
 #ifdef LUMAWEAVE_X86_VECTORS
+// The cell modes' kernels of each vector set (kernels_cells_avx2.cpp, kernels_cells_avx512.cpp).
+extern const CellKernels avx2_cells, avx512_cells;
 // 256-bit integer vectors (kernels_avx2.cpp): only for processors that have AVX2.
 extern const Variant avx2_variant;
 // 512-bit integer vectors (kernels_avx512.cpp): only for processors that have AVX-512 F, BW, VL

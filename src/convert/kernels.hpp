@@ -162,6 +162,18 @@ int best_mix(const std::int32_t* r, const std::int32_t* g, const std::int32_t* b
              const std::int32_t* wb, int count, const std::int32_t* weight,
              const std::int32_t* to_palette, std::int32_t pr, std::int32_t pg, std::int32_t pb);
 
+// The cell modes' kernels of one version (kernels_cells*.cpp).
+struct CellKernels {
+    decltype(&kernels::shared_distances) shared_distances;
+    decltype(&kernels::cell_own) cell_own;
+    decltype(&kernels::cell_rest) cell_rest;
+    decltype(&kernels::cell_row) cell_row;
+    decltype(&kernels::key_values) key_values;
+    decltype(&kernels::key_distances) key_distances;
+    decltype(&kernels::key_floors) key_floors;
+    decltype(&kernels::cell_floor_row) cell_floor_row;
+};
+
 // Every version by name, so that they can be compared where the processor has them.
 struct Variant {
     const char* name;
@@ -169,19 +181,12 @@ struct Variant {
     decltype(&kernels::distances) distances;
     decltype(&kernels::received_distances) received_distances;
     decltype(&kernels::received_costs) received_costs;
-    decltype(&kernels::shared_distances) shared_distances;
     decltype(&kernels::row_floors) row_floors;
     decltype(&kernels::column_row) column_row;
     decltype(&kernels::add_floor_terms) add_floor_terms;
     decltype(&kernels::below) below;
     decltype(&kernels::best_mix) best_mix;
-    decltype(&kernels::cell_own) cell_own;
-    decltype(&kernels::cell_rest) cell_rest;
-    decltype(&kernels::cell_floor_row) cell_floor_row;
-    decltype(&kernels::key_values) key_values;
-    decltype(&kernels::key_distances) key_distances;
-    decltype(&kernels::key_floors) key_floors;
-    decltype(&kernels::cell_row) cell_row;
+    const CellKernels* cells;
 };
 const Variant& plain_variant();
 // The vector versions this processor runs, narrowest first (none, AVX2, AVX2 and AVX-512).
