@@ -112,6 +112,15 @@ void write_block(const FitInput& in, VramImage vram, int x, int y, std::uint8_t 
 
 namespace {
 
+// f(q) for every bit q set in bits (two words of 64), lowest first.
+template <class F>
+[[gnu::always_inline]] inline void for_each_bit(const std::uint64_t (&bits)[2], F f) {
+    for (int w = 0; w < 2; ++w) {
+        for (std::uint64_t m = bits[w]; m != 0; m &= m - 1)
+            f(w * 64 + __builtin_ctzll(m));
+    }
+}
+
 // The exact evaluation pixel by pixel, for the few candidates met while the best error is still
 // at or above the rejection value (the fast evaluation assumes a real best error).
 Evaluation evaluate_exactly(const FitInput& in, const BlockData& bd, int i, int l,
@@ -208,14 +217,11 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
             const std::int32_t* floor = error_floor(in, bd, 0, i);
             std::uint64_t bits[2];
             kernels::below(floor, n, choice.error, bits);
-            for (int w = 0; w < 2; ++w) {
-                for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
-                    const int l = w * 64 + __builtin_ctzll(m);
-                    if (floor[l] >= choice.error || list.is_moved(i * n + l)) continue;
-                    if (!upper_passes && bd.bound[1][0][l] > start) continue;
-                    visit(i, l, true);
-                }
-            }
+            for_each_bit(bits, [&](int l) {
+                if (floor[l] >= choice.error || list.is_moved(i * n + l)) return;
+                if (!upper_passes && bd.bound[1][0][l] > start) return;
+                visit(i, l, true);
+            });
         }
         return choice;
     }
@@ -229,13 +235,10 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
         if (bd.bound[1][0][l] > start) continue;
         std::uint64_t bits[2];
         kernels::below(error_floor(in, bd, 1, l), n, start, bits);
-        for (int w = 0; w < 2; ++w) {
-            for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
-                const int i = w * 64 + __builtin_ctzll(m);
-                if (bd.bound[0][0][i] > start)
-                    lower_pairs[i][lower_count[i]++] = static_cast<std::uint8_t>(l);
-            }
-        }
+        for_each_bit(bits, [&](int i) {
+            if (bd.bound[0][0][i] > start)
+                lower_pairs[i][lower_count[i]++] = static_cast<std::uint8_t>(l);
+        });
     }
     for (int i = 0; i < n; ++i) {
         if (bd.bound[0][0][i] <= start) {
@@ -243,12 +246,9 @@ BlockChoice search_block(const FitInput& in, FitState& state, int channel) {
             const std::int32_t* floor = error_floor(in, bd, 0, i);
             std::uint64_t bits[2];
             kernels::below(floor, n, choice.error, bits);
-            for (int w = 0; w < 2; ++w) {
-                for (std::uint64_t m = bits[w]; m != 0; m &= m - 1) {
-                    const int l = w * 64 + __builtin_ctzll(m);
-                    if (floor[l] < choice.error && !list.is_moved(i * n + l)) visit(i, l, true);
-                }
-            }
+            for_each_bit(bits, [&](int l) {
+                if (floor[l] < choice.error && !list.is_moved(i * n + l)) visit(i, l, true);
+            });
             continue;
         }
         for (int c = 0; c < lower_count[i]; ++c) {

@@ -20,21 +20,7 @@ __attribute__((target("avx2"))) void shared_distances_avx2(
     alignas(32) std::int32_t v[3][16];
     const std::int32_t* palette[3] = {pr, pg, pb};
     received_values(palette, dst, src, share, scale, sp, low, high, v);
-    const __m256i p_lo[3] = {load8(pr), load8(pg), load8(pb)};
-    const __m256i p_hi[3] = {load8(pr + 8), load8(pg + 8), load8(pb + 8)};
-    const __m256i wv[3] = {_mm256_set1_epi32(w[0]), _mm256_set1_epi32(w[1]),
-                           _mm256_set1_epi32(w[2])};
-    for (int c = 0; c < 16; ++c) {
-        __m256i sum_lo = _mm256_setzero_si256(), sum_hi = _mm256_setzero_si256();
-        for (int ch = 0; ch < 3; ++ch) {
-            const __m256i x = _mm256_set1_epi32(v[ch][c]);
-            const __m256i a = _mm256_sub_epi32(x, p_lo[ch]), b = _mm256_sub_epi32(x, p_hi[ch]);
-            sum_lo = _mm256_add_epi32(sum_lo, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(a, a)));
-            sum_hi = _mm256_add_epi32(sum_hi, _mm256_mullo_epi32(wv[ch], _mm256_mullo_epi32(b, b)));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c), sum_lo);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 16 * c + 8), sum_hi);
-    }
+    value_distances(pr, pg, pb, w, v, d, nullptr);
 }
 
 __attribute__((target("avx2"))) void cell_own_avx2(const std::int32_t* second,
