@@ -3,8 +3,16 @@
 #include <cstdint>
 #include <new>
 
-// Not under AddressSanitizer, which watches heap memory only.
-#if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(__SANITIZE_ADDRESS__)
+// Not under AddressSanitizer (g++ and clang say so differently), which watches heap memory only.
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMAWEAVE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMAWEAVE_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(LUMAWEAVE_ADDRESS_SANITIZER)
 #include <sys/mman.h>
 #define LUMAWEAVE_HUGE_PAGES 1
 #endif
@@ -57,8 +65,10 @@ void release_large(void* p, std::size_t size) noexcept {
         munmap(p, mapped_size(size));
         return;
     }
+#else
+    static_cast<void>(size);  // only the mapped regions need it
 #endif
-    ::operator delete(p, size);
+    ::operator delete(p);
 }
 
 }  // namespace lumaweave
