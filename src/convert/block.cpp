@@ -82,11 +82,7 @@ HalfCell& fill_half_cell(const FitInput& in, BlockData& bd, int row, int p, int 
 const std::array<std::int32_t, 16>& fill_second_row(const FitInput& in, const BlockData& bd,
                                                     HalfCell& h, int row, int k, int c) {
     auto& d = h.second[c];
-    const int cx = 2 * k + bd.cell_order[row].recv_first;
-    const Rgb v =
-        clamp_value(in, add_share(bd, h.second_base, minus(h.first_value, in.palette.working[c]),
-                                  8 - bd.ratio, bd.px[1 - row][cx].scale));
-    fill_distances(in, v, d);
+    fill_distances(in, second_value(in, bd, h, row, k, c), d);
     h.second_valid |= static_cast<std::uint16_t>(1u << c);
     return d;
 }

@@ -206,11 +206,6 @@ struct InversionRule {
 // `lower_rows` is false when no order starts on the lower row (cell modes without lumi_sort).
 void prepare_block(const FitInput& in, BlockData& bd, FitMode mode, int x, int y, bool lower_rows);
 
-// A lower bound of the block error of every candidate that pairs pair p of `row` (0 upper,
-// 1 lower) with a pair of the other row, indexed by that pair: the sum over the columns (cells)
-// of the cheaper of what each order surely costs there. It holds whatever the best error, so
-// a candidate whose bound reaches the best error cannot win. Sums stop growing at 2^27 per
-// column, which keeps them in 32 bits and still below the true sums.
 // Cell modes: what the other row's two pixels of cell k cost, for every pair of theirs, in the
 // order that starts on `row` with pair p (the cell's whole cost less cell_own_cost).
 // Returns the slot of cell_rest (without lumi_sort) or cell_rest_floor (with it).
@@ -220,6 +215,11 @@ inline const std::int64_t* cell_rest_costs(const FitInput& in, BlockData& bd, in
     return bd.cell_rest[static_cast<std::size_t>(cell_rest_table(in, bd, row, k, p))].data();
 }
 
+// A lower bound of the block error of every candidate that pairs pair p of `row` (0 upper,
+// 1 lower) with a pair of the other row, indexed by that pair: the sum over the columns (cells)
+// of the cheaper of what each order surely costs there. It holds whatever the best error, so
+// a candidate whose bound reaches the best error cannot win. Sums stop growing at 2^27 per
+// column, which keeps them in 32 bits and still below the true sums.
 const std::int32_t* compute_error_floor(const FitInput& in, BlockData& bd, int row, int p);
 inline const std::int32_t* error_floor(const FitInput& in, BlockData& bd, int row, int p) {
     return bd.filled.floor[row][p] ? bd.floor[row][p].data() : compute_error_floor(in, bd, row, p);

@@ -65,6 +65,15 @@ inline HalfCell& half_cell(const FitInput& in, BlockData& bd, int row, int p, in
                                               : fill_half_cell(in, bd, row, p, k);
 }
 
+// Cell modes: the value of the other row's last pixel of cell k, in the order that starts on
+// `row`, after its first one took colour c.
+inline Rgb second_value(const FitInput& in, const BlockData& bd, const HalfCell& h, int row, int k,
+                        int c) {
+    const int cx = 2 * k + bd.cell_order[row].recv_first;
+    return clamp_value(in, add_share(bd, h.second_base, minus(h.first_value, in.palette.working[c]),
+                                     8 - bd.ratio, bd.px[1 - row][cx].scale));
+}
+
 // Cell modes: the distances of the other row's last pixel of cell k after its first one took
 // colour c.
 const std::array<std::int32_t, 16>& fill_second_row(const FitInput& in, const BlockData& bd,

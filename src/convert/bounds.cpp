@@ -57,9 +57,14 @@ const std::int32_t* pair_costs(const FitInput& in, BlockData& bd, int row, int j
     return out;
 }
 
-// Cell modes: the value of the other row's first receiving pixel in cell k after `row`'s pixels
-// took the colours of `key` (cell_key).
-Rgb cell_receive_value(const FitInput& in, const BlockData& bd, int row, int k, int key) {
+// Cell modes: the cost of the other row's first receiving pixel in cell k, for every pair of
+// its row, after the starting row fitted pair p (unbounded_terms when the table is full).
+const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int row, int k, int p) {
+    const int key = bd.cell_key[row][k][p];
+    std::int16_t& slot = bd.cell_receive_slot[row][k][key];
+    if (slot >= 0) return bd.cell_receive[slot].data();
+    if (bd.filled.cell_receive == BlockData::cell_receive_capacity) return unbounded_terms().data();
+    slot = static_cast<std::int16_t>(bd.filled.cell_receive++);
     const CellOrder& o = bd.cell_order[row];
     const int ca = 2 * k + o.own_first, cb = 2 * k + o.own_second;
     const int cx = 2 * k + o.recv_first;
@@ -72,22 +77,10 @@ Rgb cell_receive_value(const FitInput& in, const BlockData& bd, int row, int k, 
             clamp_value(in, add_share(bd, bd.px[row][cb].own, e, 8 - bd.ratio, pa.scale));
         e = minus(vb, in.palette.working[key % 16]);
     }
-    return clamp_value(in,
-                       add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
-}
-
-// Cell modes: the cost of the other row's first receiving pixel in cell k, for every pair of
-// its row, after the starting row fitted pair p (unbounded_terms when the table is full).
-const std::int32_t* cell_receive_costs(const FitInput& in, BlockData& bd, int row, int k, int p) {
-    const int key = bd.cell_key[row][k][p];
-    std::int16_t& slot = bd.cell_receive_slot[row][k][key];
-    if (slot >= 0) return bd.cell_receive[slot].data();
-    if (bd.filled.cell_receive == BlockData::cell_receive_capacity) return unbounded_terms().data();
-    slot = static_cast<std::int16_t>(bd.filled.cell_receive++);
-    const Rgb v = cell_receive_value(in, bd, row, k, key);
+    const Rgb v =
+        clamp_value(in, add_share(bd, bd.px[1 - row][cx].own, e, bd.ratio, bd.px[row][cx].scale));
     std::array<std::int32_t, 16> d;
     fill_distances(in, v, d);
-    const int cx = 2 * k + bd.cell_order[row].recv_first;
     costs_by_pair(bd, d, bd.px[1 - row][cx].weight, bd.cell_receive[slot].data());
     return bd.cell_receive[slot].data();
 }
@@ -163,12 +156,11 @@ void make_cell_floors(const FitInput& in, BlockData& bd) {
                                in.tables.working_r.data(), in.tables.working_g.data(),
                                in.tables.working_b.data(), in.tables.square_weight.data(),
                                bd.cell_lower_distance[k][0].data(), by_key.data());
-        const std::int32_t weight = bd.px[0][2 * k + o.recv_first].weight;
-        bd.cell_lower_weight[k] = weight;
+        bd.cell_lower_weight[k] = px.weight;
         // What the order that starts on the lower row costs at least with each upper pair, and
         // with each key whatever the upper pair.
         alignas(64) std::array<std::int32_t, kernels::key_room> key_least;
-        kernels::key_floors(by_key.data(), keys, weight, own_least.data(), first_colour,
+        kernels::key_floors(by_key.data(), keys, px.weight, own_least.data(), first_colour,
                             bd.cell_lower_least[k].data(), key_least.data());
         // Every candidate with lower pair l costs in this cell at least the cheaper of that and
         // the least upper own cost.
@@ -243,9 +235,7 @@ std::int32_t cell_floor(const FitInput& in, BlockData& bd, int i, int l, std::in
         const HalfCell& h = half_cell(in, bd, 1, l, k);
         const int cx = 2 * k + o.recv_first, cy = 2 * k + o.recv_second;
         const bool fg1 = h.first[f] < h.first[b];
-        const Rgb v = clamp_value(
-            in, add_share(bd, h.second_base, minus(h.first_value, in.palette.working[fg1 ? f : b]),
-                          8 - bd.ratio, bd.px[0][cx].scale));
+        const Rgb v = second_value(in, bd, h, 1, k, fg1 ? f : b);
         const std::int32_t second =
             std::min(palette_distance(in, v, f), palette_distance(in, v, b));
         const std::int64_t rest =

@@ -67,12 +67,13 @@ void key_values_plain(const KeyValues& in, const std::int32_t* first, const std:
                       int count, std::int32_t* r, std::int32_t* g, std::int32_t* b) {
     const std::int32_t* palette[3] = {in.palette_r, in.palette_g, in.palette_b};
     for (int j = 0; j < count; ++j) {
-        std::int32_t v[3];
-        received_value(palette, in.own_second, in.own_first, first[j], in.first_share,
-                       in.first_scale, in.sp, in.low, in.high, v);
+        // The row's second pixel first where the receiving pixel is below it.
         const std::int32_t* source = in.own_first;
         int taken = first[j];
+        std::int32_t v[3];
         if (in.two_stage) {
+            received_value(palette, in.own_second, in.own_first, first[j], in.first_share,
+                           in.first_scale, in.sp, in.low, in.high, v);
             source = v;
             taken = second[j];
         }

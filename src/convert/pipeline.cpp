@@ -97,13 +97,13 @@ void Pipeline::finish() {
     result_.display = palette_.display;
 
     result_.export_bmp.clear();
-    if (!products_.preview && !products_.export_bmp) {
-        result_.preview.clear();
-        finish_video_memory(work_, vram(), workers_);
-    } else {
+    if (products_.preview || products_.export_bmp) {
+        // The "TEST_" picture is made from the preview.
         result_.preview.resize(preview_bytes);
         render_output(palette_, work_, vram(),
                       PreviewImage(result_.preview.data(), result_.preview.size()), workers_);
+    } else {
+        finish_video_memory(work_, vram(), workers_);
     }
     if (products_.export_bmp) {
         result_.export_bmp.resize(export_capacity);
