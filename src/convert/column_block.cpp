@@ -126,8 +126,16 @@ bool floor_below(const ColumnBlock& cb, int i, int l, std::int64_t best) {
     return floor < best;
 }
 
-ColumnResult evaluate_unpruned(const CandidateColumns& c, const InversionRule& rule,
-                               bool optimization) {
+namespace {
+
+// The walk over a candidate's columns, each column taking the cheaper of its two orders (the
+// lower-first one on a tie). The main pass (`drops`) drops an order as soon as it cannot end below
+// the limit: when its row bound says so, or when its error reaches the limit (after its first
+// pixel it would have reached it too), and drops one that breaks the inversion limit; the
+// refinement follows every order whole and gives a broken one the rejection value.
+template <bool drops>
+ColumnResult walk_columns(const CandidateColumns& c, const InversionRule& rule, bool optimization,
+                          std::int64_t limit) {
     std::int64_t st = 0;
     std::uint8_t upper = 0, lower = 0, mask = 0x80;
     for (int j = 0; j < 8; ++j) {
@@ -138,10 +146,18 @@ ColumnResult evaluate_unpruned(const CandidateColumns& c, const InversionRule& r
         const auto b_upper = static_cast<std::uint8_t>(upper | (b & 4 ? bit : 0));
         const auto b_lower = static_cast<std::uint8_t>(lower | (b & 8 ? bit : 0));
         std::int64_t a_error = st + c.upper_first[j], b_error = st + c.lower_first[j];
+        if constexpr (drops) {
+            if (st + c.upper_bound[j] > limit || a_error >= limit) a_error = dead_error;
+            if (st + c.lower_bound[j] > limit || b_error >= limit) b_error = dead_error;
+        }
         if (optimization) {
+            // One fitted column shows at most one colour per row: nothing to check yet.
             if (j > 0) {
-                if (rule.broken(a_upper, a_lower, mask, mask)) a_error = rejection_error;
-                if (rule.broken(b_upper, b_lower, mask, mask)) b_error = rejection_error;
+                constexpr std::int64_t broken = drops ? dead_error : rejection_error;
+                if (a_error != dead_error && rule.broken(a_upper, a_lower, mask, mask))
+                    a_error = broken;
+                if (b_error != dead_error && rule.broken(b_upper, b_lower, mask, mask))
+                    b_error = broken;
             }
             mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
         }
@@ -154,53 +170,25 @@ ColumnResult evaluate_unpruned(const CandidateColumns& c, const InversionRule& r
             upper = a_upper;
             lower = a_lower;
         }
+        if constexpr (drops) {
+            if (st == dead_error) return {false, 0, 0, 0};
+        }
     }
     return {true, st, upper, lower};
+}
+
+}  // namespace
+
+ColumnResult evaluate_unpruned(const CandidateColumns& c, const InversionRule& rule,
+                               bool optimization) {
+    return walk_columns<false>(c, rule, optimization, 0);
 }
 
 ColumnResult evaluate_candidate(const CandidateColumns& c, const InversionRule& rule,
                                 bool optimization, std::int64_t best) {
     // From the rejection value up the evaluation keeps every order whose error is real: its real
     // outcome is the one below with the highest limit.
-    const std::int64_t limit = std::min(best, rejection_error - 1);
-    std::int64_t st = 0;
-    std::uint8_t upper = 0, lower = 0, mask = 0x80;
-    for (int j = 0; j < 8; ++j) {
-        const auto bit = static_cast<std::uint8_t>(0x80 >> j);
-        const std::uint32_t b = c.bits >> (4 * j);
-        // An order is dropped when its row bound says it cannot end below the limit, or when its
-        // error reaches the limit (after its first pixel it would have reached it too).
-        std::int64_t a_error = dead_error, b_error = dead_error;
-        const auto a_upper = static_cast<std::uint8_t>(upper | (b & 1 ? bit : 0));
-        const auto a_lower = static_cast<std::uint8_t>(lower | (b & 2 ? bit : 0));
-        const auto b_upper = static_cast<std::uint8_t>(upper | (b & 4 ? bit : 0));
-        const auto b_lower = static_cast<std::uint8_t>(lower | (b & 8 ? bit : 0));
-        if (st + c.upper_bound[j] <= limit && st + c.upper_first[j] < limit)
-            a_error = st + c.upper_first[j];
-        if (st + c.lower_bound[j] <= limit && st + c.lower_first[j] < limit)
-            b_error = st + c.lower_first[j];
-        if (optimization) {
-            // One fitted column shows at most one colour per row: nothing to check yet.
-            if (j > 0) {
-                if (a_error != dead_error && rule.broken(a_upper, a_lower, mask, mask))
-                    a_error = dead_error;
-                if (b_error != dead_error && rule.broken(b_upper, b_lower, mask, mask))
-                    b_error = dead_error;
-            }
-            mask = static_cast<std::uint8_t>((mask >> 1) + 0x80);
-        }
-        if (b_error <= a_error) {
-            st = b_error;
-            upper = b_upper;
-            lower = b_lower;
-        } else {
-            st = a_error;
-            upper = a_upper;
-            lower = a_lower;
-        }
-        if (st == dead_error) return {false, 0, 0, 0};
-    }
-    return {true, st, upper, lower};
+    return walk_columns<true>(c, rule, optimization, std::min(best, rejection_error - 1));
 }
 
 }  // namespace lumaweave
