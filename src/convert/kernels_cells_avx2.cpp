@@ -237,25 +237,23 @@ __attribute__((target("avx2"))) void cell_floor_row_avx2(
 __attribute__((target("avx2"))) std::int64_t cell_row_avx2(std::int64_t own,
                                                            const std::int64_t* const* rest, int n,
                                                            std::int64_t* out) {
-    const __m256i o = _mm256_set1_epi64x(own);
+    const __m256i o = _mm256_set1_epi64x(own), lane = _mm256_setr_epi64x(0, 1, 2, 3);
     __m256i least = _mm256_set1_epi64x(INT64_MAX);
-    for (int q = 0; q + 4 <= n; q += 4) {
+    for (int q = 0; q < n; q += 4) {
+        // Lanes past n sum the arrays' room: stored there, kept out of the least.
         __m256i sum = o;
         for (int k = 0; k < 4; ++k) {
             sum = _mm256_add_epi64(
                 sum, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rest[k] + q)));
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + q), sum);
-        least = _mm256_blendv_epi8(least, sum, _mm256_cmpgt_epi64(least, sum));
+        const __m256i lower = _mm256_and_si256(_mm256_cmpgt_epi64(least, sum),
+                                               _mm256_cmpgt_epi64(_mm256_set1_epi64x(n - q), lane));
+        least = _mm256_blendv_epi8(least, sum, lower);
     }
     alignas(32) std::int64_t l[4];
     _mm256_store_si256(reinterpret_cast<__m256i*>(l), least);
-    std::int64_t m = std::min(std::min(l[0], l[1]), std::min(l[2], l[3]));
-    for (int q = n & ~3; q < n; ++q) {
-        out[q] = own + rest[0][q] + rest[1][q] + rest[2][q] + rest[3][q];
-        m = std::min(m, out[q]);
-    }
-    return m;
+    return std::min(std::min(l[0], l[1]), std::min(l[2], l[3]));
 }
 
 }  // namespace
